@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and tests every configuration:
+# native release, AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer,
+# Windows 32-bit (build and link) and Windows 64-bit (tests under wine64).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+export WINEPREFIX="$PWD/build/wineprefix"
+export WINEDEBUG=-all
+export QT_QPA_PLATFORM=offscreen
+
+declare -a timings=()
+stage() {
+    local name=$1
+    shift
+    local start=$SECONDS
+    echo "==== $name"
+    "$@"
+    timings+=("$name: $((SECONDS - start)) s")
+}
+
+configure_and_build() {
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1"
+}
+
+native() {
+    configure_and_build "$1"
+    ctest --preset "$1"
+}
+
+windows64() {
+    configure_and_build mingw-x86_64
+    # Create the wine prefix once, before tests run side by side in it.
+    /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+    ctest --preset mingw-x86_64
+    /usr/lib/wine/wineserver -k 2>/dev/null || true
+}
+
+total_start=$SECONDS
+stage "release" native release
+stage "asan+ubsan" native asan
+stage "tsan" native tsan
+stage "windows i686 (build)" configure_and_build mingw-i686
+stage "windows x86_64 (wine)" windows64
+
+echo "==== all tests passed"
+printf '  %s\n' "${timings[@]}"
+echo "  total: $((SECONDS - total_start)) s"

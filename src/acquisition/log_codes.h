@@ -1,0 +1,52 @@
+// Every message the log can hold: a two-digit code, two blanks, the text.
+// Texts with a %d/%s/%ld are printf formats filled by the caller.
+#pragma once
+
+namespace logmsg {
+
+inline constexpr char k00StartupOk[] =
+    "00  Quorvane Startup - Settings acquired from Quorvane.ini and quality controlled successfully.";
+inline constexpr char k01StartupError[] = "01  Quorvane Startup - Initialization error...program aborted.";
+inline constexpr char k02Shutdown[] = "02  Quorvane Shutdown.";
+inline constexpr char k03ThreadStarted[] = "03  Data acquisition thread started.";
+inline constexpr char k04ThreadStopped[] = "04  Data acquisition thread stopped.";
+inline constexpr char k05OpenNoMemory[] = "05  PortOpenMSWin32 error on COM%d...Out of memory. ";
+inline constexpr char k06OpenBadArguments[] =
+    "06  PortOpenMSWin32 error on COM%d...Invalid Arguments in the call.";
+inline constexpr char k07OpenBadPort[] =
+    "07  PortOpenMSWin32 error on COM%d...Specified port is invalid or not open.";
+inline constexpr char k08OpenInUse[] = "08  PortOpenMSWin32 error on COM%d...Port already in use.";
+inline constexpr char k09OpenNoUart[] =
+    "09  PortOpenMSWin32 error on COM%d...No 8250 UART at the requested location.";
+inline constexpr char k10OpenNotOpen[] =
+    "10  PortOpenMSWin32 error on COM%d...Port has not been initialized or opened.";
+inline constexpr char k11OpenBadParity[] =
+    "11  PortOpenMSWin32 error on COM%d...Parity specification not leagal for this driver.";
+inline constexpr char k12OpenBadDataBits[] =
+    "12  PortOpenMSWin32 error on COM%d...Data bit length not leagal for this driver.";
+inline constexpr char k13OpenBadStopBits[] =
+    "13  PortOpenMSWin32 error on COM%d...Number of stop bits specified not leagal for this driver.";
+inline constexpr char k14OpenBadBaud[] =
+    "14  PortOpenMSWin32 error on COM%d...Baud rate specified is not leagal for this driver.";
+inline constexpr char k15OpenGeneral[] = "15  PortOpenMSWin32 error on COM%d...General error, non-specific.";
+inline constexpr char k16BufferOverflow[] = "16  Buffer overflow on COM%d.";
+inline constexpr char k17ReallocError[] =
+    "17  Realloc error: NULL returned while allocating memory for PortBuffer[%d].";
+inline constexpr char k18Reallocation[] = "18  Dynamic memory reallocation: COM%d total size: %ld";
+inline constexpr char k19CantOpen[] = "19  Can't open %s for data output.";
+inline constexpr char k20DiskWrite[] = "20  Disk I/O: Write to %s.";
+inline constexpr char k21NoData[] =
+    "21  No data received from COM%d during the period %02d:%02d:%02d to %02d:%02d:%02d";
+inline constexpr char k22RecordTooLong[] =
+    "22  The number of characters in SampleTok exceeds MAX_WORKING_STRING_LEN for COM%d";
+inline constexpr char k23TooManyTokens[] =
+    "23  The number of detected field tokens exceeds MAX_TOKENS for COM%d";
+inline constexpr char k24Statistics[] = "24  Calculating diagnostic statistics.";
+inline constexpr char k25OphirMemory[] = "25  Memory Allocation Error in GetOphirConstants.\n";
+inline constexpr char k26OphirAcquiring[] =
+    "26  Acquiring Ophir humidity and engineering constants.";
+inline constexpr char k27OphirError[] = "27  Error acquiring Ophir constants from COM%d.";
+inline constexpr char k28IncompleteTokens[] =
+    "28  Incomplete number of tokens acquired from COM%d data string.";
+
+}  // namespace logmsg

@@ -1,0 +1,74 @@
+#include "acquisition/status.h"
+
+#include <array>
+#include <utility>
+
+std::mutex StatusLock;
+
+std::string StatusAcquisition = "Disabled";
+std::string StatusStatistics = "Disabled";
+std::string StatusPortsOpen = "None";
+std::string StatusPortErrors = "None";
+std::string StatusReceivedData = "None";
+std::string StatusBufferOverflows = "None";
+std::string StatusLastUpdate = "None";
+std::string StatusNextUpdate = "None";
+std::string SharedMessageText;
+
+namespace {
+
+constexpr std::array<StatusLine, kStatusCount> kLines = {{
+    {"Data acquisition:", 60},
+    {"Diagnostic statistics:", 76},
+    {"Ports currently open:", 92},
+    {"Port errors:", 108},
+    {"Received data from:", 124},
+    {"Buffer overflows:", 140},
+    {"Last status update:", 156},
+    {"Next status update:", 172},
+}};
+
+std::array<std::string*, kStatusCount> kTexts = {
+    &StatusAcquisition,  &StatusStatistics,      &StatusPortsOpen,  &StatusPortErrors,
+    &StatusReceivedData, &StatusBufferOverflows, &StatusLastUpdate, &StatusNextUpdate,
+};
+
+std::array<Rgb, kStatusCount> g_drawn_colours = {kDarkGreen, kDarkGreen, kDarkGreen, kDarkGreen,
+                                                 kDarkGreen, kDarkGreen, kDarkGreen, kDarkGreen};
+
+}  // namespace
+
+const StatusLine& StatusLineOf(StatusIndex index) { return kLines.at(static_cast<size_t>(index)); }
+
+std::string& StatusText(StatusIndex index) { return *kTexts.at(static_cast<size_t>(index)); }
+
+Rgb LastDrawnColour(StatusIndex index) { return g_drawn_colours.at(static_cast<size_t>(index)); }
+
+StatusDrawBlock::StatusDrawBlock(StatusObserver* observer) : observer_(observer), lock_(StatusLock) {}
+
+StatusDrawBlock::~StatusDrawBlock() {
+    lock_.unlock();
+    if (observer_ != nullptr && !drawn_.empty()) {
+        observer_->OnStatusDrawn(drawn_);
+    }
+}
+
+void StatusDrawBlock::Set(StatusIndex index, std::string text, Rgb colour) {
+    StatusText(index) = std::move(text);
+    Draw(index, colour);
+}
+
+void StatusDrawBlock::Draw(StatusIndex index, Rgb colour) {
+    g_drawn_colours.at(static_cast<size_t>(index)) = colour;
+    drawn_.push_back({index, colour, StatusText(index)});
+}
+
+void ResetStatusTexts() {
+    std::lock_guard<std::mutex> lock(StatusLock);
+    StatusAcquisition = "Disabled";
+    StatusStatistics = "Disabled";
+    for (int i = kStatusPortsOpen; i < kStatusCount; ++i) {
+        StatusText(static_cast<StatusIndex>(i)) = "None";
+    }
+    g_drawn_colours.fill(kDarkGreen);
+}

@@ -1,0 +1,98 @@
+// The serial port library: port records with a table of 24 operations, the
+// status codes, open and close, and the timed routines built on the table.
+// Callers call the operation stored in the record, passing the record first:
+//     port->ReadBlock(port, buffer, 512);
+// The library takes no locks: one thread at a time uses it.
+#pragma once
+
+#include <cstdint>
+
+// Status codes: 0 or negative.
+inline constexpr int PORT_OK = 0;
+inline constexpr int PORT_ERR_GENERAL = -1;
+inline constexpr int PORT_ERR_BAD_PORT = -2;
+inline constexpr int PORT_ERR_IN_USE = -3;
+inline constexpr int PORT_ERR_NO_MEMORY = -5;
+inline constexpr int PORT_ERR_NOT_OPEN = -6;
+inline constexpr int PORT_ERR_BAD_ARGUMENT = -7;
+inline constexpr int PORT_ERR_NO_DATA = -8;
+inline constexpr int PORT_ERR_TX_INCOMPLETE = -9;
+inline constexpr int PORT_ERR_NO_UART = -14;
+inline constexpr int PORT_ERR_NOT_SUPPORTED = -24;
+inline constexpr int PORT_ERR_BAD_BAUD = -25;
+inline constexpr int PORT_ERR_BAD_PARITY = -26;
+inline constexpr int PORT_ERR_BAD_DATA_BITS = -27;
+inline constexpr int PORT_ERR_BAD_STOP_BITS = -28;
+inline constexpr int PORT_ERR_BUFFER_FULL = -31;
+
+inline constexpr int32_t PORT_DRIVER_WIN32 = 15;
+
+struct Win32PortData;  // the driver's private record (serial/win32_driver.h)
+struct PortRecord;
+
+using PortLinePrinter = void (*)(const char* line);
+using PortIdleHookFn = int (*)(PortRecord* port);
+
+struct PortRecord {
+    Win32PortData* DriverData;  // null in FailurePort and when the open stopped early
+    PortRecord* Next;           // link in the library's port list
+    int32_t PortIndex;          // 0-based: COM1 is 0; -1 in FailurePort
+    int32_t Status;             // last status code; sticky until ClearStatus or a device open
+    int32_t DriverType;         // PORT_DRIVER_WIN32, -1 in FailurePort, 0 without a driver
+    uint32_t Count;             // bytes moved by the last ReadBlock / WriteBlock
+
+    // The operation table, slots 1 to 24.
+    int (*ReadByte)(PortRecord* port);
+    int (*ProbeByte)(PortRecord* port);
+    int (*WriteByte)(PortRecord* port, int value);
+    int (*Close)(PortRecord* port);
+    int (*ConfigureLine)(PortRecord* port, int32_t baud, char parity, int dataBits, int stopBits);
+    int (*SetXonXoff)(PortRecord* port, int on);
+    int (*SetRtsCts)(PortRecord* port, int on);
+    int (*SetDtrDsr)(PortRecord* port, int on);
+    int (*SetDtr)(PortRecord* port, int on);
+    int (*SetRts)(PortRecord* port, int on);
+    int32_t (*TxFree)(PortRecord* port);
+    int32_t (*TxUsed)(PortRecord* port);
+    int32_t (*RxFree)(PortRecord* port);
+    int32_t (*RxUsed)(PortRecord* port);
+    int (*PurgeTx)(PortRecord* port);
+    int (*WriteBlock)(PortRecord* port, const void* data, uint32_t length);
+    int (*ReadBlock)(PortRecord* port, void* buffer, uint32_t length);
+    int (*Dump)(PortRecord* port, PortLinePrinter printer);
+    int (*SendBreak)(PortRecord* port, int milliseconds);
+    int (*ModemStatus)(PortRecord* port);
+    int (*LineStatus)(PortRecord* port);
+    int (*ClearLineErrors)(PortRecord* port);
+    int (*ReservedOp)(PortRecord* port, int value);
+    void (*ClearStatus)(PortRecord* port);
+};
+
+// Opens COM<portIndex+1> and configures its line. Never returns null: the
+// outcome is the record's Status (0: open and configured). Every returned
+// record, whatever its Status, must be closed with its Close operation.
+PortRecord* PortOpenMSWin32(int portIndex, int32_t baud, char parity, int dataBits, int stopBits);
+
+// Queue sizes that later opens request (initially 1050 and 1050).
+void PortSetQueueSizes(uint32_t rxSize, uint32_t txSize);
+
+// Closes every port still open; registered to run at process exit.
+void PortCloseAll();
+
+// The status code for the calling thread's last system error.
+int MapSystemError();
+
+// Reads one line into `buffer` (NUL-terminated, Count = characters stored).
+// terminator 0..255 ends the line on that byte; -1 or -2 on CR LF.
+// timeoutMs -1 waits without limit. Returns the port's Status, -8 on time-out.
+int PortReadString(PortRecord* port, char* buffer, uint32_t size, int terminator, int timeoutMs);
+
+// Reads and discards everything received so far. 0 or a negative code.
+int PortDrainInput(PortRecord* port);
+
+// Waits `milliseconds`, calling the idle hook on the way. 0 or the hook's
+// negative result.
+int PortWait(PortRecord* port, int milliseconds);
+
+// Replaces the idle hook that the waits call (by default a short wait for input).
+void PortSetIdleHook(PortIdleHookFn hook);
