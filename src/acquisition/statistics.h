@@ -1,0 +1,25 @@
+// Diagnostic statistics of one period: each port with DoStats has its text cut
+// into records and tokens, and the configured token positions summarised as
+// rows of the hour's statistics file.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "config/com_config.h"
+
+// What the period flush hands over.
+struct StatisticsPeriod {
+    std::tm file_name_time;  // UTC time at which the period's polling began (names the file)
+    int64_t period_start;    // PeriodStartTime, UTC seconds
+    int64_t period_end;      // NextWriteTime (the moment of the stop after a stop request)
+};
+
+// Runs the statistics of one period into the statistics file of the hour in
+// config.OutputDriveAndPath: log entry 24, the header block, the rows of every
+// port with DoStats (in port position order). buffers[p] holds lengths[p]
+// received bytes of port position p followed by a zero byte; the buffers may
+// be changed (cut after their last record). Returns 0, or -1 when the
+// statistics file could not be opened (logged as code 19).
+int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
+                                  char* const* buffers, const int32_t* lengths);
