@@ -1,0 +1,192 @@
+#include "platform/process.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+extern char** environ;
+#endif
+
+namespace platform {
+
+std::string QuoteWindowsArgument(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
+        return argument;
+    }
+    // Backslashes are literal except before a quote, where 2n (+1) of them
+    // stand for n (and the quote itself).
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            quoted.append(backslashes * 2 + 1, '\\');
+        } else {
+            quoted.append(backslashes, '\\');
+        }
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+std::string BuildWindowsCommandLine(const std::vector<std::string>& argv) {
+    std::string line;
+    for (const std::string& argument : argv) {
+        if (!line.empty()) {
+            line += ' ';
+        }
+        line += QuoteWindowsArgument(argument);
+    }
+    return line;
+}
+
+[[noreturn]] void ExitProcess(int status) {
+    std::fflush(nullptr);
+    std::exit(status);
+}
+
+#ifdef _WIN32
+
+namespace {
+HANDLE AsHandle(const ProcessHandle& process) {
+    return reinterpret_cast<HANDLE>(process.value);
+}
+}  // namespace
+
+std::optional<ProcessHandle> StartProcess(const std::string& program,
+                                          const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::string command_line = BuildWindowsCommandLine(argv);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    // No application name: the system searches the program as a command
+    // interpreter would, through the search path.
+    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        return std::nullopt;
+    }
+    CloseHandle(info.hThread);
+    return ProcessHandle{reinterpret_cast<std::intptr_t>(info.hProcess)};
+}
+
+bool TerminateProcess(const ProcessHandle& process) {
+    if (WaitForSingleObject(AsHandle(process), 0) == WAIT_OBJECT_0) {
+        return false;
+    }
+    return ::TerminateProcess(AsHandle(process), 0) != 0;
+}
+
+bool WaitForProcessEnd(const ProcessHandle& process, int timeout_ms) {
+    return WaitForSingleObject(AsHandle(process), static_cast<DWORD>(timeout_ms)) == WAIT_OBJECT_0;
+}
+
+void ReleaseProcess(const ProcessHandle& process) {
+    CloseHandle(AsHandle(process));
+}
+
+#else
+
+namespace {
+
+pid_t AsPid(const ProcessHandle& process) {
+    return static_cast<pid_t>(process.value);
+}
+
+// True when the child has ended; it stays a zombie, so its id is not reused.
+bool HasEnded(pid_t pid) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        return errno == ECHILD;  // collected already: long gone
+    }
+    return info.si_pid == pid;
+}
+
+}  // namespace
+
+std::optional<ProcessHandle> StartProcess(const std::string& program,
+                                          const std::vector<std::string>& arguments) {
+    std::vector<std::string> storage{program};
+    storage.insert(storage.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : storage) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    pid_t pid = 0;
+    // glibc reports a failed exec (program not found) as the result here.
+    const int result =
+        ::posix_spawnp(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    if (result != 0) {
+        return std::nullopt;
+    }
+    return ProcessHandle{static_cast<std::intptr_t>(pid)};
+}
+
+bool TerminateProcess(const ProcessHandle& process) {
+    const pid_t pid = AsPid(process);
+    if (HasEnded(pid)) {
+        return false;
+    }
+    // The whole group: a launcher such as xdg-open may have started the viewer
+    // as its own child.
+    if (::kill(-pid, SIGTERM) != 0) {
+        return ::kill(pid, SIGTERM) == 0;
+    }
+    return true;
+}
+
+bool WaitForProcessEnd(const ProcessHandle& process, int timeout_ms) {
+    const pid_t pid = AsPid(process);
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) {
+        pollfd entry{pidfd, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, timeout_ms);
+        ::close(pidfd);
+        return ready > 0;
+    }
+    // Without pidfd: look again until the deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!HasEnded(pid)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void ReleaseProcess(const ProcessHandle& process) {
+    // Collect it if it has ended; a running one is left alone.
+    ::waitpid(AsPid(process), nullptr, WNOHANG);
+}
+
+#endif
+
+}  // namespace platform

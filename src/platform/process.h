@@ -1,0 +1,47 @@
+// Other programs and the own process: start a program through the search path
+// without waiting for it, end it later, and end the own process with a status.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A started program. On Windows the process handle, on POSIX the process id
+// (the leader of the program's own process group).
+struct ProcessHandle {
+    std::intptr_t value = 0;
+};
+
+// Starts `program`, found through the executable search path, with argument 0
+// = `program` and then `arguments`, each of which reaches the program as one
+// argument, unchanged. Does not wait. Nothing when the program cannot be
+// started. The program gets its own process group (POSIX), so a terminal's
+// Ctrl+C meant for this process does not reach it.
+std::optional<ProcessHandle> StartProcess(const std::string& program,
+                                          const std::vector<std::string>& arguments);
+
+// Ends a started program at once (Windows: exit code 0; POSIX: SIGTERM to its
+// process group) without waiting for it. False when it had already ended.
+bool TerminateProcess(const ProcessHandle& process);
+
+// Waits up to `timeout_ms` for the program to end, without collecting it, so a
+// later TerminateProcess still sees it as ended and not as somebody else.
+// True once it has ended.
+bool WaitForProcessEnd(const ProcessHandle& process, int timeout_ms);
+
+// Stops tracking a started program; it keeps running.
+void ReleaseProcess(const ProcessHandle& process);
+
+// Ends the own process with `status` after flushing the C streams.
+[[noreturn]] void ExitProcess(int status);
+
+// One argument quoted for a Windows command line, so that the C runtime's
+// parser of the started program gives it back unchanged.
+std::string QuoteWindowsArgument(const std::string& argument);
+// The whole command line: every argument quoted as needed, joined by blanks.
+std::string BuildWindowsCommandLine(const std::vector<std::string>& argv);
+
+}  // namespace platform
