@@ -182,6 +182,19 @@ bool WaitForProcessEnd(const ProcessHandle& process, int timeout_ms) {
     return true;
 }
 
+std::optional<int> ExitStatus(const ProcessHandle& process) {
+    siginfo_t info{};
+    const pid_t pid = AsPid(process);
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid != pid) {
+        return std::nullopt;
+    }
+    if (info.si_code == CLD_EXITED) {
+        return info.si_status & 0xff;
+    }
+    return 128 + info.si_status;
+}
+
 void ReleaseProcess(const ProcessHandle& process) {
     // Collect it if it has ended; a running one is left alone.
     ::waitpid(AsPid(process), nullptr, WNOHANG);

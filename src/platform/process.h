@@ -32,6 +32,11 @@ bool TerminateProcess(const ProcessHandle& process);
 // True once it has ended.
 bool WaitForProcessEnd(const ProcessHandle& process, int timeout_ms);
 
+// The exit status of a program that has ended (POSIX: the low eight bits;
+// a program ended by a signal gives 128 + the signal's number); nothing while
+// it runs.
+std::optional<int> ExitStatus(const ProcessHandle& process);
+
 // Stops tracking a started program; it keeps running.
 void ReleaseProcess(const ProcessHandle& process);
 

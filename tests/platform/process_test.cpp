@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -48,12 +49,21 @@ TEST(Process, TerminateEndsARunningProgramAndPassesOverAnEndedOne) {
     EXPECT_TRUE(platform::TerminateProcess(*running));
     EXPECT_TRUE(platform::WaitForProcessEnd(*running, 30000));
     EXPECT_FALSE(platform::TerminateProcess(*running)) << "ended already";
+#ifdef _WIN32
+    EXPECT_EQ(platform::ExitStatus(*running), 0);
+#else
+    EXPECT_EQ(platform::ExitStatus(*running), 128 + SIGTERM);
+#endif
     platform::ReleaseProcess(*running);
 
     programs.StayRunning(false);
     const auto finished = platform::StartProcess(kFake, {"done"});
     ASSERT_TRUE(finished.has_value());
+    EXPECT_FALSE(platform::ExitStatus(*finished).has_value() &&
+                 !platform::WaitForProcessEnd(*finished, 0))
+        << "a status only once it has ended";
     ASSERT_TRUE(platform::WaitForProcessEnd(*finished, 30000));
+    EXPECT_EQ(platform::ExitStatus(*finished), 0);
     EXPECT_FALSE(platform::TerminateProcess(*finished));
     platform::ReleaseProcess(*finished);
 }

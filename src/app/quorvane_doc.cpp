@@ -1,0 +1,65 @@
+#include "app/quorvane_doc.h"
+
+#include "acquisition/log_codes.h"
+#include "acquisition/log_file.h"
+#include "acquisition/status.h"
+#include "app/front_end.h"
+#include "app/viewers.h"
+#include "config/com_config.h"
+#include "config/ini_reader.h"
+#include "platform/external_programs.h"
+#include "platform/process.h"
+
+namespace {
+
+constexpr int32_t kDirectoryNotWritable = -11;
+
+// Starts a program that is meant to outlive the logger: it is not recorded.
+void StartUnrecorded(const platform::CommandLine& command) {
+    if (const auto process = platform::StartProcess(command.program, command.arguments)) {
+        platform::ReleaseProcess(*process);
+    }
+}
+
+// A log entry needs a directory to go to; without one there is nothing to do.
+void LogToOutputDirectory(const char* message) {
+    if (com.OutputDriveAndPath != nullptr && com.OutputDriveAndPath[0] != '\0') {
+        WriteLogMessage(com.OutputDriveAndPath, message);
+    }
+}
+
+}  // namespace
+
+std::string InitializationAdvice(int32_t code) {
+    if (code == kDirectoryNotWritable) {
+        return std::string(7, ' ') + "Please either make changes to Quorvane.ini and\\or\n" +
+               std::string(19, ' ') + "check the drive\\path accessibility.";
+    }
+    return "Please make changes to Quorvane.ini and restart Quorvane.";
+}
+
+std::string InitializationErrorMessage(int32_t code, const std::string& error_string) {
+    return "Quorvane Initialization Error ... \n\n" + error_string + "\n" +
+           InitializationAdvice(code);
+}
+
+bool CQuorvaneDoc::OnNewDocument() {
+    ResetStatusTexts();
+    ForgetViewerProcesses();
+    // The previous record's arrays go before the new record replaces them.
+    FreeComConfig(com);
+    com = ReadQuorInitializationFile(kInitializationFileName);
+    if (com.ErrorCode == 0) {
+        LogToOutputDirectory(logmsg::k00StartupOk);
+        return true;
+    }
+    LogToOutputDirectory(logmsg::k01StartupError);
+    front_end_.ShowMessageBox(InitializationErrorMessage(
+        com.ErrorCode, com.ErrorString != nullptr ? com.ErrorString : ""));
+    StartUnrecorded(platform::TextEditorCommand(kInitializationFileName));
+    if (com.ErrorCode == kDirectoryNotWritable) {
+        StartUnrecorded(platform::FileBrowserCommand(
+            com.OutputDriveAndPath != nullptr ? com.OutputDriveAndPath : ""));
+    }
+    platform::ExitProcess(-1);
+}

@@ -1,0 +1,22 @@
+// quorvane: the logger with its status window.
+#include <QApplication>
+#include <string>
+#include <vector>
+
+#include "acquisition/operator_message.h"
+#include "app/quorvane_app.h"
+#include "gui/qt/qt_front_end.h"
+
+int main(int argc, char** argv) {
+    QApplication toolkit(argc, argv);  // takes its own options (-platform ...) out of argv
+    QtFrontEnd front_end;
+    CQuorvaneApp app(front_end);
+    front_end.SetApplication(app);
+    SetOperatorMessageHandler(ShowOperatorMessageInWindow);
+
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (app.InitInstance(arguments)) {
+        QApplication::exec();
+    }
+    return app.ExitInstance();
+}
