@@ -31,9 +31,7 @@ bool LaunchViewer(FrontEnd& front_end, const platform::CommandLine& command,
 void EndViewerProcesses() {
     for (const platform::ProcessHandle& process : ViewerProcesses) {
         platform::TerminateProcess(process);
-        platform::ReleaseProcess(process);
     }
-    ViewerProcesses.clear();
 }
 
 void ForgetViewerProcesses() {

@@ -20,7 +20,8 @@ extern std::vector<platform::ProcessHandle> ViewerProcesses;
 bool LaunchViewer(FrontEnd& front_end, const platform::CommandLine& command,
                   const std::string& error_message);
 
-// Ends every recorded program (those that have ended already are passed over).
+// Ends every recorded program (those that have ended already are passed
+// over). The list stays as it is.
 void EndViewerProcesses();
 
 // Stops tracking the recorded programs; they keep running.

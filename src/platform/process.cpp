@@ -67,9 +67,46 @@ std::string BuildWindowsCommandLine(const std::vector<std::string>& argv) {
 #ifdef _WIN32
 
 namespace {
+
 HANDLE AsHandle(const ProcessHandle& process) {
     return reinterpret_cast<HANDLE>(process.value);
 }
+
+bool IsFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The program as the C runtime's spawn functions find it: a bare name is
+// looked for in the current directory, then in every directory of PATH
+// (".exe" added when the name has no extension). Empty when not found there.
+std::string FindOnSearchPath(const std::string& program) {
+    if (program.find_first_of("\\/:") != std::string::npos) {
+        return program;
+    }
+    const bool has_extension = program.find('.') != std::string::npos;
+    std::vector<std::string> directories{"."};
+    const char* path = std::getenv("PATH");
+    for (std::string rest = path != nullptr ? path : ""; !rest.empty();) {
+        const auto separator = rest.find(';');
+        directories.push_back(rest.substr(0, separator));
+        rest = separator == std::string::npos ? std::string() : rest.substr(separator + 1);
+    }
+    for (const std::string& directory : directories) {
+        if (directory.empty()) {
+            continue;
+        }
+        const std::string candidate = directory + "\\" + program;
+        if (IsFile(candidate)) {
+            return candidate;
+        }
+        if (!has_extension && IsFile(candidate + ".exe")) {
+            return candidate + ".exe";
+        }
+    }
+    return std::string();
+}
+
 }  // namespace
 
 std::optional<ProcessHandle> StartProcess(const std::string& program,
@@ -80,10 +117,11 @@ std::optional<ProcessHandle> StartProcess(const std::string& program,
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    // No application name: the system searches the program as a command
-    // interpreter would, through the search path.
-    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    // Found as the spawn functions find it; failing that, as the system finds
+    // it (which also looks in the system folders).
+    const std::string found = FindOnSearchPath(program);
+    if (!CreateProcessA(found.empty() ? nullptr : found.c_str(), command_line.data(), nullptr,
+                        nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         return std::nullopt;
     }
     CloseHandle(info.hThread);
@@ -99,6 +137,15 @@ bool TerminateProcess(const ProcessHandle& process) {
 
 bool WaitForProcessEnd(const ProcessHandle& process, int timeout_ms) {
     return WaitForSingleObject(AsHandle(process), static_cast<DWORD>(timeout_ms)) == WAIT_OBJECT_0;
+}
+
+std::optional<int> ExitStatus(const ProcessHandle& process) {
+    DWORD code = 0;
+    if (WaitForSingleObject(AsHandle(process), 0) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(AsHandle(process), &code)) {
+        return std::nullopt;
+    }
+    return static_cast<int>(code);
 }
 
 void ReleaseProcess(const ProcessHandle& process) {

@@ -15,7 +15,9 @@ struct ProcessHandle {
     std::intptr_t value = 0;
 };
 
-// Starts `program`, found through the executable search path, with argument 0
+// Starts `program`, found through the executable search path (Windows: the
+// current directory, then PATH, as the C runtime's spawn functions look; then
+// the system's own folders), with argument 0
 // = `program` and then `arguments`, each of which reaches the program as one
 // argument, unchanged. Does not wait. Nothing when the program cannot be
 // started. The program gets its own process group (POSIX), so a terminal's

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/resources.h"
+#include "platform/files.h"
 #include "shell_fixture.h"
 #include "support/recorded_programs.h"
 
@@ -26,7 +27,9 @@ protected:
                                       {2, "4800", "E", "7", "2", "/nonexistent/ttyQ2"}}));
     }
 
-    std::string Output(const std::string& name) const { return station.Output() + "/" + name; }
+    std::string Output(const std::string& name) const {
+        return platform::JoinPath(station.Output(), name);
+    }
 };
 
 TEST_F(Commands, TerminalDataNamesAPortThatIsNotConfigured) {
@@ -164,7 +167,7 @@ TEST_F(Commands, ArchivedDataAsksForADataFileAndShowsIt) {
                                        ", does not exist.\n\n"});
 
     fs::create_directory(Output("with blanks"));
-    const std::string file = Output("with blanks/9712301.P01");
+    const std::string file = platform::JoinPath(Output("with blanks"), "9712301.P01");
     WriteFile(file, "data");
     front_end.file_answer = file;
     app().OnCommand(ID_VIEW_ARCHIVED_DATA);

@@ -26,6 +26,7 @@ protected:
         if (app_ != nullptr) {
             app_->View().OnDestroy();
         }
+        ForgetViewerProcesses();
         CommandLineArgument.reset();
     }
 
