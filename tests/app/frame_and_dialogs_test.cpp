@@ -92,11 +92,4 @@ TEST(TerminalDialog, OffersEighteenPortsAndKeepsTheChoiceOnlyOnOk) {
     EXPECT_EQ(dialog.PortChoice, 17);
 }
 
-TEST(Dialogs, DialogUnitsFollowTheDialogFont) {
-    EXPECT_EQ(DialogUnitsToPixelsX(CTerminalDlg::kWidth), 207);
-    EXPECT_EQ(DialogUnitsToPixelsY(CTerminalDlg::kHeight), 188);
-    EXPECT_EQ(DialogUnitsToPixelsX(4), 6);
-    EXPECT_EQ(DialogUnitsToPixelsY(8), 13);
-}
-
 }  // namespace

@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
             << R"("logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})";
     }
     qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + screens.string().c_str());
+    // For the child processes that end with the window up (sanitizer builds).
+    qputenv("LSAN_OPTIONS", "suppressions=" QUORVANE_LSAN_SUPPRESSIONS);
     testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();

@@ -11,11 +11,13 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/status.h"
@@ -251,6 +253,14 @@ TEST_F(Window, TerminationSignalClosesTheWindowLikeItsCloseBox) {
     EXPECT_EQ(station.LogCodes(), (std::vector<std::string>{"00", "03", "04", "02"}));
 }
 
+TEST_F(Window, InterruptSignalClosesAnOpenBoxAndThenTheWindow) {
+    StartUp();
+    AnswerNextModal([](QWidget*) { std::raise(SIGINT); });
+    window()->Action(ID_APP_ABOUT)->trigger();  // returns once the box is closed
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !window()->isVisible(); }, kDeadlineMs));
+    EXPECT_EQ(station.LogCodes(), (std::vector<std::string>{"00", "02"}));
+}
+
 TEST_F(Window, ViewersStartedFromTheMenuAreEndedAtShutdown) {
     RecordedPrograms programs(testing_support::ViewerProgramNames());
     programs.StayRunning(true);
@@ -283,6 +293,27 @@ TEST_F(Window, MenuCommandMessagesAppearInAQuorvaneBoxWithOneButton) {
     EXPECT_EQ(caption, "Quorvane");
     EXPECT_EQ(text, "Can't find QuorvaneHelpV1.3.doc.");
     EXPECT_EQ(buttons, 1);
+}
+
+TEST(OperatorMessages, AMessageFromAnotherThreadWaitsForOkInTheWindowsThread) {
+    std::string caption;
+    std::string text;
+    AnswerNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        caption = box->windowTitle().toStdString();
+        text = box->text().toStdString();
+        box->button(QMessageBox::Ok)->click();
+    });
+    std::atomic<bool> returned{false};
+    std::thread worker([&returned] {
+        ShowOperatorMessageInWindow("Memory allocation error for array GotData.\n");
+        returned.store(true);
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&returned] { return returned.load(); }, kDeadlineMs));
+    worker.join();
+    EXPECT_EQ(caption, "Quorvane");
+    EXPECT_EQ(text, "Memory allocation error for array GotData.\n");
 }
 
 TEST(TerminalDialogWindow, OkWithoutTouchingTheListGivesTheFirstPort) {

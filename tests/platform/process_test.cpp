@@ -102,24 +102,4 @@ TEST(ExternalPrograms, SerialTerminalGetsThePortAndItsLineSettings) {
 #endif
 }
 
-TEST(ExternalPrograms, FilesAndFoldersOpenInTheStationsViewers) {
-#ifdef _WIN32
-    EXPECT_EQ(platform::FileViewerCommand("C:\\D\\a.LOG", true).arguments,
-              (std::vector<std::string>{"/E", "C:\\D\\a.LOG"}));
-    EXPECT_EQ(platform::FileViewerCommand("C:\\D\\a.sta", false).program, "v.exe");
-    EXPECT_EQ(platform::TextEditorCommand("Quorvane.ini").program, "write.exe");
-    EXPECT_EQ(platform::WordProcessorCommand("h.doc").program, "wordpad.exe");
-    EXPECT_TRUE(platform::FileBrowserCommand("C:\\D").arguments.empty());
-#else
-    for (const auto& command :
-         {platform::FileViewerCommand("/d/a.LOG", true), platform::TextEditorCommand("/d/a.LOG"),
-          platform::WordProcessorCommand("/d/a.LOG")}) {
-        EXPECT_EQ(command.program, "xdg-open");
-        EXPECT_EQ(command.arguments, std::vector<std::string>{"/d/a.LOG"});
-    }
-    EXPECT_EQ(platform::FileBrowserCommand("/d").arguments, std::vector<std::string>{"/d"});
-    EXPECT_EQ(platform::FileBrowserCommand("").arguments, std::vector<std::string>{"."});
-#endif
-}
-
 }  // namespace
