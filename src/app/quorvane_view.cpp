@@ -83,7 +83,8 @@ void CQuorvaneView::OnDraw(PageCanvas& canvas) {
 }
 
 void CQuorvaneView::StartAcquisition(int /*unused*/) {
-    if (ActiveAcquisitionThread != nullptr) {
+    // After the shutdown the configuration is gone: nothing may start then.
+    if (ActiveAcquisitionThread != nullptr || destroyed_) {
         return;
     }
     // The thread draws its own status; no repaint is asked for here.

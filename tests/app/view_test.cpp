@@ -18,10 +18,11 @@ constexpr char kViewer[] = "v.exe";
 constexpr char kViewer[] = "xdg-open";
 #endif
 
-// Waits until the acquisition thread has shown its first status times.
+// Waits until the acquisition thread has shown when its first status update
+// will be ("First update at hh:mm UTC").
 bool WaitForRunningStatus() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ShellTest::Text(kStatusNextUpdate).find("UTC") == std::string::npos) {
+    while (ShellTest::Text(kStatusReceivedData).find("UTC") == std::string::npos) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
@@ -63,6 +64,8 @@ TEST_F(StatusView, AutoStartsAtTheFirstPaintInAnyCase) {
         EXPECT_FALSE(view().IsCommandEnabled(ID_ACQUISITION_START));
         view().OnDestroy();
         EXPECT_FALSE(Running());
+        front_end.Paint();
+        EXPECT_FALSE(Running()) << "nothing starts once the configuration is released";
     }
 }
 

@@ -110,7 +110,7 @@ protected:
 
     bool WaitForRunningStatus() {
         return QTest::qWaitFor(
-            [] { return StatusTextNow(kStatusNextUpdate).find("UTC") != std::string::npos; },
+            [] { return StatusTextNow(kStatusReceivedData).find("UTC") != std::string::npos; },
             kDeadlineMs);
     }
 
@@ -211,7 +211,7 @@ TEST_F(Window, RunningPageShowsProblemsInRedAndTimesInPurple) {
     EXPECT_EQ(TextColoursAt(running, 160, 108), std::set<QRgb>{Colour(kDarkGreen)});
     EXPECT_EQ(TextColoursAt(running, 160, 124), std::set<QRgb>{Colour(kPurple)})
         << "before the first update: \"" << StatusTextNow(kStatusReceivedData) << "\"";
-    EXPECT_EQ(TextColoursAt(running, 160, 172), std::set<QRgb>{Colour(kPurple)});
+    EXPECT_EQ(TextColoursAt(running, 160, 140), std::set<QRgb>{Colour(kPurple)});
 
     window()->Action(ID_ACQUISITION_STOP)->trigger();
     const QImage stopped = Page();
@@ -231,8 +231,8 @@ TEST_F(Window, AutoStartsAtTheFirstPaintAndAgainAfterAStop) {
     EXPECT_EQ(ActiveAcquisitionThread, nullptr);
     window()->showMinimized();
     window()->showNormal();
-    window()->StatusView()->repaint();
-    EXPECT_NE(ActiveAcquisitionThread, nullptr) << "the next paint starts it again";
+    EXPECT_TRUE(QTest::qWaitFor([] { return ActiveAcquisitionThread != nullptr; }, kDeadlineMs))
+        << "the paint after the restore starts it again";
 }
 
 TEST_F(Window, ClosingWhileRunningStopsAcquisitionBeforeTheShutdownEntry) {

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         const bool ready =
-            after_update ? Shows(kStatusLastUpdate, "UTC") : Shows(kStatusNextUpdate, "UTC");
+            after_update ? Shows(kStatusLastUpdate, "UTC") : Shows(kStatusReceivedData, "UTC");
         if (!ready) {
             return;
         }

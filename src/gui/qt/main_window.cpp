@@ -130,8 +130,10 @@ void MainWindow::BuildMenu() {
             action->setStatusTip(Text(CommandPrompt(item.command)));
             action->setToolTip(Text(CommandToolTip(item.command)));
             const int command = item.command;
-            connect(action, &QAction::triggered, this,
-                    [this, command] { app_.OnCommand(command); });
+            connect(action, &QAction::triggered, this, [this, command] {
+                app_.OnCommand(command);
+                RefreshCommandStates();
+            });
             actions_[command] = action;
         }
         // The menu state is asked for whenever a menu is about to open.

@@ -58,7 +58,9 @@ void QtFrontEnd::ShowMainWindow() {
                         geometry.height - decorations.height());
         window_->move(geometry.x, geometry.y);
     }
-    window_->StatusView()->repaint();
+    // The first paint happens now, whether or not the window system has put
+    // the window on the screen yet: it makes the "/AUTO" start of the view.
+    window_->StatusView()->grab();
 }
 
 void QtFrontEnd::SetMainWindowTitle(const std::string& title) {
