@@ -319,6 +319,7 @@ double OutOfRangeValue(const char* digits, const char* end) {
 // the correctly rounded value that strtod gives. Where the compiler evaluates
 // doubles in wider registers (x87) the division could round twice, so there
 // the general conversion does all the work.
+#if FLT_EVAL_METHOD == 0
 constexpr int kShortDecimalDigits = 15;
 constexpr double kPowersOfTen[kShortDecimalDigits + 1] = {
     1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
@@ -347,6 +348,7 @@ bool ReadShortDecimal(const char* p, const char* end, double& value, int& digits
     value = static_cast<double>(mantissa) / kPowersOfTen[fraction_digits];
     return true;
 }
+#endif
 
 }  // namespace
 

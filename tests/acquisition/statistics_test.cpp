@@ -227,7 +227,9 @@ TEST(StatisticsFileName, TwoDigitYearDayOfYearFromOneAndHour) {
 }
 
 // The conversion must give what strtod gives for every token the numeric test
-// lets through, bit for bit (the sign of zero included).
+// lets through, bit for bit. Where nothing converts the sign of the zero is
+// left aside: C runtimes differ there (MinGW's gives -0 for "-+1"), and a zero
+// adds the same to the sums either way.
 TEST(ConvertStatisticsToken, MatchesStrtodOnTheLongestValidPrefix) {
     const std::vector<std::string> tokens = {"",
                                              ".",
@@ -261,8 +263,14 @@ TEST(ConvertStatisticsToken, MatchesStrtodOnTheLongestValidPrefix) {
     for (const std::string& token : tokens) {
         const double expected = std::strtod(token.c_str(), nullptr);
         const double actual = ConvertStatisticsToken(token.data(), token.size());
-        EXPECT_EQ(std::memcmp(&expected, &actual, sizeof(double)), 0)
-            << "token '" << token << "': strtod " << expected << ", got " << actual;
+        const bool nothing_converted = token.find_first_of("0123456789") == std::string::npos ||
+                                       token.rfind("+-", 0) == 0 || token.rfind("-+", 0) == 0;
+        if (nothing_converted) {
+            EXPECT_EQ(actual, 0.0) << "token '" << token << "'";
+        } else {
+            EXPECT_EQ(std::memcmp(&expected, &actual, sizeof(double)), 0)
+                << "token '" << token << "': strtod " << expected << ", got " << actual;
+        }
     }
     EXPECT_EQ(ConvertStatisticsToken("12.5-", 5), 12.5);
     EXPECT_EQ(ConvertStatisticsToken("+-1", 3), 0.0);
