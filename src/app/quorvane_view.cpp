@@ -27,9 +27,11 @@ namespace {
 
 std::atomic<bool> g_waiting_for_stop{false};
 
+// A message with one text in it, however long the text (a chosen path).
 std::string Format(const char* format, const std::string& value) {
-    char text[1200];
-    std::snprintf(text, sizeof text, format, value.c_str());
+    const int length = std::snprintf(nullptr, 0, format, value.c_str());
+    std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, value.c_str());
     return text;
 }
 

@@ -166,6 +166,13 @@ TEST_F(Commands, ArchivedDataAsksForADataFileAndShowsIt) {
               std::vector<std::string>{"The requested data file, " + Output("no such.P01") +
                                        ", does not exist.\n\n"});
 
+    const std::string long_path = Output(std::string(1500, 'x') + ".P01");
+    front_end.file_answer = long_path;
+    app().OnCommand(ID_VIEW_ARCHIVED_DATA);
+    EXPECT_EQ(front_end.messages.back(),
+              "The requested data file, " + long_path + ", does not exist.\n\n")
+        << "a long path is not cut";
+
     fs::create_directory(Output("with blanks"));
     const std::string file = platform::JoinPath(Output("with blanks"), "9712301.P01");
     WriteFile(file, "data");
