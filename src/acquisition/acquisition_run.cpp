@@ -139,7 +139,6 @@ void AcquisitionRun::OpenPorts() {
         }
         StatusDrawBlock block(view_);
         if (opened) {
-            open_ports_.push_back(port);
             AddToPortList(StatusText(kStatusPortsOpen), ports_opened_ > 0, number);
             ++ports_opened_;
         } else {
@@ -179,6 +178,7 @@ bool AcquisitionRun::Pass() {
         KickWatchDogTimer(com_.WatchDogTimerAddress, kWatchDogCount);
     }
     bool read_any = false;
+    quiet_ports_.clear();
     for (int i = 0; i < com_.NumPorts; ++i) {
         read_any = PollPort(i) || read_any;
     }
@@ -191,9 +191,11 @@ bool AcquisitionRun::Pass() {
     }
     if (now < NextWriteTime && !stop_event_.IsSet()) {
         if (!read_any) {
-            // Nothing worth a read: wait briefly for input instead of
-            // spinning. Still many passes (and kicks) a second.
-            PortWaitForInput(open_ports_.data(), static_cast<int>(open_ports_.size()), 1);
+            // Nothing worth a read: wait up to 1 ms for new input instead of
+            // spinning, still many passes (and kicks) a second. Ports that
+            // hold less than a block already are left out, or the wait
+            // would end at once until the period's drain.
+            PortWaitForInput(quiet_ports_.data(), static_cast<int>(quiet_ports_.size()), 1);
         }
         return true;
     }
@@ -218,6 +220,9 @@ bool AcquisitionRun::PollPort(int i) {
         ++arrays_.GotData[i];
     }
     received_[index] = waiting < 0 ? -1 : total_read_[index] + waiting;
+    if (waiting == 0) {
+        quiet_ports_.push_back(port);
+    }
     if (waiting < kReadBlockSize || growth_failed_[index]) {
         return false;
     }
@@ -381,7 +386,7 @@ void AcquisitionRun::ClosePorts() {
         }
     }
     ports_.clear();
-    open_ports_.clear();
+    quiet_ports_.clear();
 }
 
 void AcquisitionRun::ShowAcquisitionDisabled() {

@@ -71,7 +71,7 @@ private:
     int ports_opened_ = 0;
     int port_failures_ = 0;
     std::vector<PortRecord*> ports_;
-    std::vector<PortRecord*> open_ports_;  // the ones worth waiting on
+    std::vector<PortRecord*> quiet_ports_;  // open, with nothing waiting in this pass
     PerPortArrays arrays_;
     std::vector<bool> growth_failed_;  // no more in-period reads until the flush
     std::vector<int64_t> total_read_;
