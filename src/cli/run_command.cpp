@@ -1,6 +1,6 @@
 #include "cli/run_command.h"
 
-#include <CLI/CLI.hpp>
+#include "cli/cli11.h"
 #include <array>
 #include <memory>
 #include <mutex>
