@@ -94,5 +94,15 @@ int PortDrainInput(PortRecord* port);
 // negative result.
 int PortWait(PortRecord* port, int milliseconds);
 
-// Replaces the idle hook that the waits call (by default a short wait for input).
+// Replaces the idle hook that the waits call (by default PumpMessages).
 void PortSetIdleHook(PortIdleHookFn hook);
+
+// The default idle hook. The threads that use the library have no message
+// queue, so instead of spinning it waits up to 1 ms for input on `port`
+// (null or not open: it just waits 1 ms). Always 0.
+int PumpMessages(PortRecord* port);
+
+// Waits until one of the open ports among `ports` has input waiting, or
+// `timeoutMs` has passed. Null entries and ports that are not open are passed
+// over. Returns the number of ports with input waiting (0 on time-out).
+int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs);
