@@ -1,11 +1,13 @@
 // The acquisition thread end to end: pty instruments, real files, fake clock.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "acquisition/port_buffers.h"
+#include "config/dynamic_array.h"
 #include "engine_harness.h"
 #include "instruments.h"
 #include "platform/files.h"
@@ -315,6 +317,34 @@ TEST_F(Engine, AFailedGrowthLeavesTheBytesQueuedForTheNextPeriod) {
     Stop();
     EXPECT_EQ(File("2406110.P03"), "Thermo\n03/01/24 10:07:30:250 StartTime\n" + text +
                                        "tail\n03/01/24 10:31:00:000 EndTime\n");
+}
+
+}  // namespace
+}  // namespace engine_testing
+
+namespace engine_testing {
+namespace {
+
+int g_allocations = 0;
+void* FailFromTheFifth(size_t count, size_t size) {
+    return ++g_allocations >= 5 ? nullptr : std::calloc(count, size);
+}
+
+// The fifth array the thread allocates is the PortBuffer table.
+TEST(EngineDeathTest, APerPortArrayThatCannotBeAllocatedEndsTheProcessWithItsMessage) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    testing_support::TempDir dir;
+    EXPECT_EXIT(
+        {
+            com = testing_support::MakeTestConfig(dir.path(), 15,
+                                                  {testing_support::Port(1).WithDevice(dir.File("none"))});
+            SetDynamicArrayAllocator(FailFromTheFifth, nullptr);
+            StartAcquisitionThread(nullptr);
+            StopAcquisitionThread();  // the thread ends the process first
+        },
+        ::testing::ExitedWithCode(255),
+        "^Memory allocation error for array PortBuffer "
+        "inCDataAcquisitionThread::CDataAcquisitionThread\\(\\)\\.\n");
 }
 
 }  // namespace
