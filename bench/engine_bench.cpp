@@ -44,7 +44,9 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 constexpr int kPorts = 9;
 
-double Seconds(SteadyClock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(SteadyClock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 double ThreadCpuSeconds() {
     timespec t{};
@@ -169,7 +171,8 @@ int Ingest(double seconds) {
                 while (static_cast<int64_t>(pending.size()) < due) {
                     pending += instrument.Record(record++);
                 }
-                station.ptys[static_cast<size_t>(p)]->Write(std::string_view(pending).substr(0, static_cast<size_t>(due)));
+                station.ptys[static_cast<size_t>(p)]->Write(
+                    std::string_view(pending).substr(0, static_cast<size_t>(due)));
                 sent[static_cast<size_t>(p)].append(pending, 0, static_cast<size_t>(due));
                 pending.erase(0, static_cast<size_t>(due));
                 done += due;
@@ -184,7 +187,8 @@ int Ingest(double seconds) {
     station.meter.WaitFor([&](Meter& m) {
         for (int p = 0; p < kPorts; ++p) {
             if (m.received_.size() < kPorts ||
-                m.received_[static_cast<size_t>(p)] < static_cast<int64_t>(sent[static_cast<size_t>(p)].size())) {
+                m.received_[static_cast<size_t>(p)] <
+                    static_cast<int64_t>(sent[static_cast<size_t>(p)].size())) {
                 return false;
             }
         }
@@ -207,14 +211,18 @@ int Ingest(double seconds) {
             ++lost;
         }
     }
-    std::printf("ingest: %d ports x %lld bytes/s for %.1f s (%.1f MB): acquisition thread CPU %.2f %% of one "
-                "core outside the flush\n",
-                kPorts, static_cast<long long>(kBytesPerSecond), wall, static_cast<double>(total) / 1e6,
-                100.0 * cpu / wall);
-    std::printf("ingest: flush of %.1f MB: %.3f s (CPU %.3f s); ports whose file differs from what was sent: "
-                "%d of %d\n",
-                static_cast<double>(total) / 1e6, station.meter.flush_wall_, station.meter.flush_cpu_, lost,
-                kPorts);
+    std::printf(
+        "ingest: %d ports x %lld bytes/s for %.1f s (%.1f MB): acquisition thread CPU %.2f %% of "
+        "one "
+        "core outside the flush\n",
+        kPorts, static_cast<long long>(kBytesPerSecond), wall, static_cast<double>(total) / 1e6,
+        100.0 * cpu / wall);
+    std::printf(
+        "ingest: flush of %.1f MB: %.3f s (CPU %.3f s); ports whose file differs from what was "
+        "sent: "
+        "%d of %d\n",
+        static_cast<double>(total) / 1e6, station.meter.flush_wall_, station.meter.flush_cpu_, lost,
+        kPorts);
     return lost == 0 ? 0 : 1;
 }
 
@@ -256,8 +264,9 @@ int Flush(double megabytes) {
     DataFileWriter writer(config);
     const FlushContext context{platform::BreakDownUtc(clock.Now() - 3600), true, true, ""};
     for (int p = 0; p < kPorts; ++p) {
-        writer.WritePort(context, {p, buffers[static_cast<size_t>(p)], lengths[static_cast<size_t>(p)],
-                                   platform::ToSystemTime(clock.Now() - 3600), platform::UtcNow()});
+        writer.WritePort(context,
+                         {p, buffers[static_cast<size_t>(p)], lengths[static_cast<size_t>(p)],
+                          platform::ToSystemTime(clock.Now() - 3600), platform::UtcNow()});
     }
     const double files = Seconds(SteadyClock::now() - start);
     const StatisticsPeriod period{platform::BreakDownUtc(clock.Now() - 3600), clock.Now() - 3600,
@@ -265,9 +274,10 @@ int Flush(double megabytes) {
     CalculateDiagnosticStatistics(config, period, buffers.data(), lengths.data());
     const double total = Seconds(SteadyClock::now() - start);
     const double all_mb = megabytes * kPorts;
-    std::printf("flush: %d ports x %.1f MB: data files %.3f s (%.0f MB/s), statistics %.3f s (%.0f MB/s), "
-                "total %.3f s\n",
-                kPorts, megabytes, files, all_mb / files, total - files, all_mb / (total - files), total);
+    std::printf(
+        "flush: %d ports x %.1f MB: data files %.3f s (%.0f MB/s), statistics %.3f s (%.0f MB/s), "
+        "total %.3f s\n",
+        kPorts, megabytes, files, all_mb / files, total - files, all_mb / (total - files), total);
     FreeComConfig(config);
     platform::SetClock(nullptr);
     return 0;

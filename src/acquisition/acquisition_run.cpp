@@ -12,9 +12,13 @@
 
 namespace {
 
-std::string PortName(int portNumber) { return "COM" + std::to_string(portNumber); }
+std::string PortName(int portNumber) {
+    return "COM" + std::to_string(portNumber);
+}
 
-std::string Blanks(size_t count) { return std::string(count, ' '); }
+std::string Blanks(size_t count) {
+    return std::string(count, ' ');
+}
 
 // Adds a port to "Ports currently open:" or "Port errors:": a comma once the
 // list has an entry; a text still saying "None" is replaced by the name.
@@ -33,18 +37,30 @@ void AddToPortList(std::string& list, bool hasEntry, int portNumber) {
 // have none.
 const char* OpenFailureMessage(int status) {
     switch (status) {
-        case PORT_ERR_NO_MEMORY: return logmsg::k05OpenNoMemory;
-        case PORT_ERR_BAD_ARGUMENT: return logmsg::k06OpenBadArguments;
-        case PORT_ERR_BAD_PORT: return logmsg::k07OpenBadPort;
-        case PORT_ERR_IN_USE: return logmsg::k08OpenInUse;
-        case PORT_ERR_NO_UART: return logmsg::k09OpenNoUart;
-        case PORT_ERR_NOT_OPEN: return logmsg::k10OpenNotOpen;
-        case PORT_ERR_BAD_PARITY: return logmsg::k11OpenBadParity;
-        case PORT_ERR_BAD_DATA_BITS: return logmsg::k12OpenBadDataBits;
-        case PORT_ERR_BAD_STOP_BITS: return logmsg::k13OpenBadStopBits;
-        case PORT_ERR_BAD_BAUD: return logmsg::k14OpenBadBaud;
-        case PORT_ERR_GENERAL: return logmsg::k15OpenGeneral;
-        default: return nullptr;
+        case PORT_ERR_NO_MEMORY:
+            return logmsg::k05OpenNoMemory;
+        case PORT_ERR_BAD_ARGUMENT:
+            return logmsg::k06OpenBadArguments;
+        case PORT_ERR_BAD_PORT:
+            return logmsg::k07OpenBadPort;
+        case PORT_ERR_IN_USE:
+            return logmsg::k08OpenInUse;
+        case PORT_ERR_NO_UART:
+            return logmsg::k09OpenNoUart;
+        case PORT_ERR_NOT_OPEN:
+            return logmsg::k10OpenNotOpen;
+        case PORT_ERR_BAD_PARITY:
+            return logmsg::k11OpenBadParity;
+        case PORT_ERR_BAD_DATA_BITS:
+            return logmsg::k12OpenBadDataBits;
+        case PORT_ERR_BAD_STOP_BITS:
+            return logmsg::k13OpenBadStopBits;
+        case PORT_ERR_BAD_BAUD:
+            return logmsg::k14OpenBadBaud;
+        case PORT_ERR_GENERAL:
+            return logmsg::k15OpenGeneral;
+        default:
+            return nullptr;
     }
 }
 
@@ -52,8 +68,8 @@ const char* OpenFailureMessage(int status) {
 std::string UpdateTimeText(int64_t seconds) {
     const std::tm t = platform::BreakDownUtc(seconds);
     char text[64];
-    std::snprintf(text, sizeof text, "%02d-%02d-%02d %02d:%02d UTC         ", t.tm_mon + 1, t.tm_mday,
-                  (t.tm_year + 1900) % 100, t.tm_hour, t.tm_min);
+    std::snprintf(text, sizeof text, "%02d-%02d-%02d %02d:%02d UTC         ", t.tm_mon + 1,
+                  t.tm_mday, (t.tm_year + 1900) % 100, t.tm_hour, t.tm_min);
     return text;
 }
 
@@ -63,7 +79,9 @@ AcquisitionRun::AcquisitionRun(const ComConfig& config, StatusObserver* view,
                                ManualResetEvent& stopEvent, AcquisitionProbe* probe)
     : com_(config), view_(view), stop_event_(stopEvent), probe_(probe), writer_(config) {}
 
-AcquisitionRun::~AcquisitionRun() { FreePerPortArrays(arrays_); }
+AcquisitionRun::~AcquisitionRun() {
+    FreePerPortArrays(arrays_);
+}
 
 void AcquisitionRun::Run() {
     const int n = com_.NumPorts;
@@ -110,8 +128,9 @@ void AcquisitionRun::Run() {
 void AcquisitionRun::ShowAcquisitionEnabled(int64_t startTime) {
     const std::tm t = platform::BreakDownUtc(startTime);
     char acquisition[96];
-    std::snprintf(acquisition, sizeof acquisition, "Enabled on %02d-%02d-%02d at %02d:%02d:%02d UTC",
-                  t.tm_mon + 1, t.tm_mday, (t.tm_year + 1900) % 100, t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(acquisition, sizeof acquisition,
+                  "Enabled on %02d-%02d-%02d at %02d:%02d:%02d UTC", t.tm_mon + 1, t.tm_mday,
+                  (t.tm_year + 1900) % 100, t.tm_hour, t.tm_min, t.tm_sec);
     char statistics[96];
     std::snprintf(statistics, sizeof statistics, "Enabled - %d minute calculations",
                   com_.DiskWriteAndStatsFrequencyInMinutes);
@@ -306,7 +325,8 @@ void AcquisitionRun::DrainPort(int i) {
             ++arrays_.GotOverflow[i];
         }
         bool room = true;
-        while (room && arrays_.PortBufferIndex[i] + kReadBlockSize + 1 > arrays_.CurrentBufferSize[i]) {
+        while (room &&
+               arrays_.PortBufferIndex[i] + kReadBlockSize + 1 > arrays_.CurrentBufferSize[i]) {
             room = GrowPortBuffer(arrays_, i, com_.PortNumber[i], Directory());
         }
         if (!room) {

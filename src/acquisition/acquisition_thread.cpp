@@ -13,7 +13,9 @@ namespace {
 std::atomic<AcquisitionProbe*> g_probe{nullptr};
 }
 
-void SetAcquisitionProbe(AcquisitionProbe* probe) { g_probe.store(probe); }
+void SetAcquisitionProbe(AcquisitionProbe* probe) {
+    g_probe.store(probe);
+}
 
 void ManualResetEvent::Set() {
     {
@@ -60,7 +62,9 @@ bool CDataAcquisitionThread::RunAcquisition() {
     return false;
 }
 
-void CDataAcquisitionThread::NotifyStopped() { StoppedEvent.Set(); }
+void CDataAcquisitionThread::NotifyStopped() {
+    StoppedEvent.Set();
+}
 
 void CDataAcquisitionThread::RequestStop() {
     StopEvent.Set();

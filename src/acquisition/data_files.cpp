@@ -26,8 +26,9 @@ std::string DataFilePath(const char* directory, const std::tm& fileNameTime, int
 
 std::string TimeMarker(const platform::SystemTime& time, const char* word) {
     char text[64];
-    std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d:%02d:%03d %s", time.wMonth, time.wDay,
-                  time.wYear % 100, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds, word);
+    std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d:%02d:%03d %s", time.wMonth,
+                  time.wDay, time.wYear % 100, time.wHour, time.wMinute, time.wSecond,
+                  time.wMilliseconds, word);
     return text;
 }
 
@@ -43,7 +44,8 @@ DataFileWriter::Block DataFileWriter::MakeBlock(const FlushContext& context,
                                                 const PortPeriodText& period) const {
     const int p = period.position;
     Block block;
-    block.path = DataFilePath(config_.OutputDriveAndPath, context.file_name_time, config_.PortNumber[p]);
+    block.path =
+        DataFilePath(config_.OutputDriveAndPath, context.file_name_time, config_.PortNumber[p]);
     block.creation_items = config_.InstrumentType[p];
     block.creation_items += '\n';
     if (config_.AcquisitionInitializationFunction[p] == INIT_GETOPHIRCONSTANTS &&
@@ -144,7 +146,8 @@ void DataFileWriter::Discard(int position, const Block& block, const char* reaso
     WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k30UnwrittenDiscarded,
                      static_cast<long>(block.text.size()), config_.PortNumber[position],
                      block.start_time.wHour, block.start_time.wMinute, block.start_time.wSecond,
-                     block.stop_time.wHour, block.stop_time.wMinute, block.stop_time.wSecond, reason);
+                     block.stop_time.wHour, block.stop_time.wMinute, block.stop_time.wSecond,
+                     reason);
 }
 
 void DataFileWriter::DiscardUnwritten(const char* reason) {

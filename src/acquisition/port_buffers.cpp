@@ -48,36 +48,35 @@ PerPortArrays AllocatePerPortArrays(int numPorts) {
     if (numPorts <= 0) {
         return arrays;  // no ports: nothing to allocate
     }
-    arrays.PortBufferIndex = AllocateRow<int32_t>(
-        numPorts,
-        "Memory allocation error for array PortBufferIndex in "
-        "CDataAcquisitionThread::CDataAcquisitionThread().\n");
-    arrays.GotData = AllocateRow<int32_t>(
-        numPorts,
-        "Memory allocation error for array GotData in "
-        "CDataAcquisitionThread::CDataAcquisitionThread().\n");
-    arrays.GotOverflow = AllocateRow<int32_t>(
-        numPorts,
-        "Memory allocation error for array GotOverflow in "
-        "CDataAcquisitionThread::CDataAcquisitionThread().\n");
-    arrays.CurrentBufferSize = AllocateRow<int32_t>(
-        numPorts,
-        "Memory allocation error for array CurrentBufferSize in "
-        "CDataAcquisitionThread::CDataAcquisitionThread().\n");
+    arrays.PortBufferIndex =
+        AllocateRow<int32_t>(numPorts,
+                             "Memory allocation error for array PortBufferIndex in "
+                             "CDataAcquisitionThread::CDataAcquisitionThread().\n");
+    arrays.GotData = AllocateRow<int32_t>(numPorts,
+                                          "Memory allocation error for array GotData in "
+                                          "CDataAcquisitionThread::CDataAcquisitionThread().\n");
+    arrays.GotOverflow =
+        AllocateRow<int32_t>(numPorts,
+                             "Memory allocation error for array GotOverflow in "
+                             "CDataAcquisitionThread::CDataAcquisitionThread().\n");
+    arrays.CurrentBufferSize =
+        AllocateRow<int32_t>(numPorts,
+                             "Memory allocation error for array CurrentBufferSize in "
+                             "CDataAcquisitionThread::CDataAcquisitionThread().\n");
     arrays.PortBuffer = dynamic_array_2d<char>(static_cast<uint32_t>(numPorts), kInitialRow);
     if (arrays.PortBuffer == nullptr) {
         AllocationFailed(
             "Memory allocation error for array PortBuffer "
             "inCDataAcquisitionThread::CDataAcquisitionThread().\n");
     }
-    arrays.StartTime = AllocateRow<platform::SystemTime>(
-        numPorts,
-        "Memory allocation error for array StartTime "
-        "inCDataAcquisitionThread::CDataAcquisitionThread().\n");
-    arrays.StopTime = AllocateRow<platform::SystemTime>(
-        numPorts,
-        "Memory allocation error for array StopTime "
-        "inCDataAcquisitionThread::CDataAcquisitionThread().\n");
+    arrays.StartTime =
+        AllocateRow<platform::SystemTime>(numPorts,
+                                          "Memory allocation error for array StartTime "
+                                          "inCDataAcquisitionThread::CDataAcquisitionThread().\n");
+    arrays.StopTime =
+        AllocateRow<platform::SystemTime>(numPorts,
+                                          "Memory allocation error for array StopTime "
+                                          "inCDataAcquisitionThread::CDataAcquisitionThread().\n");
     arrays.Capacity.assign(static_cast<size_t>(numPorts), kInitialRow);
     for (int i = 0; i < numPorts; ++i) {
         arrays.CurrentBufferSize[i] = kBufferGrowthStep;
@@ -107,7 +106,8 @@ bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* lo
     const int32_t new_size = arrays.CurrentBufferSize[i] + kBufferGrowthStep;
     const size_t needed = static_cast<size_t>(new_size) + 1;
     if (needed > arrays.Capacity[index]) {
-        const size_t capacity = std::max(needed, arrays.Capacity[index] + arrays.Capacity[index] / 2);
+        const size_t capacity =
+            std::max(needed, arrays.Capacity[index] + arrays.Capacity[index] / 2);
         void* grown = Reallocate(arrays.PortBuffer[i], capacity);
         if (grown == nullptr) {
             WriteLogMessagef(logDirectory, logmsg::k17ReallocError, i);
@@ -117,8 +117,11 @@ bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* lo
         arrays.Capacity[index] = capacity;
     }
     arrays.CurrentBufferSize[i] = new_size;
-    WriteLogMessagef(logDirectory, logmsg::k18Reallocation, portNumber, static_cast<long>(new_size));
+    WriteLogMessagef(logDirectory, logmsg::k18Reallocation, portNumber,
+                     static_cast<long>(new_size));
     return true;
 }
 
-void SetPortBufferReallocator(PortBufferReallocator reallocator) { g_reallocator.store(reallocator); }
+void SetPortBufferReallocator(PortBufferReallocator reallocator) {
+    g_reallocator.store(reallocator);
+}

@@ -8,18 +8,18 @@
 
 #include "platform/clock.h"
 
-inline constexpr int32_t kReadBlockSize = 512;      // in-period reads take whole blocks of this
-inline constexpr int32_t kBufferGrowthStep = 512;   // CurrentBufferSize grows by this
+inline constexpr int32_t kReadBlockSize = 512;     // in-period reads take whole blocks of this
+inline constexpr int32_t kBufferGrowthStep = 512;  // CurrentBufferSize grows by this
 inline constexpr int32_t kOverflowThreshold = 65000;
 
 // One entry per configured port, in configuration order.
 struct PerPortArrays {
     int NumPorts = 0;
-    int32_t* PortBufferIndex = nullptr;     // bytes held in PortBuffer
-    int32_t* GotData = nullptr;             // polls that found data since the last status update
-    int32_t* GotOverflow = nullptr;         // overflows seen since the last status update
-    int32_t* CurrentBufferSize = nullptr;   // the buffer's size as logged (grows by 512)
-    char** PortBuffer = nullptr;            // the period's received text, then a zero byte
+    int32_t* PortBufferIndex = nullptr;    // bytes held in PortBuffer
+    int32_t* GotData = nullptr;            // polls that found data since the last status update
+    int32_t* GotOverflow = nullptr;        // overflows seen since the last status update
+    int32_t* CurrentBufferSize = nullptr;  // the buffer's size as logged (grows by 512)
+    char** PortBuffer = nullptr;           // the period's received text, then a zero byte
     platform::SystemTime* StartTime = nullptr;  // start of the port's current period
     platform::SystemTime* StopTime = nullptr;   // end of the port's last final drain
     // Bytes really allocated for each PortBuffer row. Always at least

@@ -27,7 +27,8 @@ constexpr int kCounter2Divisor = 20000;
 bool PortsWritable(uint16_t base) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_access == Access::kUnknown) {
-        const std::string refusal = platform::RequestIoPortAccess(static_cast<uint16_t>(base + 1), 3);
+        const std::string refusal =
+            platform::RequestIoPortAccess(static_cast<uint16_t>(base + 1), 3);
         g_access = refusal.empty() ? Access::kGranted : Access::kRefused;
         if (!refusal.empty()) {
             WriteLogMessagef(g_log_directory.c_str(), logmsg::k29WatchdogUnreachable, base + 1,
@@ -37,7 +38,9 @@ bool PortsWritable(uint16_t base) {
     return g_access == Access::kGranted;
 }
 
-void Out(uint16_t port, int value) { platform::WriteIoPort(port, static_cast<uint8_t>(value & 0xFF)); }
+void Out(uint16_t port, int value) {
+    platform::WriteIoPort(port, static_cast<uint8_t>(value & 0xFF));
+}
 
 }  // namespace
 

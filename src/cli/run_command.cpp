@@ -1,6 +1,5 @@
 #include "cli/run_command.h"
 
-#include "cli/cli11.h"
 #include <array>
 #include <memory>
 #include <mutex>
@@ -10,6 +9,7 @@
 #include "acquisition/log_codes.h"
 #include "acquisition/log_file.h"
 #include "acquisition/status.h"
+#include "cli/cli11.h"
 #include "config/com_config.h"
 #include "config/ini_reader.h"
 #include "platform/stop_requests.h"
@@ -43,7 +43,9 @@ private:
     std::array<std::string, kStatusCount> shown_;
 };
 
-const char* LogDirectory() { return com.OutputDriveAndPath != nullptr ? com.OutputDriveAndPath : ""; }
+const char* LogDirectory() {
+    return com.OutputDriveAndPath != nullptr ? com.OutputDriveAndPath : "";
+}
 
 // The refused configuration, in the words the window would show.
 void ReportConfigurationError() {

@@ -111,7 +111,9 @@ IoPorts& CurrentIoPorts() {
     return ports != nullptr ? *ports : hardware_io_ports;
 }
 
-void SetIoPorts(IoPorts* ports) { installed_io_ports.store(ports, std::memory_order_release); }
+void SetIoPorts(IoPorts* ports) {
+    installed_io_ports.store(ports, std::memory_order_release);
+}
 
 std::string RecordingIoPorts::RequestAccess(uint16_t, int) {
     std::lock_guard<std::mutex> lock(mutex_);

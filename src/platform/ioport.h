@@ -33,7 +33,9 @@ void SetIoPorts(IoPorts* ports);
 inline std::string RequestIoPortAccess(uint16_t first, int count) {
     return CurrentIoPorts().RequestAccess(first, count);
 }
-inline void WriteIoPort(uint16_t port, uint8_t value) { CurrentIoPorts().Write(port, value); }
+inline void WriteIoPort(uint16_t port, uint8_t value) {
+    CurrentIoPorts().Write(port, value);
+}
 
 // A sink that keeps every write, in order, and can refuse access.
 class RecordingIoPorts final : public IoPorts {

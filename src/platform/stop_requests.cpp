@@ -40,7 +40,9 @@ StopRequests::StopRequests() {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-StopRequests::~StopRequests() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
+StopRequests::~StopRequests() {
+    SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+}
 
 bool StopRequests::Wait(std::optional<std::chrono::milliseconds> timeout) {
     std::unique_lock<std::mutex> lock(g_mutex);
@@ -69,7 +71,9 @@ StopRequests::StopRequests() {
     pthread_sigmask(SIG_BLOCK, &set, &g_previous_mask);
 }
 
-StopRequests::~StopRequests() { pthread_sigmask(SIG_SETMASK, &g_previous_mask, nullptr); }
+StopRequests::~StopRequests() {
+    pthread_sigmask(SIG_SETMASK, &g_previous_mask, nullptr);
+}
 
 bool StopRequests::Wait(std::optional<std::chrono::milliseconds> timeout) {
     const sigset_t set = StopSignals();
@@ -82,7 +86,8 @@ bool StopRequests::Wait(std::optional<std::chrono::milliseconds> timeout) {
     using std::chrono::steady_clock;
     const auto deadline = steady_clock::now() + *timeout;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - steady_clock::now());
         if (left.count() <= 0) {
             // A request that came at the last moment still counts.
             const timespec zero{0, 0};

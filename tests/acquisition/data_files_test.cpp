@@ -15,9 +15,9 @@ namespace {
 
 using platform::FakeClock;
 using platform::SystemTime;
+using testing_support::Port;
 using testing_support::ReadFile;
 using testing_support::TempDir;
-using testing_support::Port;
 using testing_support::TestPort;
 
 // Data files are written in text mode: a line feed becomes CR LF on Windows.
@@ -74,7 +74,8 @@ protected:
     }
     static PortPeriodText Period(int position, const std::string& text, SystemTime start,
                                  SystemTime stop) {
-        return PortPeriodText{position, text.data(), static_cast<int32_t>(text.size()), start, stop};
+        return PortPeriodText{position, text.data(), static_cast<int32_t>(text.size()), start,
+                              stop};
     }
     std::string File(const char* name) { return ReadFile(dir_.File(name)); }
     std::string Log() { return ReadFile(LogFilePath(dir_.path().c_str(), clock_.Now())); }
@@ -86,8 +87,7 @@ protected:
 };
 
 TEST_F(DataFiles, LayoutOverAnHourOfPeriodsAndIntoTheNext) {
-    Configure({Port(1, "Thermo"),
-               Port(3, "Ophir").WithAcquisition(INIT_GETOPHIRCONSTANTS)});
+    Configure({Port(1, "Thermo"), Port(3, "Ophir").WithAcquisition(INIT_GETOPHIRCONSTANTS)});
     DataFileWriter writer(config_);
     const char* header = "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 171 2 3 4 5 6 7";
 
@@ -123,7 +123,8 @@ TEST_F(DataFiles, LayoutOverAnHourOfPeriodsAndIntoTheNext) {
                                         "\ne 5\n"));
     EXPECT_TRUE(platform::IsReadOnly(dir_.File("2406110.P01").c_str()));
     const std::string log = Log();
-    EXPECT_NE(log.find("20  Disk I/O: Write to " + dir_.File("2406111.P01") + "."), std::string::npos);
+    EXPECT_NE(log.find("20  Disk I/O: Write to " + dir_.File("2406111.P01") + "."),
+              std::string::npos);
 }
 
 TEST_F(DataFiles, EveryByteIsWrittenAlsoAfterAZeroByte) {

@@ -55,12 +55,16 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         received_.clear();
     }
-    bool WaitForFlushes(int flushes) { return WaitFor([&] { return flushes_ >= flushes; }); }
+    bool WaitForFlushes(int flushes) {
+        return WaitFor([&] { return flushes_ >= flushes; });
+    }
     void ForgetFlushes() {
         std::lock_guard<std::mutex> lock(mutex_);
         flushes_ = 0;
     }
-    bool WaitForPasses(int64_t passes) { return WaitFor([&] { return passes_ >= passes; }); }
+    bool WaitForPasses(int64_t passes) {
+        return WaitFor([&] { return passes_ >= passes; });
+    }
     int64_t passes() {
         std::lock_guard<std::mutex> lock(mutex_);
         return passes_;

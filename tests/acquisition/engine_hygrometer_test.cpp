@@ -18,13 +18,12 @@ TEST_F(EngineHygrometer, ExchangesAtStartAndOnTheHourHeadTheNextFiles) {
     sim::PtyPair& thermo = AddPty();
     PtyHygrometer hygrometer(clock_);
     SetTime(10, 50, 0, 0);
-    Start(testing_support::MakeTestConfig(
-        dir_.path(), 15,
-        {Port(1, "Thermo").WithDevice(thermo.path()),
-         Port(2, "Ophir")
-             .WithDevice(hygrometer.path())
-             .WithStartup(INIT_GETOPHIRCONSTANTS)
-             .WithAcquisition(INIT_GETOPHIRCONSTANTS)}));
+    Start(testing_support::MakeTestConfig(dir_.path(), 15,
+                                          {Port(1, "Thermo").WithDevice(thermo.path()),
+                                           Port(2, "Ophir")
+                                               .WithDevice(hygrometer.path())
+                                               .WithStartup(INIT_GETOPHIRCONSTANTS)
+                                               .WithAcquisition(INIT_GETOPHIRCONSTANTS)}));
     EXPECT_EQ(hygrometer.exchanges(), 1);
 
     Send(thermo, 0, "t1\n");

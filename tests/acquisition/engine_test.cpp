@@ -66,8 +66,12 @@ std::vector<std::string> GrowthEntries(int portNumber, const std::vector<size_t>
     return entries;
 }
 
-std::string None() { return "None" + std::string(126, ' '); }
-std::string Disabled() { return "Disabled" + std::string(128, ' '); }
+std::string None() {
+    return "None" + std::string(126, ' ');
+}
+std::string Disabled() {
+    return "Disabled" + std::string(128, ' ');
+}
 
 class Engine : public EngineTest {
 protected:
@@ -78,9 +82,10 @@ TEST_F(Engine, AnHourOfQuarterHourPeriodsAndAStopInTheNext) {
     sim::PtyPair& thermo = AddPty();
     sim::PtyPair& quiet = AddPty();
     SetTime(10, 7, 30, 250);
-    Start(testing_support::MakeTestConfig(dir_.path(), 15,
-                                          {Port(1, "Thermo").WithDevice(thermo.path()).WithStats('\n'),
-                                           Port(4, "Quiet").WithDevice(quiet.path())}));
+    Start(testing_support::MakeTestConfig(
+        dir_.path(), 15,
+        {Port(1, "Thermo").WithDevice(thermo.path()).WithStats('\n'),
+         Port(4, "Quiet").WithDevice(quiet.path())}));
 
     const std::vector<std::string> texts = {Records(0, 3),  Records(3, 60), "\nabc",
                                             Records(63, 5), "\nxyz\n",      Records(68, 2)};
@@ -97,8 +102,9 @@ TEST_F(Engine, AnHourOfQuarterHourPeriodsAndAStopInTheNext) {
     Stop();
 
     // The files, line by line.
-    EXPECT_EQ(File("2406110.P01"), "Thermo\n03/01/24 10:07:30:250 StartTime\n" + texts[0] + texts[1] +
-                                       texts[2] + texts[3] + "03/01/24 11:00:00:000 EndTime\n");
+    EXPECT_EQ(File("2406110.P01"), "Thermo\n03/01/24 10:07:30:250 StartTime\n" + texts[0] +
+                                       texts[1] + texts[2] + texts[3] +
+                                       "03/01/24 11:00:00:000 EndTime\n");
     EXPECT_EQ(File("2406111.P01"), "Thermo\n03/01/24 11:00:00:000 StartTime" + texts[4] + texts[5] +
                                        "03/01/24 11:20:00:000 EndTime\n");
     EXPECT_FALSE(platform::PathExists(Path("2406110.P04").c_str()));
@@ -113,12 +119,24 @@ TEST_F(Engine, AnHourOfQuarterHourPeriodsAndAStopInTheNext) {
     const std::string stats = "24  Calculating diagnostic statistics.";
     const std::vector<std::string> expected = {
         "03  Data acquisition thread started.",
-        w10, quiet21 + "10:07:30 to 10:15:00", stats,
-        w10, quiet21 + "10:15:00 to 10:30:00", stats,
-        w10, quiet21 + "10:30:00 to 10:45:00", stats,
-        w10, quiet21 + "10:45:00 to 11:00:00", stats,
-        w11, quiet21 + "11:00:00 to 11:15:00", stats,
-        w11, quiet21 + "11:15:00 to 11:20:00", stats,
+        w10,
+        quiet21 + "10:07:30 to 10:15:00",
+        stats,
+        w10,
+        quiet21 + "10:15:00 to 10:30:00",
+        stats,
+        w10,
+        quiet21 + "10:30:00 to 10:45:00",
+        stats,
+        w10,
+        quiet21 + "10:45:00 to 11:00:00",
+        stats,
+        w11,
+        quiet21 + "11:00:00 to 11:15:00",
+        stats,
+        w11,
+        quiet21 + "11:15:00 to 11:20:00",
+        stats,
         "04  Data acquisition thread stopped.",
     };
     const std::vector<std::string> messages = LogMessages(Log());
@@ -164,8 +182,8 @@ TEST_F(Engine, AnHourOfQuarterHourPeriodsAndAStopInTheNext) {
 TEST_F(Engine, StopSoonAfterStartFlushesClosesAndHaltsTheWatchdog) {
     sim::PtyPair& pty = AddPty();
     SetTime(10, 7, 30, 250);
-    Start(testing_support::MakeTestConfig(dir_.path(), 60, {Port(1, "Thermo").WithDevice(pty.path())},
-                                          0x370));
+    Start(testing_support::MakeTestConfig(dir_.path(), 60,
+                                          {Port(1, "Thermo").WithDevice(pty.path())}, 0x370));
     Send(pty, 0, "abc\n");
     SetTime(10, 7, 45, 500);
     Stop();
@@ -256,7 +274,8 @@ TEST_F(Engine, WithNoPortOpenAcquisitionStillRunsItsPeriods) {
 TEST_F(Engine, RestartWithinTheHourAppendsANewStartBlockToTheReadOnlyFile) {
     sim::PtyPair& pty = AddPty();
     SetTime(10, 7, 30, 250);
-    Start(testing_support::MakeTestConfig(dir_.path(), 15, {Port(1, "Thermo").WithDevice(pty.path())}));
+    Start(testing_support::MakeTestConfig(dir_.path(), 15,
+                                          {Port(1, "Thermo").WithDevice(pty.path())}));
     Send(pty, 0, "one\n");
     SetTime(10, 10);
     Stop();
@@ -277,7 +296,8 @@ TEST_F(Engine, RestartWithinTheHourAppendsANewStartBlockToTheReadOnlyFile) {
 TEST_F(Engine, AnOutputDirectoryThatDisappearsAndComesBackLosesNothing) {
     sim::PtyPair& pty = AddPty();
     SetTime(10, 7, 30, 250);
-    Start(testing_support::MakeTestConfig(dir_.path(), 15, {Port(1, "Thermo").WithDevice(pty.path())}));
+    Start(testing_support::MakeTestConfig(dir_.path(), 15,
+                                          {Port(1, "Thermo").WithDevice(pty.path())}));
     Send(pty, 0, "one\n");
     const std::filesystem::path away = dir_.path() + "-away";
     std::filesystem::rename(dir_.path(), away);
@@ -288,16 +308,20 @@ TEST_F(Engine, AnOutputDirectoryThatDisappearsAndComesBackLosesNothing) {
     Send(pty, 0, "three\n");
     SetTime(10, 31);
     Stop();
-    EXPECT_EQ(File("2406110.P01"), "Thermo\n03/01/24 10:07:30:250 StartTime\none\ntwo\nthree\n"
-                                   "03/01/24 10:31:00:000 EndTime\n");
+    EXPECT_EQ(File("2406110.P01"),
+              "Thermo\n03/01/24 10:07:30:250 StartTime\none\ntwo\nthree\n"
+              "03/01/24 10:31:00:000 EndTime\n");
 }
 
-void* FailingRealloc(void*, size_t) { return nullptr; }
+void* FailingRealloc(void*, size_t) {
+    return nullptr;
+}
 
 TEST_F(Engine, AFailedGrowthLeavesTheBytesQueuedForTheNextPeriod) {
     sim::PtyPair& pty = AddPty();
     SetTime(10, 7, 30, 250);
-    Start(testing_support::MakeTestConfig(dir_.path(), 15, {Port(3, "Thermo").WithDevice(pty.path())}));
+    Start(testing_support::MakeTestConfig(dir_.path(), 15,
+                                          {Port(3, "Thermo").WithDevice(pty.path())}));
     SetPortBufferReallocator(FailingRealloc);
     const std::string text = Records(0, 60);
     ASSERT_GT(text.size(), 1024u);
@@ -307,8 +331,9 @@ TEST_F(Engine, AFailedGrowthLeavesTheBytesQueuedForTheNextPeriod) {
     SetPortBufferReallocator(nullptr);
     const std::string first = File("2406110.P03");
     EXPECT_EQ(first, "Thermo\n03/01/24 10:07:30:250 StartTime\n" + text.substr(0, 512));
-    EXPECT_NE(log.find("17  Realloc error: NULL returned while allocating memory for PortBuffer[0]."),
-              std::string::npos);
+    EXPECT_NE(
+        log.find("17  Realloc error: NULL returned while allocating memory for PortBuffer[0]."),
+        std::string::npos);
     EXPECT_EQ(log.find("18  "), std::string::npos);  // the size never changed
 
     EndPeriodAt(10, 30);  // memory is back: the rest arrives with the next period
@@ -336,8 +361,8 @@ TEST(EngineDeathTest, APerPortArrayThatCannotBeAllocatedEndsTheProcessWithItsMes
     testing_support::TempDir dir;
     EXPECT_EXIT(
         {
-            com = testing_support::MakeTestConfig(dir.path(), 15,
-                                                  {testing_support::Port(1).WithDevice(dir.File("none"))});
+            com = testing_support::MakeTestConfig(
+                dir.path(), 15, {testing_support::Port(1).WithDevice(dir.File("none"))});
             SetDynamicArrayAllocator(FailFromTheFifth, nullptr);
             StartAcquisitionThread(nullptr);
             StopAcquisitionThread();  // the thread ends the process first

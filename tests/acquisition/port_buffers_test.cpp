@@ -64,7 +64,8 @@ TEST_F(PortBuffers, SizeGrowsBy512PerLoggedStepWhileCopiesStayFew) {
     EXPECT_EQ(arrays_.CurrentBufferSize[0], 512);
     EXPECT_LT(g_reallocations, 30);  // geometric: logarithmic in the size
     const std::string log = Log();
-    EXPECT_NE(log.find("18  Dynamic memory reallocation: COM7 total size: 1024\n"), std::string::npos);
+    EXPECT_NE(log.find("18  Dynamic memory reallocation: COM7 total size: 1024\n"),
+              std::string::npos);
     EXPECT_NE(log.find("18  Dynamic memory reallocation: COM7 total size: 1024512\n"),
               std::string::npos);
     size_t entries = 0;
@@ -81,8 +82,9 @@ TEST_F(PortBuffers, FailedGrowthKeepsSizeAndContentsAndIsLogged) {
     EXPECT_EQ(arrays_.CurrentBufferSize[1], 512);
     EXPECT_EQ(std::string(arrays_.PortBuffer[1], 512), std::string(512, 'k'));
     const std::string log = Log();
-    EXPECT_NE(log.find("17  Realloc error: NULL returned while allocating memory for PortBuffer[1]."),
-              std::string::npos);
+    EXPECT_NE(
+        log.find("17  Realloc error: NULL returned while allocating memory for PortBuffer[1]."),
+        std::string::npos);
     EXPECT_EQ(log.find("18  "), std::string::npos);
     g_fail_from = 1 << 30;  // memory is back: the next step works
     EXPECT_TRUE(GrowPortBuffer(arrays_, 1, 7, dir_.path().c_str()));

@@ -20,7 +20,9 @@ protected:
     WatchDog() : clock_(platform::FakeClock::EpochMs(2024, 3, 1, 12)), clock_scope_(clock_) {
         ResetWatchDogTimerAccess(dir_.path().c_str());
     }
-    std::string Log() { return testing_support::ReadFile(LogFilePath(dir_.path().c_str(), clock_.Now())); }
+    std::string Log() {
+        return testing_support::ReadFile(LogFilePath(dir_.path().c_str(), clock_.Now()));
+    }
 
     testing_support::TempDir dir_;
     platform::FakeClock clock_;

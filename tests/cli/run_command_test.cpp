@@ -28,11 +28,15 @@ using testing_support::WriteFile;
 
 std::string Ini(const std::string& output, const std::string& device) {
     return "[QUORVANE]\n"
-           "OutputDriveAndPath=" + output + "\n"
+           "OutputDriveAndPath=" +
+           output +
+           "\n"
            "WatchDogTimerAddressInHex=NONE\n"
            "DiskWriteAndStatsFrequencyInMinutes=1\n"
            "[COM1]\n"
-           "Device=" + device + "\n"
+           "Device=" +
+           device +
+           "\n"
            "InstrumentType=Thermo\n"
            "StartupInitializationFunction=NONE\n"
            "AcquisitionInitializationFunction=NONE\n"
@@ -116,7 +120,8 @@ TEST_F(RunCommand, RunsUntilSigtermThenFlushesAndLogsTheShutdown) {
     // One line per change, trailing blanks trimmed, ending with the stop.
     const std::string out = StatusOutput();
     EXPECT_NE(out.find("Data acquisition: Enabled on "), std::string::npos) << out;
-    EXPECT_NE(out.find("Diagnostic statistics: Enabled - 1 minute calculations\n"), std::string::npos);
+    EXPECT_NE(out.find("Diagnostic statistics: Enabled - 1 minute calculations\n"),
+              std::string::npos);
     EXPECT_NE(out.find("Ports currently open: COM1\n"), std::string::npos);
     EXPECT_NE(out.find("Received data from: First update at "), std::string::npos);
     EXPECT_EQ(out.find(" \n"), std::string::npos);
@@ -131,8 +136,9 @@ TEST_F(RunCommand, ARefusedConfigurationIsLoggedReportedAndEndsWith255) {
     const int status = RunHeadless(std::chrono::milliseconds(0), status_);
     const std::string error = testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, 255);
-    EXPECT_EQ(LogMessages(Log()),
-              std::vector<std::string>{"01  Quorvane Startup - Initialization error...program aborted."});
+    EXPECT_EQ(
+        LogMessages(Log()),
+        std::vector<std::string>{"01  Quorvane Startup - Initialization error...program aborted."});
     EXPECT_EQ(error.rfind("Quorvane Initialization Error ... \n\n", 0), 0u) << error;
     EXPECT_NE(error.find("Please make changes to Quorvane.ini and restart Quorvane.\n"),
               std::string::npos);

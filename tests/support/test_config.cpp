@@ -59,7 +59,9 @@ ComConfig MakeTestConfig(const std::string& directory, int periodMinutes,
     return c;
 }
 
-ComScope::ComScope(const ComConfig& config) { com = config; }
+ComScope::ComScope(const ComConfig& config) {
+    com = config;
+}
 
 ComScope::~ComScope() {
     FreeComConfig(com);

@@ -24,11 +24,27 @@ struct TestPort {
     int startup = INIT_NONE;
     int acquisition = INIT_NONE;
 
-    TestPort& WithDevice(std::string path) { device = std::move(path); return *this; }
-    TestPort& WithStartup(int function) { startup = function; return *this; }
-    TestPort& WithAcquisition(int function) { acquisition = function; return *this; }
-    TestPort& WithStats(char recordEnd) { stats = true; terminator = recordEnd; return *this; }
-    TestPort& WithBaud(int value) { baud = value; return *this; }
+    TestPort& WithDevice(std::string path) {
+        device = std::move(path);
+        return *this;
+    }
+    TestPort& WithStartup(int function) {
+        startup = function;
+        return *this;
+    }
+    TestPort& WithAcquisition(int function) {
+        acquisition = function;
+        return *this;
+    }
+    TestPort& WithStats(char recordEnd) {
+        stats = true;
+        terminator = recordEnd;
+        return *this;
+    }
+    TestPort& WithBaud(int value) {
+        baud = value;
+        return *this;
+    }
 };
 
 inline TestPort Port(int number, std::string instrument = "Test instrument") {

@@ -48,9 +48,13 @@ std::string NumericInstrument::Record(uint64_t n) const {
     return text + shape_.terminator;
 }
 
-std::string Hygrometer::HumidityConstants() { return Fields(7, " "); }
+std::string Hygrometer::HumidityConstants() {
+    return Fields(7, " ");
+}
 
-std::string Hygrometer::EngineeringConstants() { return Fields(18, " "); }
+std::string Hygrometer::EngineeringConstants() {
+    return Fields(18, " ");
+}
 
 std::string Hygrometer::Reply(char command) const {
     if (mode_ == HygrometerMode::kSilent) {
@@ -58,9 +62,12 @@ std::string Hygrometer::Reply(char command) const {
     }
     const char* separator = mode_ == HygrometerMode::kGarbled ? "\t" : " ";
     switch (command) {
-        case '5': return Fields(7, separator) + "\r";
-        case '0': return Fields(18, separator) + "\r";
-        default: return {};
+        case '5':
+            return Fields(7, separator) + "\r";
+        case '0':
+            return Fields(18, separator) + "\r";
+        default:
+            return {};
     }
 }
 

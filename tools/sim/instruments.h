@@ -9,10 +9,10 @@
 namespace sim {
 
 struct RecordShape {
-    int fields = 5;                // numbers per record
+    int fields = 5;  // numbers per record
     std::string terminator = "\r\n";
-    int garble_every = 0;          // every n-th record carries a control byte (0: never)
-    int short_every = 0;           // every n-th record lacks its last fields (0: never)
+    int garble_every = 0;  // every n-th record carries a control byte (0: never)
+    int short_every = 0;   // every n-th record lacks its last fields (0: never)
     uint32_t seed = 1;
 };
 

@@ -27,7 +27,9 @@
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 struct Options {
     std::string device;
@@ -114,14 +116,14 @@ int Play(const Options& options, const sim::Hygrometer* hygrometer) {
         return 1;
     }
     const sim::NumericInstrument instrument(options.shape);
-    const auto interval = options.rate > 0
-                              ? std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(1.0 / options.rate))
-                              : Clock::duration::max();
+    const auto interval = options.rate > 0 ? std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(1.0 / options.rate))
+                                           : Clock::duration::max();
     auto next = Clock::now();
     uint64_t sent = 0;
     while (g_stop == 0 && (options.count == 0 || sent < options.count || hygrometer != nullptr)) {
-        if (options.rate > 0 && (options.count == 0 || sent < options.count) && Clock::now() >= next) {
+        if (options.rate > 0 && (options.count == 0 || sent < options.count) &&
+            Clock::now() >= next) {
             if (!sim::WriteAll(line.fd(), instrument.Record(sent++))) {
                 return 1;
             }
@@ -130,7 +132,8 @@ int Play(const Options& options, const sim::Hygrometer* hygrometer) {
         }
         int wait_ms = 200;
         if (options.rate > 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
             wait_ms = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(left.count(), 200)));
         }
         const std::string commands = sim::ReadSome(line.fd(), wait_ms);
@@ -171,7 +174,8 @@ int main(int argc, char** argv) {
     CLI::App* numeric = app.add_subcommand("numeric", "a line-oriented numeric instrument");
     common(numeric);
     numeric->add_option("--rate", options.rate, "records a second")->capture_default_str();
-    numeric->add_option("--fields", options.shape.fields, "numbers per record")->capture_default_str();
+    numeric->add_option("--fields", options.shape.fields, "numbers per record")
+        ->capture_default_str();
     numeric->add_option("--terminator", options.terminator, "record end: crlf, cr or lf")
         ->capture_default_str();
     numeric->add_option("--garble-every", options.shape.garble_every,
@@ -183,7 +187,8 @@ int main(int argc, char** argv) {
 
     CLI::App* hygrometer = app.add_subcommand("hygrometer", "an infrared hygrometer");
     common(hygrometer);
-    hygrometer->add_option("--mode", options.mode, "normal, silent or garbled")->capture_default_str();
+    hygrometer->add_option("--mode", options.mode, "normal, silent or garbled")
+        ->capture_default_str();
     hygrometer->add_option("--delay-ms", options.delay_ms, "wait this long before each reply");
     hygrometer->add_option("--rate", options.rate, "data records a second between exchanges")
         ->capture_default_str();

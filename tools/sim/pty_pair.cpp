@@ -34,9 +34,13 @@ PtyPair::~PtyPair() {
     }
 }
 
-bool PtyPair::Write(std::string_view bytes) { return WriteAll(master_, bytes); }
+bool PtyPair::Write(std::string_view bytes) {
+    return WriteAll(master_, bytes);
+}
 
-std::string PtyPair::Read(int timeoutMs) { return ReadSome(master_, timeoutMs); }
+std::string PtyPair::Read(int timeoutMs) {
+    return ReadSome(master_, timeoutMs);
+}
 
 DeviceWriter::DeviceWriter(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
