@@ -20,6 +20,14 @@ std::string Blanks(size_t count) {
     return std::string(count, ' ');
 }
 
+// Appends "COMn" to a list of ports, after a comma unless it is the first.
+void AppendPortName(std::string& list, bool hasEntry, int portNumber) {
+    if (hasEntry) {
+        list += ',';
+    }
+    list += PortName(portNumber);
+}
+
 // Adds a port to "Ports currently open:" or "Port errors:": a comma once the
 // list has an entry; a text still saying "None" is replaced by the name.
 void AddToPortList(std::string& list, bool hasEntry, int portNumber) {
@@ -265,11 +273,11 @@ void AcquisitionRun::UpdateStatus() {
     bool any_overflow = false;
     for (int i = 0; i < com_.NumPorts; ++i) {
         if (arrays_.GotData[i] != 0) {
-            received += (any_data ? "," : "") + PortName(com_.PortNumber[i]);
+            AppendPortName(received, any_data, com_.PortNumber[i]);
             any_data = true;
         }
         if (arrays_.GotOverflow[i] != 0) {
-            overflows += (any_overflow ? "," : "") + PortName(com_.PortNumber[i]);
+            AppendPortName(overflows, any_overflow, com_.PortNumber[i]);
             any_overflow = true;
         }
         arrays_.GotData[i] = 0;

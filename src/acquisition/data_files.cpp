@@ -59,7 +59,7 @@ DataFileWriter::Block DataFileWriter::MakeBlock(const FlushContext& context,
     block.start_marker_due = context.first_flush;
     if (context.end_marker_due) {
         if (period.text[period.length - 1] != '\n') {
-            block.end_marker = "\n";
+            block.end_marker.push_back('\n');
         }
         block.end_marker += TimeMarker(period.stop_time, "EndTime");
         block.end_marker += '\n';

@@ -12,6 +12,12 @@
 
 namespace {
 
+#ifdef _WIN32
+const std::string kEol = "\r\n";  // the log is a text file
+#else
+const std::string kEol = "\n";
+#endif
+
 int g_reallocations = 0;
 int g_fail_from = 1 << 30;  // reallocation number from which every one fails
 
@@ -64,9 +70,9 @@ TEST_F(PortBuffers, SizeGrowsBy512PerLoggedStepWhileCopiesStayFew) {
     EXPECT_EQ(arrays_.CurrentBufferSize[0], 512);
     EXPECT_LT(g_reallocations, 30);  // geometric: logarithmic in the size
     const std::string log = Log();
-    EXPECT_NE(log.find("18  Dynamic memory reallocation: COM7 total size: 1024\n"),
+    EXPECT_NE(log.find("18  Dynamic memory reallocation: COM7 total size: 1024" + kEol),
               std::string::npos);
-    EXPECT_NE(log.find("18  Dynamic memory reallocation: COM7 total size: 1024512\n"),
+    EXPECT_NE(log.find("18  Dynamic memory reallocation: COM7 total size: 1024512" + kEol),
               std::string::npos);
     size_t entries = 0;
     for (size_t at = log.find("18  "); at != std::string::npos; at = log.find("18  ", at + 1)) {
