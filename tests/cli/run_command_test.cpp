@@ -15,6 +15,7 @@
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/engine_harness.h"
 #include "acquisition/log_file.h"
+#include "platform/fake_clock.h"
 #include "pty_pair.h"
 #include "support/temp_dir.h"
 
@@ -49,7 +50,10 @@ std::string Ini(const std::string& output, const std::string& device) {
 // Runs in the station directory and returns to the old one afterwards.
 class RunCommand : public ::testing::Test {
 protected:
-    RunCommand() : previous_(std::filesystem::current_path()) {
+    RunCommand()
+        : clock_(platform::FakeClock::EpochMs(2024, 3, 1, 10, 7, 30)),
+          clock_scope_(clock_),
+          previous_(std::filesystem::current_path()) {
         std::filesystem::create_directory(data_);
         std::filesystem::current_path(station_.path());
         SetAcquisitionProbe(&probe_);
@@ -73,6 +77,9 @@ protected:
     }
     std::string Log() { return ReadFile(LogFilePath(data_.c_str(), platform::Now())); }
 
+    // The clock stands still: no period ends while a test runs.
+    platform::FakeClock clock_;
+    platform::ClockScope clock_scope_;
     TempDir station_;
     std::string data_ = station_.File("data");
     std::filesystem::path previous_;
@@ -107,15 +114,10 @@ TEST_F(RunCommand, RunsUntilSigtermThenFlushesAndLogsTheShutdown) {
     EXPECT_EQ(messages[messages.size() - 2], "04  Data acquisition thread stopped.");
     EXPECT_EQ(messages.back(), "02  Quorvane Shutdown.");
 
-    // The text reached a data file, closed by an end marker.
-    std::string archived;
-    for (const auto& entry : std::filesystem::directory_iterator(data_)) {
-        if (entry.path().extension() == ".P01") {
-            archived += ReadFile(entry.path().string());
-        }
-    }
-    EXPECT_NE(archived.find("\n21.5 1013\n"), std::string::npos) << archived;
-    EXPECT_NE(archived.find(" EndTime\n"), std::string::npos) << archived;
+    // The text reached its data file, closed by an end marker.
+    EXPECT_EQ(ReadFile(data_ + "/2406110.P01"),
+              "Thermo\n03/01/24 10:07:30:000 StartTime\n21.5 1013\n"
+              "03/01/24 10:07:30:000 EndTime\n");
 
     // One line per change, trailing blanks trimmed, ending with the stop.
     const std::string out = StatusOutput();
