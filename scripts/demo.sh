@@ -40,10 +40,10 @@ trap cleanup EXIT
 # Three instruments, each behind a stable link name in the demo folder.
 "$sim" numeric --rate 2 --fields 6 --terminator crlf --link "$demo/tty-thermo" >/dev/null &
 pids+=($!)
-"$sim" numeric --rate 5 --fields 3 --terminator lf --garble-every 25 --short-every 40 \
+"$sim" numeric --rate 5 --fields 3 --terminator lf --garble-every 25 --short-every 40 --seed 2 \
     --link "$demo/tty-wind" >/dev/null &
 pids+=($!)
-"$sim" hygrometer --rate 1 --fields 4 --link "$demo/tty-ophir" >/dev/null &
+"$sim" hygrometer --rate 1 --fields 4 --seed 3 --link "$demo/tty-ophir" >/dev/null &
 pids+=($!)
 for link in tty-thermo tty-wind tty-ophir; do
     for _ in $(seq 50); do

@@ -193,6 +193,7 @@ int main(int argc, char** argv) {
     hygrometer->add_option("--rate", options.rate, "data records a second between exchanges")
         ->capture_default_str();
     hygrometer->add_option("--fields", options.shape.fields, "numbers per data record");
+    hygrometer->add_option("--seed", options.shape.seed, "varies the numbers");
 
     CLI11_PARSE(app, argc, argv);
     if (!TerminatorFromName(options.terminator, options.shape.terminator)) {
