@@ -185,8 +185,12 @@ TEST_F(Engine, StopSoonAfterStartFlushesClosesAndHaltsTheWatchdog) {
     Start(testing_support::MakeTestConfig(dir_.path(), 60,
                                           {Port(1, "Thermo").WithDevice(pty.path())}, 0x370));
     Send(pty, 0, "abc\n");
+    CDataAcquisitionThread* running = ActiveAcquisitionThread;
+    EXPECT_FALSE(StartAcquisitionThread(&view_));  // one thread at a time
+    EXPECT_EQ(ActiveAcquisitionThread, running);
     SetTime(10, 7, 45, 500);
     Stop();
+    EXPECT_EQ(ActiveAcquisitionThread, nullptr);
 
     EXPECT_EQ(File("2406110.P01"),
               "Thermo\n03/01/24 10:07:30:250 StartTime\nabc\n03/01/24 10:07:45:500 EndTime\n");
