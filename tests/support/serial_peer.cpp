@@ -62,7 +62,9 @@ SerialPeer::SerialPeer(int pair) {
         error_ = "cannot open " + name + ", error " + std::to_string(GetLastError());
         return;
     }
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    // Reads return at once; a write that finds the line full gives up after
+    // 10 ms with what it could hand over.
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 10};
     SetCommTimeouts(handle, &timeouts);
     peer_ = handle;
     com_ = library;
