@@ -48,6 +48,15 @@ int g_nextCom = 60;
 
 #ifdef _WIN32
 
+int SerialPeer::LibraryComOfPair(int pair) {
+    return ComPair(pair).first;
+}
+
+bool SerialPeer::UnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 SerialPeer::SerialPeer(int pair) {
     const auto [library, peer] = ComPair(pair);
     if (library == 0) {

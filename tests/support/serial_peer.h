@@ -36,7 +36,13 @@ public:
     // Waits until `length` bytes arrived or 10 s passed; returns what arrived.
     std::string ReadExactly(size_t length);
 
-#ifndef _WIN32
+#ifdef _WIN32
+    // The COM number the library opens in pair `pair`, without opening its
+    // peer (0 when the pairs are not set up).
+    static int LibraryComOfPair(int pair);
+    // True under wine, whose COM ports differ from Windows' in places.
+    static bool UnderWine();
+#else
     // The test's own descriptor on the library's side, to look at its termios.
     int terminalFd() const {
         return terminal_;
