@@ -101,7 +101,8 @@ void SerialPeer::Write(const std::string& bytes) {
 }
 
 std::string SerialPeer::ReadAvailable() {
-    std::string out;
+    std::string out = std::move(pending_);
+    pending_.clear();
     char chunk[4096];
     DWORD got = 0;
     while (ReadFile(static_cast<HANDLE>(peer_), chunk, sizeof chunk, &got, nullptr) && got > 0) {
@@ -123,7 +124,23 @@ std::string SerialPeer::ReadExactly(size_t length) {
     return out;
 }
 
+bool SerialPeer::WaitReadable(int timeoutMs) {
+    const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        pending_ += ReadAvailable();
+        if (!pending_.empty() || Clock::now() >= limit) {
+            return !pending_.empty();
+        }
+        Sleep(1);  // nothing to wait on: the pair offers no event
+    }
+}
+
 #else
+
+bool SerialPeer::WaitReadable(int timeoutMs) {
+    pollfd fd{master_, POLLIN, 0};
+    return ::poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN) != 0;
+}
 
 SerialPeer::SerialPeer(int /*pair*/) {
     char name[128] = {};

@@ -35,6 +35,8 @@ public:
     std::string ReadAvailable();
     // Waits until `length` bytes arrived or 10 s passed; returns what arrived.
     std::string ReadExactly(size_t length);
+    // Waits up to `timeoutMs` for something to arrive; true when it did.
+    bool WaitReadable(int timeoutMs);
 
 #ifdef _WIN32
     // The COM number the library opens in pair `pair`, without opening its
@@ -58,6 +60,7 @@ private:
     int com_ = 0;
 #ifdef _WIN32
     void* peer_ = nullptr;
+    std::string pending_;  // read while waiting, not yet handed out
 #else
     int master_ = -1;
     int terminal_ = -1;
