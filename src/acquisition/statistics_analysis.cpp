@@ -1,0 +1,401 @@
+#include "acquisition/statistics_analysis.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <system_error>
+
+#include "config/version.h"
+#include "platform/clock.h"
+
+namespace {
+
+// How the splitter sees each byte of a record. Letters are blanked before the
+// split and the blank is a delimiter, so a letter separates tokens exactly as a
+// delimiter does; what is left inside a token of a printable record is digits,
+// '+', '-' and '.'.
+enum ByteClass : uint8_t {
+    kDelimiter = 0,  // blank, punctuation other than "+-.", letters, CR, LF
+    kTokenByte = 1,  // 0-9 + - .
+    kUnprintable = 2,
+};
+
+constexpr std::array<uint8_t, 256> MakeByteClasses() {
+    std::array<uint8_t, 256> classes{};
+    for (int c = 0; c < 256; ++c) {
+        if (c == '\n' || c == '\r') {
+            classes[c] = kDelimiter;
+        } else if (c < 32 || c > 126) {
+            classes[c] = kUnprintable;
+        } else if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.') {
+            classes[c] = kTokenByte;
+        } else {
+            classes[c] = kDelimiter;
+        }
+    }
+    return classes;
+}
+constexpr std::array<uint8_t, 256> kByteClass = MakeByteClasses();
+
+constexpr bool IsTablePosition(int32_t position) {
+    return position >= 0 && position < MAX_TOKENS;
+}
+
+// A token of digits, '.', '+' and '-' is numeric when it holds at most one of
+// each of the three marks, wherever they stand.
+bool HasAtMostOneOfEachMark(const char* token, std::size_t length) {
+    int points = 0;
+    int minuses = 0;
+    int pluses = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        points += token[i] == '.';
+        minuses += token[i] == '-';
+        pluses += token[i] == '+';
+    }
+    return points <= 1 && minuses <= 1 && pluses <= 1;
+}
+
+// The per-position tables of one port and the state of the record at hand.
+// Everything is sized once; records are analysed without allocating.
+class PortAnalysis {
+public:
+    PortAnalysis(const PortStatisticsSettings& settings, StatisticsEvents* events);
+
+    void AnalyseText(const char* text, std::size_t length);
+    std::vector<StatisticsRow> Rows() const;
+
+private:
+    void AnalyseRecord(const char* record, std::size_t length);
+    void CountForEveryListedPosition(std::array<long, MAX_TOKENS>& table);
+    void EvaluateToken(int position, const char* token, std::size_t length);
+    void AccumulateRecord();
+    void ForgetRecord();
+    void Report(int code) {
+        if (events_ != nullptr) {
+            events_->OnRecordEvent(code);
+        }
+    }
+
+    const PortStatisticsSettings& settings_;
+    StatisticsEvents* events_;
+    int32_t listed_count_ = 0;
+
+    // Positions whose value some row reads (listed or error-checking), and how
+    // often each position is listed (a position listed twice counts twice).
+    std::array<bool, MAX_TOKENS> needed_{};
+    std::array<int, MAX_TOKENS> listed_times_{};
+
+    std::array<long, MAX_TOKENS> samples_{};
+    std::array<double, MAX_TOKENS> sum_{};
+    std::array<double, MAX_TOKENS> sum_of_squares_{};
+    std::array<long, MAX_TOKENS> missing_{};
+    std::array<long, MAX_TOKENS> non_printable_{};
+    std::array<long, MAX_TOKENS> non_parsable_{};
+    std::array<long, MAX_TOKENS> non_digit_{};
+
+    // The current record: values (kNoStatisticsValue where it gave none), and
+    // the positions it touched, so that only those are reset afterwards.
+    std::array<double, MAX_TOKENS> value_{};
+    std::array<int, MAX_TOKENS> valued_positions_{};
+    int valued_count_ = 0;
+    std::array<int, MAX_TOKENS> non_digit_positions_{};
+    int non_digit_count_ = 0;
+};
+
+PortAnalysis::PortAnalysis(const PortStatisticsSettings& settings, StatisticsEvents* events)
+    : settings_(settings), events_(events) {
+    listed_count_ =
+        settings.count < 0 ? 0 : (settings.count > MAX_TOKENS ? MAX_TOKENS : settings.count);
+    if (settings.positions == nullptr || settings.error_positions == nullptr ||
+        settings.error_values == nullptr) {
+        listed_count_ = 0;
+    }
+    value_.fill(kNoStatisticsValue);
+    for (int j = 0; j < listed_count_; ++j) {
+        // Positions outside the tables are never present in a record: such an
+        // entry gets an empty row and makes every record incomplete.
+        const int32_t position = settings.positions[j];
+        const int32_t error_position = settings.error_positions[j];
+        if (IsTablePosition(position)) {
+            needed_[position] = true;
+            ++listed_times_[position];
+        }
+        if (IsTablePosition(error_position)) {
+            needed_[error_position] = true;
+        }
+    }
+}
+
+void PortAnalysis::AnalyseText(const char* text, std::size_t length) {
+    const char terminator = settings_.terminator;
+    const char* const end = text + length;
+    const char* first = static_cast<const char*>(std::memchr(text, terminator, length));
+    if (first == nullptr) {
+        // No record end at all: the whole text is one record.
+        if (length > 0) {
+            AnalyseRecord(text, length);
+        }
+        return;
+    }
+    // What stands before the first terminator began before the period did, and
+    // what follows the last one is still incomplete: both are left out.
+    const char* start = first + 1;
+    while (start < end) {
+        const char* stop = static_cast<const char*>(std::memchr(start, terminator, end - start));
+        if (stop == nullptr) {
+            break;
+        }
+        if (stop > start) {
+            AnalyseRecord(start, stop - start);
+        }
+        start = stop + 1;
+    }
+}
+
+void PortAnalysis::CountForEveryListedPosition(std::array<long, MAX_TOKENS>& table) {
+    for (int j = 0; j < listed_count_; ++j) {
+        if (IsTablePosition(settings_.positions[j])) {
+            ++table[settings_.positions[j]];
+        }
+    }
+}
+
+void PortAnalysis::AnalyseRecord(const char* record, std::size_t length) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(record);
+    if (length > static_cast<std::size_t>(MAX_WORKING_STRING_LEN)) {
+        for (std::size_t i = 0; i < length; ++i) {
+            if (kByteClass[bytes[i]] == kUnprintable) {
+                CountForEveryListedPosition(non_printable_);
+                return;
+            }
+        }
+        CountForEveryListedPosition(non_parsable_);
+        Report(22);
+        return;
+    }
+
+    // One pass splits the record and checks that it is printable; nothing is
+    // counted until the whole record has passed.
+    int tokens = 0;
+    int listed_present = 0;
+    bool cut = false;
+    std::size_t i = 0;
+    while (i < length) {
+        const uint8_t byte_class = kByteClass[bytes[i]];
+        if (byte_class == kDelimiter) {
+            ++i;
+            continue;
+        }
+        if (byte_class == kUnprintable) {
+            ForgetRecord();
+            CountForEveryListedPosition(non_printable_);
+            return;
+        }
+        const std::size_t token_start = i;
+        while (i < length && kByteClass[bytes[i]] == kTokenByte) {
+            ++i;
+        }
+        if (cut) {
+            continue;  // past the token limit only printability still matters
+        }
+        const int position = tokens++;
+        if (position >= MAX_TOKENS) {
+            cut = true;
+            continue;
+        }
+        listed_present += listed_times_[position];
+        if (needed_[position]) {
+            EvaluateToken(position, record + token_start, i - token_start);
+        }
+    }
+
+    for (int k = 0; k < non_digit_count_; ++k) {
+        ++non_digit_[non_digit_positions_[k]];
+    }
+    if (cut) {
+        CountForEveryListedPosition(non_parsable_);
+        Report(23);
+    }
+    if (listed_present == listed_count_) {
+        AccumulateRecord();
+    } else {
+        Report(28);
+    }
+    ForgetRecord();
+}
+
+void PortAnalysis::EvaluateToken(int position, const char* token, std::size_t length) {
+    // Only a token at least as long as the strip count loses its leading
+    // characters; one exactly as long becomes empty (and converts to 0).
+    const std::size_t strip = settings_.strip > 0 ? static_cast<std::size_t>(settings_.strip) : 0;
+    if (length >= strip) {
+        token += strip;
+        length -= strip;
+    }
+    if (HasAtMostOneOfEachMark(token, length)) {
+        value_[position] = ConvertStatisticsToken(token, length);
+        valued_positions_[valued_count_++] = position;
+    } else {
+        non_digit_positions_[non_digit_count_++] = position;
+    }
+}
+
+void PortAnalysis::AccumulateRecord() {
+    for (int j = 0; j < listed_count_; ++j) {
+        const int32_t position = settings_.positions[j];
+        if (!IsTablePosition(position)) {
+            continue;
+        }
+        const int32_t error_position = settings_.error_positions[j];
+        const double error_value = settings_.error_values[j];
+        const double checked =
+            IsTablePosition(error_position) ? value_[error_position] : kNoStatisticsValue;
+        const double value = value_[position];
+        // Exact comparisons, as the marker and the error values are meant.
+        if (value != kNoStatisticsValue && checked != error_value) {
+            sum_[position] += value;
+            sum_of_squares_[position] += value * value;
+            ++samples_[position];
+        } else if (checked == error_value) {
+            ++missing_[position];
+        }
+    }
+}
+
+void PortAnalysis::ForgetRecord() {
+    for (int k = 0; k < valued_count_; ++k) {
+        value_[valued_positions_[k]] = kNoStatisticsValue;
+    }
+    valued_count_ = 0;
+    non_digit_count_ = 0;
+}
+
+std::vector<StatisticsRow> PortAnalysis::Rows() const {
+    std::vector<StatisticsRow> rows(listed_count_);
+    for (int j = 0; j < listed_count_; ++j) {
+        const int32_t position = settings_.positions[j];
+        if (!IsTablePosition(position)) {
+            continue;
+        }
+        StatisticsRow& row = rows[j];
+        row.samples = samples_[position];
+        row.missing = missing_[position];
+        row.non_printable = non_printable_[position];
+        row.non_parsable = non_parsable_[position];
+        row.non_digit = non_digit_[position];
+        if (row.samples > 0) {
+            const double n = static_cast<double>(row.samples);
+            row.mean = sum_[position] / n;
+            const double mean_square = sum_of_squares_[position] / n;
+            double variance = mean_square - row.mean * row.mean;
+            if (variance < 0.0) {
+                variance = 0.0;  // rounding can make a constant series slightly negative
+            }
+            row.deviation = std::sqrt(variance);
+        }
+    }
+    return rows;
+}
+
+// Without an exponent a fixed-point text overflows only when its integer part
+// is not zero; otherwise it was too small and, like strtod, gives zero.
+double OutOfRangeValue(const char* digits, const char* end) {
+    for (const char* p = digits; p < end && *p != '.'; ++p) {
+        if (*p >= '1' && *p <= '9') {
+            return std::numeric_limits<double>::infinity();
+        }
+    }
+    return 0.0;
+}
+
+}  // namespace
+
+double ConvertStatisticsToken(const char* token, std::size_t length) {
+    const char* p = token;
+    const char* const end = token + length;
+    bool negative = false;
+    // strtod takes one leading sign, '+' included; from_chars takes only '-',
+    // so the sign is read here and the rest must start with a digit or '.'.
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    if (p == end || *p == '+' || *p == '-') {
+        return 0.0;  // no digits: strtod converts nothing
+    }
+    double value = 0.0;
+    const std::from_chars_result result = std::from_chars(p, end, value, std::chars_format::fixed);
+    if (result.ec == std::errc::invalid_argument) {
+        return 0.0;
+    }
+    if (result.ec == std::errc::result_out_of_range) {
+        value = OutOfRangeValue(p, result.ptr);
+    }
+    return negative ? -value : value;
+}
+
+PortStatisticsSettings PortStatisticsSettingsOf(const ComConfig& config, int port) {
+    PortStatisticsSettings settings;
+    settings.terminator = config.StringTerminationCharacter[port];
+    settings.strip = config.LeadingTokenCharactersToStrip[port];
+    settings.count = config.NumTokenIndices[port];
+    settings.positions = config.TokenIndicesForStatistics[port];
+    settings.error_positions = config.ErrorCheckingTokenIndices[port];
+    settings.error_values = config.ErrorValuesPerTokenIndex[port];
+    return settings;
+}
+
+std::vector<StatisticsRow> AnalysePortText(const char* text, std::size_t length,
+                                           const PortStatisticsSettings& settings,
+                                           StatisticsEvents* events) {
+    // The tables (about 7 kB) live on the heap once per port, not per record.
+    auto analysis = std::make_unique<PortAnalysis>(settings, events);
+    if (text != nullptr) {
+        analysis->AnalyseText(text, length);
+    }
+    return analysis->Rows();
+}
+
+std::string FormatStatisticsHeader(int64_t period_start, int64_t period_end) {
+    static const std::string format =
+        "\n" + std::string(51, ' ') + "KOVA/BRN Quorvane Version %s\n" + std::string(49, ' ') +
+        "Data Acquisition Statistics\n" + std::string(35, ' ') +
+        "Start Time: %02d/%02d/%02d %02d:%02d:%02d | End Time: %02d/%02d/%02d %02d:%02d:%02d\n"
+        "\n" +
+        std::string(3, ' ') +
+        "Instrument     Parameter      Number of Samples             Standard     Missing   "
+        "Non-Printable   Non-Parsable   Non-Digit\n" +
+        std::string(6, ' ') +
+        "Name          Name           In Statistics     Mean      Deviation    Samples      "
+        "Samples        Samples       Samples\n" +
+        std::string(126, '-') + "\n";
+    const std::tm start = platform::BreakDownUtc(period_start);
+    const std::tm end = platform::BreakDownUtc(period_end);
+    char text[1024];
+    std::snprintf(text, sizeof text, format.c_str(), kProgramVersion, start.tm_mon + 1,
+                  start.tm_mday, (start.tm_year + 1900) % 100, start.tm_hour, start.tm_min,
+                  start.tm_sec, end.tm_mon + 1, end.tm_mday, (end.tm_year + 1900) % 100,
+                  end.tm_hour, end.tm_min, end.tm_sec);
+    return text;
+}
+
+std::string FormatStatisticsRow(const char* instrument, const char* label,
+                                const StatisticsRow& row) {
+    // Instrument names and labels may hold up to 499 characters each.
+    char text[1200];
+    std::snprintf(text, sizeof text, "%-17s%-16s%10ld%15g%14g%11ld%13ld%15ld%14ld\n", instrument,
+                  label, row.samples, row.mean, row.deviation, row.missing, row.non_printable,
+                  row.non_parsable, row.non_digit);
+    return text;
+}
+
+std::string StatisticsFileName(const std::tm& file_name_time) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%02d%03d%02d.sta", (file_name_time.tm_year + 1900) % 100,
+                  file_name_time.tm_yday + 1, file_name_time.tm_hour);
+    return name;
+}

@@ -1,0 +1,15 @@
+// quorvane-cli: the logger's companion on the command line. Each subcommand
+// lives in its own <name>_command unit and is added here.
+#include "cli/check_command.h"
+#include "cli/cli11.h"
+#include "platform/console.h"
+
+int main(int argc, char** argv) {
+    platform::UseBinaryStandardOutput();
+    CLI::App app{"Quorvane companion command line", "quorvane-cli"};
+    app.require_subcommand(1);
+    int exitStatus = 0;
+    AddCheckCommand(app, exitStatus);
+    CLI11_PARSE(app, argc, argv);
+    return exitStatus;
+}

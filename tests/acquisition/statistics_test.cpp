@@ -1,0 +1,273 @@
+// The statistics file as the period flush writes it: name, header block, rows,
+// read-only state, the log entries, and the failure to open the file.
+#include "acquisition/statistics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "acquisition/statistics_analysis.h"
+#include "platform/clock.h"
+#include "platform/fake_clock.h"
+#include "platform/files.h"
+#include "support/config_builder.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using platform::FakeClock;
+using testing_support::ConfigBuilder;
+using testing_support::PortSettings;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+#ifdef _WIN32
+const std::string kEol = "\r\n";  // the statistics and log files are text files
+#else
+const std::string kEol = "\n";
+#endif
+
+std::string Blanks(int n) {
+    return std::string(n, ' ');
+}
+
+std::string ExpectedHeader(const std::string& times) {
+    return kEol + Blanks(51) + "KOVA/BRN Quorvane Version 1.3" + kEol + Blanks(49) +
+           "Data Acquisition Statistics" + kEol + Blanks(35) + times + kEol + kEol + Blanks(3) +
+           "Instrument     Parameter      Number of Samples             Standard     Missing   "
+           "Non-Printable   Non-Parsable   Non-Digit" +
+           kEol + Blanks(6) +
+           "Name          Name           In Statistics     Mean      Deviation    Samples      "
+           "Samples        Samples       Samples" +
+           kEol + std::string(126, '-') + kEol;
+}
+
+// Lines of the log after its three header lines, without their time stamps.
+std::vector<std::string> LogMessages(const std::string& log) {
+    std::vector<std::string> messages;
+    std::size_t start = 0;
+    int line = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find('\n', start);
+        if (end == std::string::npos) {
+            end = log.size();
+        }
+        std::string text = log.substr(start, end - start);
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+        }
+        if (++line > 3 && text.size() > 23) {
+            messages.push_back(text.substr(23));  // "MM/DD/YY HH:MM:SS:MMM  "
+        }
+        start = end + 1;
+    }
+    return messages;
+}
+
+PortSettings WeatherPort(int number) {
+    PortSettings port;
+    port.number = number;
+    port.instrument = "WXT";
+    port.positions = {1, 2};
+    port.labels = {"Temp", "RH"};
+    port.error_positions = {0, 0};
+    port.error_values = {9, 9};
+    return port;
+}
+
+class StatisticsFile : public ::testing::Test {
+protected:
+    int Run(std::vector<std::string> texts, int64_t start, int64_t end) {
+        std::vector<char*> buffers;
+        std::vector<int32_t> lengths;
+        for (std::string& text : texts) {
+            buffers.push_back(text.data());
+            lengths.push_back(static_cast<int32_t>(text.size()));
+        }
+        const StatisticsPeriod period{platform::BreakDownUtc(start), start, end};
+        return CalculateDiagnosticStatistics(builder_.config(), period, buffers.data(),
+                                             lengths.data());
+    }
+    std::vector<std::string> Log() const { return LogMessages(ReadFile(dir_.File("97123.LOG"))); }
+
+    // 1997-05-03 is day 123; the period runs from 14:00 to 15:00.
+    const int64_t start_ = FakeClock::EpochMs(1997, 5, 3, 14, 0, 0) / 1000;
+    const int64_t half_ = FakeClock::EpochMs(1997, 5, 3, 14, 30, 0) / 1000;
+    const int64_t end_ = FakeClock::EpochMs(1997, 5, 3, 15, 0, 0) / 1000;
+    FakeClock clock_{FakeClock::EpochMs(1997, 5, 3, 15, 0, 1)};
+    platform::ClockScope scope_{clock_};
+    TempDir dir_;
+    ConfigBuilder builder_{dir_.path()};
+};
+
+TEST_F(StatisticsFile, HeaderBlockAndRowsAreAppendedAndTheFileIsLeftReadOnly) {
+    builder_.AddPort(WeatherPort(3));
+    // The text before the first line end began before the period, the text
+    // after the last one is incomplete; the third record carries the error flag.
+    EXPECT_EQ(Run({"12.0 0 99 99\n0 10.0 50\n0 12.0 70\n9 11 60\n0 13"}, start_, half_), 0);
+
+    const std::string path = dir_.File("9712314.sta");
+    const std::string rows =
+        "WXT              Temp                     2             11             1          1  "
+        "          0              0             0" +
+        kEol +
+        "WXT              RH                       2             60            10          1  "
+        "          0              0             0" +
+        kEol;
+    const std::string block =
+        ExpectedHeader("Start Time: 05/03/97 14:00:00 | End Time: 05/03/97 14:30:00") + rows;
+    EXPECT_EQ(ReadFile(path), block);
+    EXPECT_TRUE(platform::IsReadOnly(path.c_str()));
+    EXPECT_EQ(Log(), std::vector<std::string>{"24  Calculating diagnostic statistics."});
+
+    // The next period of the hour (cut short by a stop at 14:41:07) appends a
+    // block of its own to the read-only file; an empty buffer gives zero rows.
+    EXPECT_EQ(Run({""}, half_, half_ + 11 * 60 + 7), 0);
+    const std::string empty_rows =
+        "WXT              Temp                     0              0             0          0  "
+        "          0              0             0" +
+        kEol +
+        "WXT              RH                       0              0             0          0  "
+        "          0              0             0" +
+        kEol;
+    EXPECT_EQ(ReadFile(path),
+              block +
+                  ExpectedHeader("Start Time: 05/03/97 14:30:00 | End Time: 05/03/97 14:41:07") +
+                  empty_rows);
+    EXPECT_TRUE(platform::IsReadOnly(path.c_str()));
+}
+
+TEST_F(StatisticsFile, OnlyPortsWithDoStatsGetRowsInPortOrderUnderOneHeader) {
+    PortSettings quiet = WeatherPort(7);
+    quiet.instrument = "NOSTATS";
+    quiet.do_stats = false;
+    PortSettings hygrometer = WeatherPort(2);
+    hygrometer.instrument = "HYGRO";
+    hygrometer.positions = {0};
+    hygrometer.labels = {"H2O"};
+    hygrometer.error_positions = {5};
+    hygrometer.error_values = {0};
+    builder_.AddPort(WeatherPort(4)).AddPort(quiet).AddPort(hygrometer);
+
+    // The port without DoStats holds records that would be logged as
+    // incomplete if it were analysed.
+    EXPECT_EQ(Run({"\n0 1 2\n", "\nx\ny\nz\n", "\n5\n7\n"}, start_, end_), 0);
+    const std::string content = ReadFile(dir_.File("9712314.sta"));
+    const std::string header =
+        ExpectedHeader("Start Time: 05/03/97 14:00:00 | End Time: 05/03/97 15:00:00");
+    ASSERT_EQ(content.substr(0, header.size()), header);
+    EXPECT_EQ(
+        content.substr(header.size()),
+        "WXT              Temp                     1              1             0          0  "
+        "          0              0             0" +
+            kEol +
+            "WXT              RH                       1              2             0          "
+            "0            0              0             0" +
+            kEol +
+            "HYGRO            H2O                      2              6             1          "
+            "0            0              0             0" +
+            kEol);
+    EXPECT_EQ(Log(), std::vector<std::string>{"24  Calculating diagnostic statistics."});
+}
+
+TEST_F(StatisticsFile, RejectedRecordsAreLoggedOnceEachWithTheComNumber) {
+    builder_.AddPort(WeatherPort(5));
+    std::string text = "\n";
+    text += std::string(1001, '1') + "\n";  // too long: 22
+    for (int i = 0; i < 150; ++i) {         // 150 tokens: 23, yet its samples count
+        text += std::to_string(i % 10) + " ";
+    }
+    text += "\n0 1\n";   // position 2 missing: 28
+    text += "0\t1 2\n";  // not printable: counted, not logged
+    EXPECT_EQ(Run({text}, start_, end_), 0);
+    EXPECT_EQ(
+        Log(),
+        (std::vector<std::string>{
+            "24  Calculating diagnostic statistics.",
+            "22  The number of characters in SampleTok exceeds MAX_WORKING_STRING_LEN for COM5",
+            "23  The number of detected field tokens exceeds MAX_TOKENS for COM5",
+            "28  Incomplete number of tokens acquired from COM5 data string."}));
+    const std::string content = ReadFile(dir_.File("9712314.sta"));
+    EXPECT_NE(
+        content.find("WXT              Temp                     1              1             0"
+                     "          0            1              2             0"),
+        std::string::npos)
+        << content;
+}
+
+TEST_F(StatisticsFile, FileThatCannotBeOpenedLogs19AndSkipsThePeriod) {
+    builder_.AddPort(WeatherPort(1));
+    // A directory where the file should be: no open can succeed.
+    const std::string path = dir_.File("9712314.sta");
+    std::filesystem::create_directory(path);
+    EXPECT_EQ(Run({"\n0 1 2\n"}, start_, end_), -1);
+    EXPECT_EQ(Log(), (std::vector<std::string>{"24  Calculating diagnostic statistics.",
+                                               "19  Can't open " + path + " for data output."}));
+
+    // The next hour's file opens as usual.
+    std::filesystem::remove(path);
+    EXPECT_EQ(Run({"\n0 1 2\n"}, end_, end_ + 3600), 0);
+    EXPECT_FALSE(ReadFile(dir_.File("9712315.sta")).empty());
+}
+
+TEST(StatisticsFileName, TwoDigitYearDayOfYearFromOneAndHour) {
+    EXPECT_EQ(
+        StatisticsFileName(platform::BreakDownUtc(FakeClock::EpochMs(1997, 2, 14, 14) / 1000)),
+        "9704514.sta");
+    EXPECT_EQ(
+        StatisticsFileName(platform::BreakDownUtc(FakeClock::EpochMs(2000, 12, 31, 23) / 1000)),
+        "0036623.sta");
+    EXPECT_EQ(StatisticsFileName(platform::BreakDownUtc(FakeClock::EpochMs(2001, 1, 1, 0) / 1000)),
+              "0100100.sta");
+}
+
+// The conversion must give what strtod gives for every token the numeric test
+// lets through, bit for bit (the sign of zero included).
+TEST(ConvertStatisticsToken, MatchesStrtodOnTheLongestValidPrefix) {
+    const std::vector<std::string> tokens = {"",
+                                             ".",
+                                             "-",
+                                             "+",
+                                             "+-1",
+                                             "-+1",
+                                             "12.5-",
+                                             "12.5+",
+                                             "1-2",
+                                             "+3",
+                                             "-.5",
+                                             ".5+",
+                                             "5.",
+                                             "-0",
+                                             "+0.",
+                                             "-0.0",
+                                             "0.1",
+                                             "007",
+                                             "-99.99",
+                                             "123456789012345678901234567890",
+                                             "0.30000000000000004",
+                                             "9007199254740993",
+                                             "2.2250738585072011",
+                                             "1" + std::string(400, '0'),
+                                             "-1" + std::string(400, '0') + ".5",
+                                             "0." + std::string(400, '0') + "1",
+                                             "-0." + std::string(330, '0') + "3",
+                                             "0." + std::string(320, '0') + "3",
+                                             "." + std::string(20, '9')};
+    for (const std::string& token : tokens) {
+        const double expected = std::strtod(token.c_str(), nullptr);
+        const double actual = ConvertStatisticsToken(token.data(), token.size());
+        EXPECT_EQ(std::memcmp(&expected, &actual, sizeof(double)), 0)
+            << "token '" << token << "': strtod " << expected << ", got " << actual;
+    }
+    EXPECT_EQ(ConvertStatisticsToken("12.5-", 5), 12.5);
+    EXPECT_EQ(ConvertStatisticsToken("+-1", 3), 0.0);
+    EXPECT_TRUE(std::signbit(ConvertStatisticsToken("-0", 2)));
+    EXPECT_TRUE(std::isinf(ConvertStatisticsToken(tokens[23].data(), tokens[23].size())));
+}
+
+}  // namespace
