@@ -2,6 +2,7 @@
 // lives in its own <name>_command unit and is added here.
 #include "cli/check_command.h"
 #include "cli/cli11.h"
+#include "cli/dump_command.h"
 #include "platform/console.h"
 
 int main(int argc, char** argv) {
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     int exitStatus = 0;
     AddCheckCommand(app, exitStatus);
+    AddDumpCommand(app, exitStatus);
     CLI11_PARSE(app, argc, argv);
     return exitStatus;
 }
