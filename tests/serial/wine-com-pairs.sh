@@ -34,7 +34,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-spec=""
+pair_list=""
 for ((i = 0; i < pairs; i++)); do
     a=$((first + 2 * i))
     b=$((a + 1))
@@ -51,8 +51,8 @@ for ((i = 0; i < pairs; i++)); do
     ln -sfn "$work/com$a" "$dosdevices/com$a"
     ln -sfn "$work/com$b" "$dosdevices/com$b"
     links+=("$dosdevices/com$a" "$dosdevices/com$b")
-    spec+="${spec:+,}$a:$b"
+    pair_list+="${pair_list:+,}$a:$b"
 done
 
-export QUORVANE_TEST_COM_PAIRS="$spec"
+export QUORVANE_TEST_COM_PAIRS="$pair_list"
 "$@"
