@@ -1,6 +1,7 @@
 #include "acquisition/statistics_analysis.h"
 
 #include <array>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -312,6 +313,43 @@ double OutOfRangeValue(const char* digits, const char* end) {
     return 0.0;
 }
 
+// Instruments send short readings such as "1013.25". With at most 15 digits
+// the digits make an integer below 2^53 and the scale is a power of ten up to
+// 10^15, both exact doubles, so one correctly rounded division gives exactly
+// the correctly rounded value that strtod gives. Where the compiler evaluates
+// doubles in wider registers (x87) the division could round twice, so there
+// the general conversion does all the work.
+#if FLT_EVAL_METHOD == 0
+constexpr int kShortDecimalDigits = 15;
+constexpr double kPowersOfTen[kShortDecimalDigits + 1] = {
+    1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// Reads digits with at most one point from `p`. Returns false when the text
+// is longer than the exact range; `digits` is then not meaningful.
+bool ReadShortDecimal(const char* p, const char* end, double& value, int& digits) {
+    uint64_t mantissa = 0;
+    int fraction_digits = 0;
+    bool point = false;
+    digits = 0;
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (c >= '0' && c <= '9') {
+            if (++digits > kShortDecimalDigits) {
+                return false;
+            }
+            mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+            fraction_digits += point ? 1 : 0;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            break;  // the longest valid prefix ends here
+        }
+    }
+    value = static_cast<double>(mantissa) / kPowersOfTen[fraction_digits];
+    return true;
+}
+#endif
+
 }  // namespace
 
 double ConvertStatisticsToken(const char* token, std::size_t length) {
@@ -328,6 +366,15 @@ double ConvertStatisticsToken(const char* token, std::size_t length) {
         return 0.0;  // no digits: strtod converts nothing
     }
     double value = 0.0;
+#if FLT_EVAL_METHOD == 0
+    int digits = 0;
+    if (ReadShortDecimal(p, end, value, digits)) {
+        if (digits == 0) {
+            return 0.0;  // "." or ".-": nothing to convert
+        }
+        return negative ? -value : value;
+    }
+#endif
     const std::from_chars_result result = std::from_chars(p, end, value, std::chars_format::fixed);
     if (result.ec == std::errc::invalid_argument) {
         return 0.0;
