@@ -7,7 +7,6 @@
 //                                   archived byte compared with what was sent
 //   engine_bench flush  [MB]        the data files and statistics of one hour of nine
 //                                   ports at 115200 baud (about 41 MB each)
-//   engine_bench sample MB FILE     writes such a text (LF records) for other tools
 //
 // The engine runs under a fake clock that stands still while data streams, so
 // the whole stream is one period and its flush happens when the clock is
@@ -296,20 +295,6 @@ int main(int argc, char** argv) {
     }
     if (what == "flush") {
         return Flush(amount > 0 ? amount : 41.5);
-    }
-    if (what == "sample" && argc > 3) {  // the flush's text of one port, for other tools
-        const sim::NumericInstrument instrument(sim::RecordShape{5, "\n", 0, 0, 7});
-        std::FILE* out = std::fopen(argv[3], "wb");
-        if (out == nullptr) {
-            return 1;
-        }
-        const auto size = static_cast<size_t>(amount * 1e6);
-        size_t written = 0;
-        for (uint64_t record = 0; written < size; ++record) {
-            const std::string text = instrument.Record(record);
-            written += std::fwrite(text.data(), 1, text.size(), out);
-        }
-        return std::fclose(out) == 0 ? 0 : 1;
     }
     std::fprintf(stderr, "usage: engine_bench idle|ingest|flush [amount]\n");
     return 2;

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Puts the engine's figures next to general tools doing the same work:
-#   - capture: the same 921600-baud-equivalent stream from quorvane-sim, once
-#     into quorvane-cli run and once into socat writing a file; CPU of each;
-#   - statistics: mean and population standard deviation of five fields of a
-#     41.5 MB capture, through datamash and through awk (the engine's figure
-#     is "statistics" of `engine_bench flush`).
-# Usage: bench/compare_peers.sh BUILD_DIR [SECONDS]   (BUILD_DIR: e.g. build/release)
+# Puts the engine's capture next to a general tool doing the same work: the
+# same 921600-baud-equivalent stream from quorvane-sim, once into quorvane-cli
+# run and once into socat writing a file; CPU of each. (The statistics beside
+# awk and datamash: bench/statistics_vs_tools.sh.)
+# Usage: bench/capture_vs_tools.sh BUILD_DIR [SECONDS]   (BUILD_DIR: e.g. build/release)
 set -euo pipefail
 build=$(realpath "$1")
 seconds=${2:-20}
@@ -57,18 +55,3 @@ printf '  quorvane-cli run: %.2f %% of one core (%s bytes archived)\n' \
     "$(cat "$work"/station/data/*.P01 | wc -c)"
 printf '  socat to a file:  %.2f %% of one core (%s bytes)\n' \
     "$(awk -v c="$(cpu_of "$work/socat.time")" -v s="$seconds" 'BEGIN {print c * 100 / s}')" "$(wc -c <"$work/socat.txt")"
-
-echo "== statistics of 41.5 MB (five fields)"
-"$build/bench/engine_bench" flush 41.5 | sed 's/^/  engine: /'
-"$build/bench/engine_bench" sample 41.5 "$work/sample.txt"
-/usr/bin/time -f "%e" -o "$work/datamash.time" \
-    datamash -W mean 1 pstdev 1 mean 2 pstdev 2 mean 3 pstdev 3 mean 4 pstdev 4 mean 5 pstdev 5 \
-    <"$work/sample.txt" >/dev/null
-/usr/bin/time -f "%e" -o "$work/awk.time" \
-    awk '{for (i = 1; i <= 5; i++) {s[i] += $i; q[i] += $i * $i}} END {for (i = 1; i <= 5; i++) print s[i] / NR, sqrt(q[i] / NR - (s[i] / NR) ^ 2)}' \
-    "$work/sample.txt" >/dev/null
-size=$(wc -c <"$work/sample.txt")
-for tool in datamash awk; do
-    t=$(cat "$work/$tool.time")
-    printf '  %s: %.3f s (%.0f MB/s)\n' "$tool" "$t" "$(awk -v b="$size" -v t="$t" 'BEGIN {print b / 1000000 / t}')"
-done
