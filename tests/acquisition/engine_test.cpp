@@ -275,6 +275,16 @@ TEST_F(Engine, WithNoPortOpenAcquisitionStillRunsItsPeriods) {
               std::string::npos);
 }
 
+TEST_F(Engine, AConfigurationWithoutPortsAcquiresNothingAndEndsCleanly) {
+    SetTime(10, 7, 30, 250);
+    Start(testing_support::MakeTestConfig(dir_.path(), 15, {}));
+    EndPeriodAt(10, 15);
+    Stop();
+    const std::vector<std::string> expected = {"03  Data acquisition thread started.",
+                                               "04  Data acquisition thread stopped."};
+    EXPECT_EQ(LogMessages(Log()), expected);
+}
+
 TEST_F(Engine, RestartWithinTheHourAppendsANewStartBlockToTheReadOnlyFile) {
     sim::PtyPair& pty = AddPty();
     SetTime(10, 7, 30, 250);
