@@ -218,11 +218,11 @@ bool AcquisitionRun::Pass() {
     }
     if (now < NextWriteTime && !stop_event_.IsSet()) {
         if (!read_any) {
-            // Nothing worth a read: wait up to 1 ms for new input instead of
+            // Nothing worth a read: wait briefly for new input instead of
             // spinning, still many passes (and kicks) a second. Ports that
             // hold less than a block already are left out, or the wait
             // would end at once until the period's drain.
-            PortWaitForInput(quiet_ports_.data(), static_cast<int>(quiet_ports_.size()), 1);
+            PortWaitForInput(quiet_ports_.data(), static_cast<int>(quiet_ports_.size()), kIdleWaitMs);
         }
         return true;
     }
