@@ -12,15 +12,23 @@ else()
 endif()
 include(GoogleTest)
 
-# quorvane_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# quorvane_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>]
+#                   [CROSS_LAUNCHER <command...>])
 # Natively every test case becomes a CTest test; in a cross build the whole
-# executable is one test, run through the emulator (wine).
+# executable is one test, run through the emulator (wine), or through
+# CROSS_LAUNCHER, which receives the emulator and the executable as arguments.
 function(quorvane_add_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;CROSS_LAUNCHER" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvane_options GTest::gtest_main Threads::Threads)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-    if(CMAKE_CROSSCOMPILING)
+    if(CMAKE_CROSSCOMPILING AND ARG_CROSS_LAUNCHER)
+        add_test(NAME ${name}
+            COMMAND ${ARG_CROSS_LAUNCHER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+        if(ARG_LABELS)
+            set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+        endif()
+    elseif(CMAKE_CROSSCOMPILING)
         add_test(NAME ${name} COMMAND ${name})
         if(ARG_LABELS)
             set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")

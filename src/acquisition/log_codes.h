@@ -49,4 +49,10 @@ inline constexpr char k27OphirError[] = "27  Error acquiring Ophir constants fro
 inline constexpr char k28IncompleteTokens[] =
     "28  Incomplete number of tokens acquired from COM%d data string.";
 
+// Codes of this implementation beyond the original 00-28.
+inline constexpr char k29WatchdogUnreachable[] =
+    "29  Watchdog timer ports %Xh-%Xh cannot be written (%s)...acquisition continues without the watchdog.";
+inline constexpr char k30UnwrittenDiscarded[] =
+    "30  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d could not be written and are discarded (%s).";
+
 }  // namespace logmsg

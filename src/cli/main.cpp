@@ -2,6 +2,8 @@
 // lives in its own <name>_command unit and is added here.
 #include "cli/check_command.h"
 #include "cli/cli11.h"
+#include "cli/dump_command.h"
+#include "cli/run_command.h"
 #include "cli/stats_command.h"
 #include "platform/console.h"
 
@@ -11,6 +13,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     int exitStatus = 0;
     AddCheckCommand(app, exitStatus);
+    AddRunCommand(app, exitStatus);
+    AddDumpCommand(app, exitStatus);
     AddStatsCommand(app, exitStatus);
     CLI11_PARSE(app, argc, argv);
     return exitStatus;

@@ -1,6 +1,6 @@
 // The communications API the serial library is written against: the subset of
 // the Win32 comm calls it uses, with their Win32 names, types and semantics.
-// On Windows these are the system's own calls. On POSIX the same subset is
+// On Windows these are the system's own calls. On Linux the same subset is
 // provided here over termios:
 //   - "\\.\COMn" names the device registered with SetCommDevicePath(n, ...),
 //     else /dev/ttyS<n-1>; any other name is taken as a device path;

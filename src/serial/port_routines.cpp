@@ -145,30 +145,18 @@ int PumpMessages(PortRecord* port) {
 
 int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs) {
     std::vector<PortRecord*> open;
+    std::vector<HANDLE> handles;
     for (int i = 0; i < count; ++i) {
         if (serial_internal::HasOpenDevice(ports[i])) {
             open.push_back(ports[i]);
+            handles.push_back(ports[i]->DriverData->Handle);
         }
     }
-    auto waiting = [&open] {
-        int ready = 0;
-        for (PortRecord* port : open) {
-            ready += serial_internal::QueryComm(port->DriverData).cbInQue > 0 ? 1 : 0;
-        }
-        return ready;
-    };
-    if (const int ready = waiting(); ready > 0) {
-        return ready;
-    }
-    std::vector<HANDLE> handles;
     std::vector<DWORD> errors(open.size(), 0);
-    for (PortRecord* port : open) {
-        handles.push_back(port->DriverData->Handle);
-    }
-    platform::WaitForCommInput(handles.data(), errors.data(), static_cast<int>(handles.size()),
-                               timeoutMs);
+    const int ready = platform::WaitForCommInput(handles.data(), errors.data(),
+                                                 static_cast<int>(handles.size()), timeoutMs);
     for (size_t i = 0; i < open.size(); ++i) {
         open[i]->DriverData->LineErrors |= errors[i];
     }
-    return waiting();
+    return ready;
 }

@@ -81,22 +81,25 @@ TEST_F(PortIo, NoByteIsLostWhenTheQueueIsFull) {
     int32_t highest = 0;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (received.size() < sent.size() && std::chrono::steady_clock::now() < limit) {
-        if (offered < sent.size()) {
-            offered += peer.WriteSome(sent.data() + offered, sent.size() - offered);
-        }
+        const size_t put = offered < sent.size()
+                               ? peer.WriteSome(sent.data() + offered, sent.size() - offered)
+                               : 0;
+        offered += put;
         PortWaitForInput(&port, 1, 10);
         const int32_t waiting = port->RxUsed(port);
         highest = std::max(highest, waiting);
         ASSERT_LE(waiting, 65000);
-        if (offered < sent.size() && waiting < 65000) {
-            continue;  // let the queue fill before taking from it
+        if (put > 0 && waiting < 65000) {
+            continue;  // the line still takes bytes: let the queue fill first
         }
         char chunk[700];
         if (port->ReadBlock(port, chunk, sizeof chunk) == PORT_OK) {
             received.append(chunk, port->Count);
         }
     }
-    EXPECT_EQ(highest, 65000);
+#ifndef _WIN32
+    EXPECT_EQ(highest, 65000);  // (Windows keeps its queue in the driver, not here)
+#endif
     ASSERT_EQ(received.size(), sent.size());
     EXPECT_TRUE(received == sent);
 }

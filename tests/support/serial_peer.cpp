@@ -48,6 +48,15 @@ int g_nextCom = 60;
 
 #ifdef _WIN32
 
+int SerialPeer::LibraryComOfPair(int pair) {
+    return ComPair(pair).first;
+}
+
+bool SerialPeer::UnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 SerialPeer::SerialPeer(int pair) {
     const auto [library, peer] = ComPair(pair);
     if (library == 0) {
@@ -62,7 +71,9 @@ SerialPeer::SerialPeer(int pair) {
         error_ = "cannot open " + name + ", error " + std::to_string(GetLastError());
         return;
     }
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    // Reads return at once; a write that finds the line full gives up after
+    // 10 ms with what it could hand over.
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 10};
     SetCommTimeouts(handle, &timeouts);
     peer_ = handle;
     com_ = library;
@@ -90,7 +101,8 @@ void SerialPeer::Write(const std::string& bytes) {
 }
 
 std::string SerialPeer::ReadAvailable() {
-    std::string out;
+    std::string out = std::move(pending_);
+    pending_.clear();
     char chunk[4096];
     DWORD got = 0;
     while (ReadFile(static_cast<HANDLE>(peer_), chunk, sizeof chunk, &got, nullptr) && got > 0) {
@@ -112,7 +124,23 @@ std::string SerialPeer::ReadExactly(size_t length) {
     return out;
 }
 
+bool SerialPeer::WaitReadable(int timeoutMs) {
+    const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        pending_ += ReadAvailable();
+        if (!pending_.empty() || Clock::now() >= limit) {
+            return !pending_.empty();
+        }
+        Sleep(1);  // nothing to wait on: the pair offers no event
+    }
+}
+
 #else
+
+bool SerialPeer::WaitReadable(int timeoutMs) {
+    pollfd fd{master_, POLLIN, 0};
+    return ::poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN) != 0;
+}
 
 SerialPeer::SerialPeer(int /*pair*/) {
     char name[128] = {};

@@ -35,8 +35,16 @@ public:
     std::string ReadAvailable();
     // Waits until `length` bytes arrived or 10 s passed; returns what arrived.
     std::string ReadExactly(size_t length);
+    // Waits up to `timeoutMs` for something to arrive; true when it did.
+    bool WaitReadable(int timeoutMs);
 
-#ifndef _WIN32
+#ifdef _WIN32
+    // The COM number the library opens in pair `pair`, without opening its
+    // peer (0 when the pairs are not set up).
+    static int LibraryComOfPair(int pair);
+    // True under wine, whose COM ports differ from Windows' in places.
+    static bool UnderWine();
+#else
     // The test's own descriptor on the library's side, to look at its termios.
     int terminalFd() const {
         return terminal_;
@@ -52,6 +60,7 @@ private:
     int com_ = 0;
 #ifdef _WIN32
     void* peer_ = nullptr;
+    std::string pending_;  // read while waiting, not yet handed out
 #else
     int master_ = -1;
     int terminal_ = -1;

@@ -428,7 +428,9 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD toRead, DWORD* read, OVERLAPPED
     if (buffer == nullptr && toRead > 0) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    Fill(*dev);
+    if (dev->count < toRead) {
+        Fill(*dev);
+    }
     const DWORD got =
         static_cast<DWORD>(TakeFromQueue(*dev, static_cast<uint8_t*>(buffer), toRead));
     if (read != nullptr) {
@@ -601,6 +603,8 @@ void SetCommDevicePath(int comNumber, const char* path) {
 
 int WaitForCommInput(const HANDLE* handles, DWORD* /*errors*/, int count, int timeoutMs) {
     // Errors stay in the kernel's counters here, for the next ClearCommError.
+    // An idle pass costs one poll: the queues are filled only from the devices
+    // that poll finds readable.
     std::vector<std::shared_ptr<CommDevice>> devices;
     std::vector<pollfd> fds;
     int ready = 0;
@@ -609,7 +613,6 @@ int WaitForCommInput(const HANDLE* handles, DWORD* /*errors*/, int count, int ti
         if (!dev) {
             continue;
         }
-        Fill(*dev);
         if (dev->count > 0) {
             ++ready;
         } else if (!dev->lineGone) {
@@ -630,7 +633,10 @@ int WaitForCommInput(const HANDLE* handles, DWORD* /*errors*/, int count, int ti
         if (polled < 0 && errno == EINTR) {
             continue;
         }
-        for (size_t i = 0; polled > 0 && i < fds.size(); ++i) {
+        if (polled <= 0) {
+            return 0;
+        }
+        for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents == 0) {
                 continue;
             }
@@ -641,7 +647,7 @@ int WaitForCommInput(const HANDLE* handles, DWORD* /*errors*/, int count, int ti
                 fds[i].fd = -1;  // a hung-up line would wake every poll
             }
         }
-        if (ready > 0 || left <= 0 || polled < 0) {
+        if (ready > 0 || left <= 0) {
             return ready;
         }
     }

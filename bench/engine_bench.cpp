@@ -1,0 +1,301 @@
+// Figures of the acquisition engine (Linux: pty instruments).
+//
+//   engine_bench idle   [SECONDS]   nine open ports, no data: CPU of the process
+//   engine_bench ingest [SECONDS]   nine ports streaming at 921600 baud (92160 bytes/s
+//                                   each) through ptys: CPU of the acquisition thread
+//                                   outside the flush, then the flush, then every
+//                                   archived byte compared with what was sent
+//   engine_bench flush  [MB]        the data files and statistics of one hour of nine
+//                                   ports at 115200 baud (about 41 MB each)
+//
+// The engine runs under a fake clock that stands still while data streams, so
+// the whole stream is one period and its flush happens when the clock is
+// moved to the period's end. An hour at 921600 baud is 332 MB a port; the
+// ingest run streams SECONDS of it (default 30) and reports rates, which do
+// not depend on the length.
+#include <pthread.h>
+#include <sys/resource.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "acquisition/acquisition_thread.h"
+#include "acquisition/data_files.h"
+#include "acquisition/statistics.h"
+#include "instruments.h"
+#include "platform/fake_clock.h"
+#include "pty_pair.h"
+#include "support/temp_dir.h"
+#include "support/test_config.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+constexpr int kPorts = 9;
+
+double Seconds(SteadyClock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto s = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec * 1e-6; };
+    return s(usage.ru_utime) + s(usage.ru_stime);
+}
+
+// Watches the acquisition thread from inside: its CPU time at every pass and
+// around every flush, and what the ports have delivered.
+class Meter final : public AcquisitionProbe {
+public:
+    void OnPass(const int64_t* received, int count) override {
+        const double cpu = ThreadCpuSeconds();
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.assign(received, received + count);
+        last_pass_cpu_ = cpu;
+        last_pass_wall_ = SteadyClock::now();
+        ++passes_;
+        changed_.notify_all();
+    }
+    void OnFlush(int flushes) override {
+        const double cpu = ThreadCpuSeconds();
+        std::lock_guard<std::mutex> lock(mutex_);
+        flush_cpu_ = cpu - last_pass_cpu_;
+        flush_wall_ = Seconds(SteadyClock::now() - last_pass_wall_);
+        flushes_ = flushes;
+        changed_.notify_all();
+    }
+    template <typename Condition>
+    void WaitFor(Condition condition) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return condition(*this); });
+    }
+    double last_pass_cpu() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return last_pass_cpu_;
+    }
+    int64_t passes() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return passes_;
+    }
+
+    std::vector<int64_t> received_;
+    int64_t passes_ = 0;
+    int flushes_ = 0;
+    double last_pass_cpu_ = 0;
+    SteadyClock::time_point last_pass_wall_;
+    double flush_cpu_ = 0;
+    double flush_wall_ = 0;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
+struct Station {
+    testing_support::TempDir dir;
+    platform::FakeClock clock{platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 0, 0)};
+    std::vector<std::unique_ptr<sim::PtyPair>> ptys;
+    Meter meter;
+
+    Station() {
+        platform::SetClock(&clock);
+        std::vector<testing_support::TestPort> ports;
+        for (int i = 0; i < kPorts; ++i) {
+            ptys.push_back(std::make_unique<sim::PtyPair>());
+            ports.push_back(testing_support::Port(i + 1, "Bench").WithDevice(ptys.back()->path()));
+        }
+        com = testing_support::MakeTestConfig(dir.path(), 60, ports);
+        SetAcquisitionProbe(&meter);
+        StartAcquisitionThread(nullptr);
+        meter.WaitFor([](Meter& m) { return m.passes_ > 0; });
+    }
+    ~Station() {
+        StopAcquisitionThread();
+        SetAcquisitionProbe(nullptr);
+        FreeComConfig(com);
+        platform::SetClock(nullptr);
+    }
+};
+
+int Idle(double seconds) {
+    Station station;
+    const int64_t passes_before = station.meter.passes();
+    const double cpu_before = ProcessCpuSeconds();
+    const auto wall_before = SteadyClock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const double cpu = ProcessCpuSeconds() - cpu_before;
+    const double wall = Seconds(SteadyClock::now() - wall_before);
+    const int64_t passes = station.meter.passes() - passes_before;
+    std::printf("idle: %d open ports, no data, %.1f s: CPU %.2f %% of one core, %.0f passes/s\n",
+                kPorts, wall, 100.0 * cpu / wall, static_cast<double>(passes) / wall);
+    return 0;
+}
+
+int Ingest(double seconds) {
+    constexpr int64_t kBytesPerSecond = 921600 / 10;
+    Station station;
+    const sim::NumericInstrument instrument(sim::RecordShape{});
+    std::vector<std::string> sent(kPorts);
+    std::atomic<bool> go{false};
+    const double cpu_before = station.meter.last_pass_cpu();
+    const auto start = SteadyClock::now();
+    std::vector<std::thread> writers;
+    for (int p = 0; p < kPorts; ++p) {
+        writers.emplace_back([&, p] {
+            // 10 ms slices at the line rate.
+            const auto slice = std::chrono::milliseconds(10);
+            const int64_t total = static_cast<int64_t>(seconds * kBytesPerSecond);
+            auto next = start;
+            uint64_t record = static_cast<uint64_t>(p) << 40;
+            std::string pending;
+            for (int64_t done = 0; done < total;) {
+                const int64_t due = std::min<int64_t>(total - done, kBytesPerSecond / 100);
+                while (static_cast<int64_t>(pending.size()) < due) {
+                    pending += instrument.Record(record++);
+                }
+                station.ptys[static_cast<size_t>(p)]->Write(
+                    std::string_view(pending).substr(0, static_cast<size_t>(due)));
+                sent[static_cast<size_t>(p)].append(pending, 0, static_cast<size_t>(due));
+                pending.erase(0, static_cast<size_t>(due));
+                done += due;
+                next += slice;
+                std::this_thread::sleep_until(next);
+            }
+        });
+    }
+    for (auto& w : writers) {
+        w.join();
+    }
+    station.meter.WaitFor([&](Meter& m) {
+        for (int p = 0; p < kPorts; ++p) {
+            if (m.received_.size() < kPorts ||
+                m.received_[static_cast<size_t>(p)] <
+                    static_cast<int64_t>(sent[static_cast<size_t>(p)].size())) {
+                return false;
+            }
+        }
+        return true;
+    });
+    const double wall = Seconds(SteadyClock::now() - start);
+    const double cpu = station.meter.last_pass_cpu() - cpu_before;
+    station.clock.Set(2024, 3, 1, 11, 0, 0, 0);  // the period's end: flush
+    station.meter.WaitFor([](Meter& m) { return m.flushes_ >= 1; });
+    int64_t total = 0;
+    int lost = 0;
+    for (int p = 0; p < kPorts; ++p) {
+        char name[32];
+        std::snprintf(name, sizeof name, "2406110.P%02d", p + 1);
+        const std::string file = testing_support::ReadFile(station.dir.File(name));
+        const std::string& text = sent[static_cast<size_t>(p)];
+        total += static_cast<int64_t>(text.size());
+        // instrument line, start marker, the text, end marker
+        if (file.find(text) == std::string::npos) {
+            ++lost;
+        }
+    }
+    std::printf(
+        "ingest: %d ports x %lld bytes/s for %.1f s (%.1f MB): acquisition thread CPU %.2f %% of "
+        "one "
+        "core outside the flush\n",
+        kPorts, static_cast<long long>(kBytesPerSecond), wall, static_cast<double>(total) / 1e6,
+        100.0 * cpu / wall);
+    std::printf(
+        "ingest: flush of %.1f MB: %.3f s (CPU %.3f s); ports whose file differs from what was "
+        "sent: "
+        "%d of %d\n",
+        static_cast<double>(total) / 1e6, station.meter.flush_wall_, station.meter.flush_cpu_, lost,
+        kPorts);
+    return lost == 0 ? 0 : 1;
+}
+
+int Flush(double megabytes) {
+    testing_support::TempDir dir;
+    platform::FakeClock clock(platform::FakeClock::EpochMs(2024, 3, 1, 11, 0, 0, 0));
+    platform::SetClock(&clock);
+    std::vector<testing_support::TestPort> ports;
+    for (int i = 0; i < kPorts; ++i) {
+        ports.push_back(testing_support::Port(i + 1, "Bench").WithStats('\n'));
+    }
+    ComConfig config = testing_support::MakeTestConfig(dir.path(), 60, ports);
+    for (int p = 0; p < kPorts; ++p) {  // five numeric fields summarised per port
+        config.NumTokenIndices[p] = 5;
+        for (int j = 0; j < 5; ++j) {
+            config.TokenIndicesForStatistics[p][j] = j;
+            config.ErrorCheckingTokenIndices[p][j] = 0;
+            config.ErrorValuesPerTokenIndex[p][j] = -1e9;
+            std::snprintf(config.TokenLabelsForStatistics[p][j], 500, "F%d", j);
+        }
+    }
+    const sim::NumericInstrument instrument(sim::RecordShape{5, "\r\n", 0, 0, 7});
+    const auto size = static_cast<size_t>(megabytes * 1e6);
+    std::vector<std::string> texts(kPorts);
+    uint64_t record = 0;
+    for (auto& text : texts) {
+        text.reserve(size + 64);
+        while (text.size() < size) {
+            text += instrument.Record(record++);
+        }
+    }
+    std::vector<char*> buffers;
+    std::vector<int32_t> lengths;
+    for (auto& text : texts) {
+        buffers.push_back(text.data());
+        lengths.push_back(static_cast<int32_t>(text.size()));
+    }
+    const auto start = SteadyClock::now();
+    DataFileWriter writer(config);
+    const FlushContext context{platform::BreakDownUtc(clock.Now() - 3600), true, true, ""};
+    for (int p = 0; p < kPorts; ++p) {
+        writer.WritePort(context,
+                         {p, buffers[static_cast<size_t>(p)], lengths[static_cast<size_t>(p)],
+                          platform::ToSystemTime(clock.Now() - 3600), platform::UtcNow()});
+    }
+    const double files = Seconds(SteadyClock::now() - start);
+    const StatisticsPeriod period{platform::BreakDownUtc(clock.Now() - 3600), clock.Now() - 3600,
+                                  clock.Now()};
+    CalculateDiagnosticStatistics(config, period, buffers.data(), lengths.data());
+    const double total = Seconds(SteadyClock::now() - start);
+    const double all_mb = megabytes * kPorts;
+    std::printf(
+        "flush: %d ports x %.1f MB: data files %.3f s (%.0f MB/s), statistics %.3f s (%.0f MB/s), "
+        "total %.3f s\n",
+        kPorts, megabytes, files, all_mb / files, total - files, all_mb / (total - files), total);
+    FreeComConfig(config);
+    platform::SetClock(nullptr);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string what = argc > 1 ? argv[1] : "";
+    const double amount = argc > 2 ? std::atof(argv[2]) : 0;
+    if (what == "idle") {
+        return Idle(amount > 0 ? amount : 10);
+    }
+    if (what == "ingest") {
+        return Ingest(amount > 0 ? amount : 30);
+    }
+    if (what == "flush") {
+        return Flush(amount > 0 ? amount : 41.5);
+    }
+    std::fprintf(stderr, "usage: engine_bench idle|ingest|flush [amount]\n");
+    return 2;
+}

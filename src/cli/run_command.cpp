@@ -1,0 +1,100 @@
+#include "cli/run_command.h"
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "acquisition/acquisition_thread.h"
+#include "acquisition/log_codes.h"
+#include "acquisition/log_file.h"
+#include "acquisition/status.h"
+#include "cli/cli11.h"
+#include "config/com_config.h"
+#include "config/ini_reader.h"
+#include "platform/stop_requests.h"
+
+namespace {
+
+// Prints a status text as "label value" whenever its value changes; the
+// blanks that paint over longer values on a page mean nothing on a terminal.
+class StatusPrinter final : public StatusObserver {
+public:
+    explicit StatusPrinter(std::FILE* out) : out_(out) {}
+
+    void OnStatusDrawn(const std::vector<StatusDraw>& block) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const StatusDraw& draw : block) {
+            std::string value = draw.text;
+            value.erase(value.find_last_not_of(' ') + 1);
+            std::string& shown = shown_[static_cast<size_t>(draw.index)];
+            if (value == shown) {
+                continue;
+            }
+            shown = value;
+            std::fprintf(out_, "%s %s\n", StatusLineOf(draw.index).label, value.c_str());
+        }
+        std::fflush(out_);
+    }
+
+private:
+    std::FILE* out_;
+    std::mutex mutex_;
+    std::array<std::string, kStatusCount> shown_;
+};
+
+const char* LogDirectory() {
+    return com.OutputDriveAndPath != nullptr ? com.OutputDriveAndPath : "";
+}
+
+// The refused configuration, in the words the window would show.
+void ReportConfigurationError() {
+    std::string message = "Quorvane Initialization Error ... \n\n";
+    message += com.ErrorString != nullptr ? com.ErrorString : "";
+    message += "\n";
+    if (com.ErrorCode == -11) {
+        message += "       Please either make changes to Quorvane.ini and\\or\n";
+        message += "                   check the drive\\path accessibility.";
+    } else {
+        message += "Please make changes to Quorvane.ini and restart Quorvane.";
+    }
+    std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+}  // namespace
+
+int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* out) {
+    ResetStatusTexts();
+    com = ReadQuorInitializationFile("Quorvane.ini");
+    if (com.ErrorCode != 0) {
+        WriteLogMessage(LogDirectory(), logmsg::k01StartupError);
+        ReportConfigurationError();
+        FreeComConfig(com);
+        return 255;
+    }
+    WriteLogMessage(LogDirectory(), logmsg::k00StartupOk);
+
+    platform::StopRequests stop_requests;  // before the acquisition thread exists
+    StatusPrinter printer(out);
+    StartAcquisitionThread(&printer);
+    stop_requests.Wait(duration);
+    StopAcquisitionThread();  // final flush, entry 04
+    WriteLogMessage(LogDirectory(), logmsg::k02Shutdown);
+    FreeComConfig(com);
+    return 0;
+}
+
+void AddRunCommand(CLI::App& app, int& exitStatus) {
+    CLI::App* run = app.add_subcommand(
+        "run", "Run the logger without a window in the current directory (reads Quorvane.ini)");
+    auto seconds = std::make_shared<double>(-1.0);
+    run->add_option("--for", *seconds, "Stop after SECONDS (default: run until SIGINT or SIGTERM)")
+        ->check(CLI::NonNegativeNumber);
+    run->callback([&exitStatus, seconds] {
+        std::optional<std::chrono::milliseconds> duration;
+        if (*seconds >= 0) {
+            duration = std::chrono::milliseconds(static_cast<int64_t>(*seconds * 1000.0));
+        }
+        exitStatus = RunHeadless(duration, stdout);
+    });
+}

@@ -1,0 +1,22 @@
+// quorvane-cli run: the logger without a window, for stations without a
+// display and for service managers. In a directory with Quorvane.ini it loads
+// the configuration (log entry 00, or 01 and exit status 255 when it is
+// refused), starts acquisition, prints every status change on standard
+// output, and on SIGINT, SIGTERM or the end of --for stops acquisition with
+// its final flush, writes log entry 02 and exits with status 0.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+
+namespace CLI {
+class App;
+}
+
+// Adds the subcommand; its result goes to `exitStatus`.
+void AddRunCommand(CLI::App& app, int& exitStatus);
+
+// The run itself, in the current directory. `duration`: stop after this long
+// (no value: only on a stop request). Status lines go to `out`.
+int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* out);

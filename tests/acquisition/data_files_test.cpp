@@ -1,0 +1,235 @@
+#include "acquisition/data_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "acquisition/log_file.h"
+#include "platform/fake_clock.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+#include "support/test_config.h"
+
+namespace {
+
+using platform::FakeClock;
+using platform::SystemTime;
+using testing_support::Port;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::TestPort;
+
+// Data files are written in text mode: a line feed becomes CR LF on Windows.
+std::string Text(std::string text) {
+#ifdef _WIN32
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+#else
+    return text;
+#endif
+}
+
+int64_t At(int hour, int minute, int second) {
+    return FakeClock::EpochMs(2024, 3, 1, hour, minute, second) / 1000;
+}
+SystemTime Time(int hour, int minute, int second, int ms) {
+    return platform::ToSystemTime(At(hour, minute, second), ms);
+}
+
+TEST(PeriodSchedule, FirstEndIsTheNextMultipleAfterTheHourStrictlyAfterNow) {
+    FakeClock clock(FakeClock::EpochMs(2024, 3, 1, 10, 7, 30));
+    platform::ClockScope scope(clock);
+    EXPECT_EQ(FirstPeriodEnd(15 * 60), At(10, 15, 0));
+    clock.Set(2024, 3, 1, 10, 15, 0);
+    EXPECT_EQ(FirstPeriodEnd(15 * 60), At(10, 30, 0));
+    clock.Set(2024, 3, 1, 10, 0, 0);
+    EXPECT_EQ(FirstPeriodEnd(60 * 60), At(11, 0, 0));
+    clock.Set(2024, 12, 31, 23, 59, 59);  // across the end of the year
+    EXPECT_EQ(FirstPeriodEnd(60), FakeClock::EpochMs(2025, 1, 1) / 1000);
+}
+
+TEST(DataFilePath, NamesYearDayHourAndPort) {
+    const std::tm t = platform::BreakDownUtc(FakeClock::EpochMs(1997, 2, 14, 14, 30) / 1000);
+    EXPECT_EQ(DataFilePath("D", t, 3), std::string("D") + platform::kPathSeparator + "9704514.P03");
+}
+
+class DataFiles : public ::testing::Test {
+protected:
+    DataFiles() : clock_(FakeClock::EpochMs(2024, 3, 1, 10, 15)), clock_scope_(clock_) {}
+    ~DataFiles() override { FreeComConfig(config_); }
+
+    void Configure(const std::vector<TestPort>& ports) {
+        config_ = testing_support::MakeTestConfig(dir_.path(), 15, ports);
+    }
+    static FlushContext Context(int64_t fileNameTime, bool first, bool end,
+                                const char* header = "") {
+        return FlushContext{platform::BreakDownUtc(fileNameTime), first, end, header};
+    }
+    static PortPeriodText Period(int position, const std::string& text, SystemTime start,
+                                 SystemTime stop) {
+        return PortPeriodText{position, text.data(), static_cast<int32_t>(text.size()), start,
+                              stop};
+    }
+    std::string File(const char* name) { return ReadFile(dir_.File(name)); }
+    std::string Log() { return ReadFile(LogFilePath(dir_.path().c_str(), clock_.Now())); }
+
+    TempDir dir_;
+    FakeClock clock_;
+    platform::ClockScope clock_scope_;
+    ComConfig config_;
+};
+
+TEST_F(DataFiles, LayoutOverAnHourOfPeriodsAndIntoTheNext) {
+    Configure({Port(1, "Thermo"), Port(3, "Ophir").WithAcquisition(INIT_GETOPHIRCONSTANTS)});
+    DataFileWriter writer(config_);
+    const char* header = "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 171 2 3 4 5 6 7";
+
+    // 10:07:30 to 10:15: the first flush of the run creates both files.
+    auto first = Context(At(10, 7, 30), true, false, header);
+    writer.WritePort(first, Period(0, "a 1\nb 2\n", Time(10, 7, 30, 250), Time(10, 15, 0, 10)));
+    writer.WritePort(first, Period(1, "\nh 1\n", Time(10, 7, 30, 250), Time(10, 15, 0, 11)));
+    // 10:15 to 10:30 and 10:30 to 11:00 (the last one ends on the hour).
+    writer.WritePort(Context(At(10, 15, 0), false, false),
+                     Period(0, "c 3\n", Time(10, 15, 0, 10), Time(10, 30, 0, 5)));
+    writer.WritePort(Context(At(10, 30, 0), false, true),
+                     Period(0, "d 4", Time(10, 30, 0, 5), Time(11, 0, 0, 20)));
+    writer.WritePort(Context(At(10, 30, 0), false, true),
+                     Period(1, "h 2\n", Time(10, 30, 0, 6), Time(11, 0, 0, 21)));
+    // 11:00 to 11:15: the next hour's file, with a period text beginning
+    // with a line feed (no line end after the start marker).
+    writer.WritePort(Context(At(11, 0, 0), false, false, "NEW"),
+                     Period(0, "\ne 5\n", Time(11, 0, 0, 20), Time(11, 15, 0, 0)));
+
+    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n"
+                                        "03/01/24 10:07:30:250 StartTime\n"
+                                        "a 1\nb 2\n"
+                                        "c 3\n"
+                                        "d 4\n"
+                                        "03/01/24 11:00:00:020 EndTime\n"));
+    EXPECT_EQ(File("2406110.P03"), Text(std::string("Ophir\n") + header +
+                                        "03/01/24 10:07:30:250 StartTime"
+                                        "\nh 1\n"
+                                        "h 2\n"
+                                        "03/01/24 11:00:00:021 EndTime\n"));
+    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n"
+                                        "03/01/24 11:00:00:020 StartTime"
+                                        "\ne 5\n"));
+    EXPECT_TRUE(platform::IsReadOnly(dir_.File("2406110.P01").c_str()));
+    const std::string log = Log();
+    EXPECT_NE(log.find("20  Disk I/O: Write to " + dir_.File("2406111.P01") + "."),
+              std::string::npos);
+}
+
+TEST_F(DataFiles, EveryByteIsWrittenAlsoAfterAZeroByte) {
+    Configure({Port(2, "Raw")});
+    DataFileWriter writer(config_);
+    const std::string text("x\0y\n\0", 5);
+    writer.WritePort(Context(At(10, 0, 0), true, true),
+                     Period(0, text, Time(10, 0, 0, 0), Time(10, 15, 0, 0)));
+    // The last byte received is a zero byte, not a line feed: the end marker
+    // gets its own line.
+    EXPECT_EQ(File("2406110.P02"), Text("Raw\n03/01/24 10:00:00:000 StartTime\n" + text +
+                                        "\n03/01/24 10:15:00:000 EndTime\n"));
+}
+
+TEST_F(DataFiles, RestartAppendsANewStartBlockToTheReadOnlyFile) {
+    Configure({Port(1, "Thermo")});
+    {
+        DataFileWriter writer(config_);
+        writer.WritePort(Context(At(10, 2, 0), true, true),
+                         Period(0, "a\n", Time(10, 2, 0, 0), Time(10, 5, 0, 0)));
+    }
+    ASSERT_TRUE(platform::IsReadOnly(dir_.File("2406110.P01").c_str()));
+    DataFileWriter restarted(config_);
+    restarted.WritePort(Context(At(10, 6, 0), true, false),
+                        Period(0, "b\n", Time(10, 6, 0, 0), Time(10, 15, 0, 0)));
+    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n"
+                                        "03/01/24 10:02:00:000 StartTime\na\n"
+                                        "03/01/24 10:05:00:000 EndTime\n"
+                                        "03/01/24 10:06:00:000 StartTime\nb\n"));
+    EXPECT_TRUE(platform::IsReadOnly(dir_.File("2406110.P01").c_str()));
+}
+
+TEST_F(DataFiles, NoDataIsLoggedAndTouchesNoFile) {
+    Configure({Port(4)});
+    DataFileWriter writer(config_);
+    writer.WritePort(Context(At(10, 0, 0), true, false),
+                     Period(0, "", Time(10, 0, 5, 0), Time(10, 15, 0, 30)));
+    EXPECT_FALSE(platform::PathExists(dir_.File("2406110.P04").c_str()));
+    EXPECT_NE(Log().find("21  No data received from COM4 during the period 10:00:05 to 10:15:00"),
+              std::string::npos);
+}
+
+TEST_F(DataFiles, TextOfAFileThatCannotBeOpenedIsWrittenLaterIntoItsOwnHour) {
+    Configure({Port(1, "Thermo")});
+    DataFileWriter writer(config_);
+    const std::string hour10 = dir_.File("2406110.P01");
+    std::FILE* other = platform::OpenAppendDenyWrite(hour10.c_str());  // another writer holds it
+    ASSERT_NE(other, nullptr);
+    writer.WritePort(Context(At(10, 45, 0), true, true),
+                     Period(0, "late\n", Time(10, 45, 0, 0), Time(11, 0, 0, 0)));
+    EXPECT_EQ(writer.UnwrittenBytes(0), 5u);
+    EXPECT_NE(Log().find("19  Can't open " + hour10 + " for data output."), std::string::npos);
+    platform::CloseLocked(other);
+
+    writer.WritePort(Context(At(11, 0, 0), false, false),
+                     Period(0, "next\n", Time(11, 0, 0, 0), Time(11, 15, 0, 0)));
+    EXPECT_EQ(writer.UnwrittenBytes(0), 0u);
+    // The other writer created the file, so it is not new: no instrument line.
+    EXPECT_EQ(File("2406110.P01"), Text("03/01/24 10:45:00:000 StartTime\nlate\n"
+                                        "03/01/24 11:00:00:000 EndTime\n"));
+    // The hour-11 file is created by this flush: instrument line and start marker.
+    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n03/01/24 11:00:00:000 StartTime\nnext\n"));
+}
+
+TEST_F(DataFiles, AnOutputDirectoryThatDisappearsAndComesBackLosesNothing) {
+    Configure({Port(1, "Thermo")});
+    DataFileWriter writer(config_);
+    writer.WritePort(Context(At(10, 0, 0), true, false),
+                     Period(0, "one\n", Time(10, 0, 0, 0), Time(10, 15, 0, 0)));
+    const std::filesystem::path away = dir_.path() + "-away";
+    std::filesystem::rename(dir_.path(), away);
+    writer.WritePort(Context(At(10, 15, 0), false, false),
+                     Period(0, "two\n", Time(10, 15, 0, 0), Time(10, 30, 0, 0)));
+    writer.WritePort(Context(At(10, 30, 0), false, true),
+                     Period(0, "three\n", Time(10, 30, 0, 0), Time(11, 0, 0, 0)));
+    EXPECT_EQ(writer.UnwrittenBytes(0), 10u);
+    std::filesystem::rename(away, dir_.path());
+    writer.WritePort(Context(At(11, 0, 0), false, false),
+                     Period(0, "four\n", Time(11, 0, 0, 0), Time(11, 15, 0, 0)));
+    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:00:00:000 StartTime\n"
+                                        "one\ntwo\nthree\n03/01/24 11:00:00:000 EndTime\n"));
+    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n03/01/24 11:00:00:000 StartTime\nfour\n"));
+}
+
+TEST_F(DataFiles, KeptTextBeyondTheCapIsDiscardedOldestFirstAndLogged) {
+    Configure({Port(6, "Thermo")});
+    DataFileWriter writer(config_, /*unwrittenCapBytes=*/10);
+    const std::string hour10 = dir_.File("2406110.P06");
+    std::FILE* other = platform::OpenAppendDenyWrite(hour10.c_str());
+    ASSERT_NE(other, nullptr);
+    writer.WritePort(Context(At(10, 0, 0), true, false),
+                     Period(0, "oldest\n", Time(10, 0, 0, 0), Time(10, 15, 0, 0)));
+    writer.WritePort(Context(At(10, 15, 0), false, false),
+                     Period(0, "newer\n", Time(10, 15, 0, 0), Time(10, 30, 0, 0)));
+    EXPECT_EQ(writer.UnwrittenBytes(0), 6u);
+    EXPECT_NE(Log().find("30  7 bytes of COM6 received 10:00:00 to 10:15:00 could not be written "
+                         "and are discarded (more than 10 bytes waiting)."),
+              std::string::npos)
+        << Log();
+    platform::CloseLocked(other);
+    writer.DiscardUnwritten("acquisition stopped");
+    EXPECT_EQ(writer.UnwrittenBytes(0), 0u);
+    EXPECT_NE(Log().find("30  6 bytes of COM6 received 10:15:00 to 10:30:00 could not be written "
+                         "and are discarded (acquisition stopped)."),
+              std::string::npos);
+}
+
+}  // namespace

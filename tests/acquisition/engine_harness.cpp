@@ -1,0 +1,34 @@
+#include "engine_harness.h"
+
+#include <sstream>
+
+namespace engine_testing {
+
+std::vector<std::string> LogLines(const std::string& log) {
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    std::string line;
+    int header = 3;  // title, empty line, column line
+    while (std::getline(in, line)) {
+        if (header > 0) {
+            --header;
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> LogMessages(const std::string& log) {
+    std::vector<std::string> messages;
+    for (const std::string& line : LogLines(log)) {
+        // "MM/DD/YY HH:MM:SS:mmm  " is 23 characters
+        messages.push_back(line.size() >= 23 ? line.substr(23) : line);
+    }
+    return messages;
+}
+
+}  // namespace engine_testing

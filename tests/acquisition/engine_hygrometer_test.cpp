@@ -1,0 +1,74 @@
+// The hygrometer exchange at start and on the hour, and the header and start
+// times it gives the data files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine_harness.h"
+
+namespace engine_testing {
+namespace {
+
+using testing_support::Port;
+
+class EngineHygrometer : public EngineTest {};
+
+TEST_F(EngineHygrometer, ExchangesAtStartAndOnTheHourHeadTheNextFiles) {
+    sim::PtyPair& thermo = AddPty();
+    PtyHygrometer hygrometer(clock_);
+    SetTime(10, 50, 0, 0);
+    Start(testing_support::MakeTestConfig(dir_.path(), 15,
+                                          {Port(1, "Thermo").WithDevice(thermo.path()),
+                                           Port(2, "Ophir")
+                                               .WithDevice(hygrometer.path())
+                                               .WithStartup(INIT_GETOPHIRCONSTANTS)
+                                               .WithAcquisition(INIT_GETOPHIRCONSTANTS)}));
+    EXPECT_EQ(hygrometer.exchanges(), 1);
+
+    Send(thermo, 0, "t1\n");
+    Send(hygrometer.pty(), 1, "h1\n");
+    EndPeriodAt(11, 0);  // on the hour: a second exchange
+    EXPECT_EQ(hygrometer.exchanges(), 2);
+    Send(thermo, 0, "t2\n");
+    Send(hygrometer.pty(), 1, "h2\n");
+    EndPeriodAt(11, 15);  // not on the hour: none
+    Stop();
+    EXPECT_EQ(hygrometer.exchanges(), 2);
+
+    const std::string first = PtyHygrometer::EngineeringReply(1) + PtyHygrometer::HumidityReply(1);
+    const std::string second = PtyHygrometer::EngineeringReply(2) + PtyHygrometer::HumidityReply(2);
+    // Start-up: the exchange ended at 10:50:01.500, and polling began then.
+    EXPECT_EQ(File("2406110.P02"), "Ophir\n" + first +
+                                       "03/01/24 10:50:01:500 StartTime\nh1\n"
+                                       "03/01/24 11:00:00:000 EndTime\n");
+    EXPECT_EQ(File("2406110.P01"),
+              "Thermo\n03/01/24 10:50:01:500 StartTime\nt1\n03/01/24 11:00:00:000 EndTime\n");
+    // The hour's exchange ended at 11:00:01.500: the hygrometer's next period
+    // starts there, the other port's where its drain ended.
+    EXPECT_EQ(File("2406111.P02"), "Ophir\n" + second + "03/01/24 11:00:01:500 StartTime\nh2\n");
+    EXPECT_EQ(File("2406111.P01"), "Thermo\n03/01/24 11:00:00:000 StartTime\nt2\n");
+
+    const std::vector<std::string> expected = {
+        "10:50:00:000  03  Data acquisition thread started.",
+        "10:50:00:000  26  Acquiring Ophir humidity and engineering constants.",
+        "11:00:00:000  18  Dynamic memory reallocation: COM1 total size: 1024",
+        "11:00:00:000  18  Dynamic memory reallocation: COM2 total size: 1024",
+        "11:00:00:000  26  Acquiring Ophir humidity and engineering constants.",
+        "11:00:01:500  20  Disk I/O: Write to " + dir_.File("2406110.P01") + ".",
+        "11:00:01:500  20  Disk I/O: Write to " + dir_.File("2406110.P02") + ".",
+        "11:15:00:000  20  Disk I/O: Write to " + dir_.File("2406111.P01") + ".",
+        "11:15:00:000  20  Disk I/O: Write to " + dir_.File("2406111.P02") + ".",
+        "11:15:00:000  21  No data received from COM1 during the period 11:15:00 to 11:15:00",
+        "11:15:00:000  21  No data received from COM2 during the period 11:15:00 to 11:15:00",
+        "11:15:00:000  04  Data acquisition thread stopped.",
+    };
+    std::vector<std::string> lines;
+    for (const std::string& line : LogLines(Log())) {
+        lines.push_back(line.substr(9));  // without the date
+    }
+    EXPECT_EQ(lines, expected);
+}
+
+}  // namespace
+}  // namespace engine_testing

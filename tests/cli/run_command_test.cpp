@@ -1,0 +1,159 @@
+// quorvane-cli run in-process: a station directory with Quorvane.ini and a pty
+// instrument, stopped by SIGTERM as a service manager would.
+#include "cli/run_command.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "acquisition/acquisition_thread.h"
+#include "acquisition/engine_harness.h"
+#include "acquisition/log_file.h"
+#include "platform/fake_clock.h"
+#include "pty_pair.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using engine_testing::LogMessages;
+using engine_testing::Probe;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+std::string Ini(const std::string& output, const std::string& device) {
+    return "[QUORVANE]\n"
+           "OutputDriveAndPath=" +
+           output +
+           "\n"
+           "WatchDogTimerAddressInHex=NONE\n"
+           "DiskWriteAndStatsFrequencyInMinutes=1\n"
+           "[COM1]\n"
+           "Device=" +
+           device +
+           "\n"
+           "InstrumentType=Thermo\n"
+           "StartupInitializationFunction=NONE\n"
+           "AcquisitionInitializationFunction=NONE\n"
+           "Baud=9600\nParity=N\nDataBits=8\nStopBits=1\nDoStats=NO\n"
+           "StringTerminationCharacter=10\nLeadingTokenCharactersToStrip=0\n"
+           "TokenIndicesForStatistics=NONE\nTokenLabelsForStatistics=NONE\n"
+           "ErrorCheckingTokenIndices=NONE\nErrorValuesPerTokenIndex=NONE\n";
+}
+
+// Runs in the station directory and returns to the old one afterwards.
+class RunCommand : public ::testing::Test {
+protected:
+    RunCommand()
+        : clock_(platform::FakeClock::EpochMs(2024, 3, 1, 10, 7, 30)),
+          clock_scope_(clock_),
+          previous_(std::filesystem::current_path()) {
+        std::filesystem::create_directory(data_);
+        std::filesystem::current_path(station_.path());
+        SetAcquisitionProbe(&probe_);
+    }
+    ~RunCommand() override {
+        SetAcquisitionProbe(nullptr);
+        std::filesystem::current_path(previous_);
+        if (status_ != nullptr) {
+            std::fclose(status_);
+        }
+    }
+    std::string StatusOutput() {
+        std::fflush(status_);
+        std::rewind(status_);
+        std::string text;
+        char chunk[512];
+        while (size_t got = std::fread(chunk, 1, sizeof chunk, status_)) {
+            text.append(chunk, got);
+        }
+        return text;
+    }
+    std::string Log() { return ReadFile(LogFilePath(data_.c_str(), platform::Now())); }
+
+    // The clock stands still: no period ends while a test runs.
+    platform::FakeClock clock_;
+    platform::ClockScope clock_scope_;
+    TempDir station_;
+    std::string data_ = station_.File("data");
+    std::filesystem::path previous_;
+    Probe probe_;
+    std::FILE* status_ = std::tmpfile();
+};
+
+TEST_F(RunCommand, RunsUntilSigtermThenFlushesAndLogsTheShutdown) {
+    sim::PtyPair instrument;
+    ASSERT_TRUE(instrument.ok());
+    WriteFile(station_.File("Quorvane.ini"), Ini(data_, instrument.path()));
+
+    const pthread_t runner = pthread_self();
+    std::thread operator_([&] {
+        // Once acquisition polls, the instrument talks, then the service
+        // manager asks the logger to stop.
+        ASSERT_TRUE(probe_.WaitForPasses(1));
+        ASSERT_TRUE(instrument.Write("21.5 1013\n"));
+        ASSERT_TRUE(probe_.WaitForReceived(0, 10));
+        pthread_kill(runner, SIGTERM);
+    });
+    const int status = RunHeadless(std::nullopt, status_);
+    operator_.join();
+    EXPECT_EQ(status, 0);
+
+    const auto messages = LogMessages(Log());
+    ASSERT_GE(messages.size(), 5u);
+    EXPECT_EQ(messages.front(),
+              "00  Quorvane Startup - Settings acquired from Quorvane.ini and quality controlled "
+              "successfully.");
+    EXPECT_EQ(messages[1], "03  Data acquisition thread started.");
+    EXPECT_EQ(messages[messages.size() - 2], "04  Data acquisition thread stopped.");
+    EXPECT_EQ(messages.back(), "02  Quorvane Shutdown.");
+
+    // The text reached its data file, closed by an end marker.
+    EXPECT_EQ(ReadFile(data_ + "/2406110.P01"),
+              "Thermo\n03/01/24 10:07:30:000 StartTime\n21.5 1013\n"
+              "03/01/24 10:07:30:000 EndTime\n");
+
+    // One line per change, trailing blanks trimmed, ending with the stop.
+    const std::string out = StatusOutput();
+    EXPECT_NE(out.find("Data acquisition: Enabled on "), std::string::npos) << out;
+    EXPECT_NE(out.find("Diagnostic statistics: Enabled - 1 minute calculations\n"),
+              std::string::npos);
+    EXPECT_NE(out.find("Ports currently open: COM1\n"), std::string::npos);
+    EXPECT_NE(out.find("Received data from: First update at "), std::string::npos);
+    EXPECT_EQ(out.find(" \n"), std::string::npos);
+    const std::string end = "Data acquisition: Disabled\n";
+    ASSERT_GE(out.size(), end.size());
+    EXPECT_EQ(out.substr(out.size() - end.size()), end);
+}
+
+TEST_F(RunCommand, ARefusedConfigurationIsLoggedReportedAndEndsWith255) {
+    WriteFile(station_.File("Quorvane.ini"), "[QUORVANE]\nOutputDriveAndPath=" + data_ + "\n");
+    testing::internal::CaptureStderr();
+    const int status = RunHeadless(std::chrono::milliseconds(0), status_);
+    const std::string error = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 255);
+    EXPECT_EQ(
+        LogMessages(Log()),
+        std::vector<std::string>{"01  Quorvane Startup - Initialization error...program aborted."});
+    EXPECT_EQ(error.rfind("Quorvane Initialization Error ... \n\n", 0), 0u) << error;
+    EXPECT_NE(error.find("Please make changes to Quorvane.ini and restart Quorvane.\n"),
+              std::string::npos);
+    EXPECT_EQ(StatusOutput(), "");
+}
+
+TEST_F(RunCommand, ForSecondsEndsTheRunWithoutASignal) {
+    WriteFile(station_.File("Quorvane.ini"), Ini(data_, station_.File("no-device")));
+    EXPECT_EQ(RunHeadless(std::chrono::milliseconds(0), status_), 0);
+    const auto messages = LogMessages(Log());
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), "02  Quorvane Shutdown.");
+    EXPECT_NE(StatusOutput().find("Port errors: COM1\n"), std::string::npos);
+}
+
+}  // namespace
