@@ -6,7 +6,7 @@ set -euo pipefail
 
 native=(build-essential cmake ninja-build git pkg-config
         libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev
-        qt6-base-dev fonts-dejavu-core)
+        qt6-base-dev libx11-dev fonts-dejavu-core)
 cross=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64)
 tools=(xvfb xauth socat tio datamash gawk bc time)
 
