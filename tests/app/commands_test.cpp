@@ -86,6 +86,33 @@ TEST_F(Commands, TerminalDataWithoutAnEmulatorSaysSo) {
     EXPECT_TRUE(ViewerProcesses.empty());
 }
 
+TEST_F(Commands, ViewersThatCannotStartSayWhich) {
+    StartUp();
+    WriteFile(Output("9712301.sta"), "statistics");
+    WriteFile(station.Root() + "/QuorvaneHelpV1.3.doc", "help");
+    front_end.file_answer = Output("9712301.sta");
+    {
+        RecordedPrograms empty_path({});  // a search path that holds nothing
+#ifdef _WIN32
+        _putenv_s("PATH", empty_path.directory().c_str());
+#else
+        setenv("PATH", empty_path.directory().c_str(), 1);
+#endif
+        app().OnCommand(ID_VIEW_LOG_ENTRIES);
+        app().OnCommand(ID_VIEW_DIAGNOSTIC_STATISTICS);
+        app().OnCommand(ID_VIEW_ARCHIVED_DATA);
+#ifndef _WIN32  // Windows always has a word processor of its own
+        app().OnCommand(ID_HELP_OPERATING_INSTRUCTIONS);
+#endif
+    }
+    std::vector<std::string> expected(3, "Error spawning v.exe.");
+#ifndef _WIN32
+    expected.push_back("Error spawning WordPad");
+#endif
+    EXPECT_EQ(front_end.messages, expected);
+    EXPECT_TRUE(ViewerProcesses.empty());
+}
+
 TEST_F(Commands, TerminalDataWhileRunningWarnsAfterTheDialogEvenForAnUnknownPort) {
     StartWithTwoPorts();
     app().OnCommand(ID_ACQUISITION_START);
