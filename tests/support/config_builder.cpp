@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "config/dynamic_array.h"
+#include "support/test_config.h"
 
 namespace testing_support {
 
@@ -16,31 +16,8 @@ void CopyText(char* field, const std::string& text) {
 
 }  // namespace
 
-ConfigBuilder::ConfigBuilder(const std::string& output_directory) {
-    constexpr uint32_t ports = MAX_COM_PORTS;
-    config_.NumTokenIndices = dynamic_array_1d<int32_t>(ports);
-    config_.InstrumentType = dynamic_array_2d<char>(ports, CONFIG_STRING_LEN);
-    config_.PortNumber = dynamic_array_1d<int32_t>(ports);
-    config_.Baud = dynamic_array_1d<int32_t>(ports);
-    config_.Parity = dynamic_array_1d<char>(ports);
-    config_.DataBits = dynamic_array_1d<int32_t>(ports);
-    config_.StopBits = dynamic_array_1d<int32_t>(ports);
-    config_.DoStats = dynamic_array_1d<int32_t>(ports);
-    config_.StringTerminationCharacter = dynamic_array_1d<char>(ports);
-    config_.LeadingTokenCharactersToStrip = dynamic_array_1d<int32_t>(ports);
-    config_.StartupInitializationFunction = dynamic_array_1d<int32_t>(ports);
-    config_.AcquisitionInitializationFunction = dynamic_array_1d<int32_t>(ports);
-    config_.TokenIndicesForStatistics = dynamic_array_2d<int32_t>(ports, MAX_TOKENS);
-    config_.ErrorCheckingTokenIndices = dynamic_array_2d<int32_t>(ports, MAX_TOKENS);
-    config_.ErrorValuesPerTokenIndex = dynamic_array_2d<double>(ports, MAX_TOKENS);
-    config_.TokenLabelsForStatistics = dynamic_array_3d<char>(ports, MAX_TOKENS, CONFIG_STRING_LEN);
-    config_.OutputDriveAndPath = dynamic_array_1d<char>(CONFIG_STRING_LEN);
-    config_.ErrorString = dynamic_array_1d<char>(CONFIG_STRING_LEN);
-    config_.Device = dynamic_array_2d<char>(ports, CONFIG_STRING_LEN);
-    config_.DiskWriteAndStatsFrequencyInMinutes = 60;
-    CopyText(config_.OutputDriveAndPath, output_directory);
-    CopyText(config_.ErrorString, "Successful.\n");
-}
+ConfigBuilder::ConfigBuilder(const std::string& output_directory)
+    : config_(NewTestConfig(output_directory)) {}
 
 ConfigBuilder::~ConfigBuilder() {
     FreeComConfig(config_);

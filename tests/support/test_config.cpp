@@ -14,13 +14,10 @@ void Copy(char* to, const std::string& from) {
 
 }  // namespace
 
-ComConfig MakeTestConfig(const std::string& directory, int periodMinutes,
-                         const std::vector<TestPort>& ports, int watchdogAddress) {
+ComConfig NewTestConfig(const std::string& directory) {
     constexpr uint32_t kPorts = MAX_COM_PORTS;
     ComConfig c;
-    c.WatchDogTimerAddress = watchdogAddress;
-    c.DiskWriteAndStatsFrequencyInMinutes = periodMinutes;
-    c.NumPorts = static_cast<int32_t>(ports.size());
+    c.DiskWriteAndStatsFrequencyInMinutes = 60;
     c.NumTokenIndices = dynamic_array_1d<int32_t>(kPorts);
     c.InstrumentType = dynamic_array_2d<char>(kPorts, CONFIG_STRING_LEN);
     c.PortNumber = dynamic_array_1d<int32_t>(kPorts);
@@ -42,6 +39,15 @@ ComConfig MakeTestConfig(const std::string& directory, int periodMinutes,
     c.Device = dynamic_array_2d<char>(kPorts, CONFIG_STRING_LEN);
     Copy(c.OutputDriveAndPath, directory);
     Copy(c.ErrorString, "Successful.\n");
+    return c;
+}
+
+ComConfig MakeTestConfig(const std::string& directory, int periodMinutes,
+                         const std::vector<TestPort>& ports, int watchdogAddress) {
+    ComConfig c = NewTestConfig(directory);
+    c.WatchDogTimerAddress = watchdogAddress;
+    c.DiskWriteAndStatsFrequencyInMinutes = periodMinutes;
+    c.NumPorts = static_cast<int32_t>(ports.size());
     for (size_t i = 0; i < ports.size(); ++i) {
         const TestPort& p = ports[i];
         c.PortNumber[i] = p.number;

@@ -54,6 +54,11 @@ inline TestPort Port(int number, std::string instrument = "Test instrument") {
     return port;
 }
 
+// A valid record without ports: every array made, the output directory set,
+// 60-minute periods. The caller releases it with FreeComConfig.
+ComConfig NewTestConfig(const std::string& directory);
+
+// A record with the given ports (see TestPort for what each sets).
 ComConfig MakeTestConfig(const std::string& directory, int periodMinutes,
                          const std::vector<TestPort>& ports, int watchdogAddress = 0);
 
