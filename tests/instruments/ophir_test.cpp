@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -33,8 +34,11 @@ public:
         : line_(line), script_(std::move(script)), thread_([this] { Serve(); }) {}
     ~Hygrometer() { Stop(); }
 
-    // Ends the conversation; returns every command character received.
-    std::string Stop() {
+    // Ends the conversation once `last` (if given) has arrived, or after five
+    // seconds without it; returns every command character received. A command
+    // that asks for no reply can still be on the line when the caller returns.
+    std::string Stop(char last = '\0') {
+        last_ = last;
         stop_ = true;
         if (thread_.joinable()) {
             thread_.join();
@@ -45,7 +49,8 @@ public:
 private:
     void Serve() {
         std::map<char, int> counts;
-        while (!stop_) {
+        std::chrono::steady_clock::time_point giveUp{};
+        while (!Finished(giveUp)) {
             if (!line_.WaitReadable(10)) {
                 continue;
             }
@@ -59,8 +64,21 @@ private:
         }
     }
 
+    bool Finished(std::chrono::steady_clock::time_point& giveUp) const {
+        if (!stop_) {
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (giveUp == std::chrono::steady_clock::time_point{}) {
+            giveUp = now + std::chrono::seconds(5);
+        }
+        const char last = last_;
+        return last == '\0' || (!commands_.empty() && commands_.back() == last) || now >= giveUp;
+    }
+
     SerialPeer& line_;
     Script script_;
+    std::atomic<char> last_{'\0'};
     std::atomic<bool> stop_{false};
     std::string commands_;
     std::thread thread_;
@@ -110,7 +128,7 @@ protected:
     std::string Exchange(Hygrometer::Script script) {
         Hygrometer hygrometer(peer, std::move(script));
         GetOphirConstants(port, dir.path().c_str(), 7, header, &time);
-        return hygrometer.Stop();
+        return hygrometer.Stop('a');  // every exchange ends by sending 'a'
     }
 
     testing_support::TempDir dir;
