@@ -123,7 +123,7 @@ TEST_F(DataFiles, LayoutOverAnHourOfPeriodsAndIntoTheNext) {
                                         "\ne 5\n"));
     EXPECT_TRUE(platform::IsReadOnly(dir_.File("2406110.P01").c_str()));
     const std::string log = Log();
-    EXPECT_NE(log.find("20  Disk I/O: Write to " + dir_.File("2406111.P01") + "."),
+    EXPECT_NE(log.find("  20  Disk I/O: Write to " + dir_.File("2406111.P01") + "."),
               std::string::npos);
 }
 
@@ -163,7 +163,7 @@ TEST_F(DataFiles, NoDataIsLoggedAndTouchesNoFile) {
     writer.WritePort(Context(At(10, 0, 0), true, false),
                      Period(0, "", Time(10, 0, 5, 0), Time(10, 15, 0, 30)));
     EXPECT_FALSE(platform::PathExists(dir_.File("2406110.P04").c_str()));
-    EXPECT_NE(Log().find("21  No data received from COM4 during the period 10:00:05 to 10:15:00"),
+    EXPECT_NE(Log().find("  21  No data received from COM4 during the period 10:00:05 to 10:15:00"),
               std::string::npos);
 }
 
@@ -176,7 +176,7 @@ TEST_F(DataFiles, TextOfAFileThatCannotBeOpenedIsWrittenLaterIntoItsOwnHour) {
     writer.WritePort(Context(At(10, 45, 0), true, true),
                      Period(0, "late\n", Time(10, 45, 0, 0), Time(11, 0, 0, 0)));
     EXPECT_EQ(writer.UnwrittenBytes(0), 5u);
-    EXPECT_NE(Log().find("19  Can't open " + hour10 + " for data output."), std::string::npos);
+    EXPECT_NE(Log().find("  19  Can't open " + hour10 + " for data output."), std::string::npos);
     platform::CloseLocked(other);
 
     writer.WritePort(Context(At(11, 0, 0), false, false),
@@ -220,14 +220,14 @@ TEST_F(DataFiles, KeptTextBeyondTheCapIsDiscardedOldestFirstAndLogged) {
     writer.WritePort(Context(At(10, 15, 0), false, false),
                      Period(0, "newer\n", Time(10, 15, 0, 0), Time(10, 30, 0, 0)));
     EXPECT_EQ(writer.UnwrittenBytes(0), 6u);
-    EXPECT_NE(Log().find("30  7 bytes of COM6 received 10:00:00 to 10:15:00 could not be written "
+    EXPECT_NE(Log().find("  30  7 bytes of COM6 received 10:00:00 to 10:15:00 could not be written "
                          "and are discarded (more than 10 bytes waiting)."),
               std::string::npos)
         << Log();
     platform::CloseLocked(other);
     writer.DiscardUnwritten("acquisition stopped");
     EXPECT_EQ(writer.UnwrittenBytes(0), 0u);
-    EXPECT_NE(Log().find("30  6 bytes of COM6 received 10:15:00 to 10:30:00 could not be written "
+    EXPECT_NE(Log().find("  30  6 bytes of COM6 received 10:15:00 to 10:30:00 could not be written "
                          "and are discarded (acquisition stopped)."),
               std::string::npos);
 }

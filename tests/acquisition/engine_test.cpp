@@ -271,7 +271,7 @@ TEST_F(Engine, WithNoPortOpenAcquisitionStillRunsItsPeriods) {
     const auto received = view_.DrawsOf(kStatusReceivedData);
     EXPECT_EQ(received.back().text, "None" + std::string(57, ' '));
     EXPECT_EQ(received.back().colour, kRed);
-    EXPECT_NE(Log().find("21  No data received from COM2 during the period 10:07:30 to 10:15:00"),
+    EXPECT_NE(Log().find("  21  No data received from COM2 during the period 10:07:30 to 10:15:00"),
               std::string::npos);
 }
 
@@ -346,9 +346,9 @@ TEST_F(Engine, AFailedGrowthLeavesTheBytesQueuedForTheNextPeriod) {
     const std::string first = File("2406110.P03");
     EXPECT_EQ(first, "Thermo\n03/01/24 10:07:30:250 StartTime\n" + text.substr(0, 512));
     EXPECT_NE(
-        log.find("17  Realloc error: NULL returned while allocating memory for PortBuffer[0]."),
+        log.find("  17  Realloc error: NULL returned while allocating memory for PortBuffer[0]."),
         std::string::npos);
-    EXPECT_EQ(log.find("18  "), std::string::npos);  // the size never changed
+    EXPECT_EQ(log.find("  18  "), std::string::npos);  // the size never changed
 
     EndPeriodAt(10, 30);  // memory is back: the rest arrives with the next period
     Send(pty, 0, "tail\n");

@@ -70,12 +70,12 @@ TEST_F(PortBuffers, SizeGrowsBy512PerLoggedStepWhileCopiesStayFew) {
     EXPECT_EQ(arrays_.CurrentBufferSize[0], 512);
     EXPECT_LT(g_reallocations, 30);  // geometric: logarithmic in the size
     const std::string log = Log();
-    EXPECT_NE(log.find("18  Dynamic memory reallocation: COM7 total size: 1024" + kEol),
+    EXPECT_NE(log.find("  18  Dynamic memory reallocation: COM7 total size: 1024" + kEol),
               std::string::npos);
-    EXPECT_NE(log.find("18  Dynamic memory reallocation: COM7 total size: 1024512" + kEol),
+    EXPECT_NE(log.find("  18  Dynamic memory reallocation: COM7 total size: 1024512" + kEol),
               std::string::npos);
     size_t entries = 0;
-    for (size_t at = log.find("18  "); at != std::string::npos; at = log.find("18  ", at + 1)) {
+    for (size_t at = log.find("  18  "); at != std::string::npos; at = log.find("  18  ", at + 1)) {
         ++entries;
     }
     EXPECT_EQ(entries, static_cast<size_t>(kSteps));
@@ -89,9 +89,9 @@ TEST_F(PortBuffers, FailedGrowthKeepsSizeAndContentsAndIsLogged) {
     EXPECT_EQ(std::string(arrays_.PortBuffer[1], 512), std::string(512, 'k'));
     const std::string log = Log();
     EXPECT_NE(
-        log.find("17  Realloc error: NULL returned while allocating memory for PortBuffer[1]."),
+        log.find("  17  Realloc error: NULL returned while allocating memory for PortBuffer[1]."),
         std::string::npos);
-    EXPECT_EQ(log.find("18  "), std::string::npos);
+    EXPECT_EQ(log.find("  18  "), std::string::npos);
     g_fail_from = 1 << 30;  // memory is back: the next step works
     EXPECT_TRUE(GrowPortBuffer(arrays_, 1, 7, dir_.path().c_str()));
     EXPECT_EQ(std::string(arrays_.PortBuffer[1], 512), std::string(512, 'k'));

@@ -75,12 +75,12 @@ TEST_F(WatchDog, RefusedAccessIsLoggedOncePerRunAndNothingIsWritten) {
         "29  Watchdog timer ports 371h-373h cannot be written (access refused by the test)"
         "...acquisition continues without the watchdog.";
     EXPECT_NE(log.find(entry), std::string::npos) << log;
-    EXPECT_EQ(log.find("29  "), log.rfind("29  "));
+    EXPECT_EQ(log.find("  29  "), log.rfind("  29  "));
 
     ResetWatchDogTimerAccess(dir_.path().c_str());  // a new run asks (and logs) again
     KickWatchDogTimer(0x370, 30000);
     log = Log();
-    EXPECT_NE(log.find("29  "), log.rfind("29  "));
+    EXPECT_NE(log.find("  29  "), log.rfind("  29  "));
     EXPECT_EQ(ports.AccessRequests(), 2);
 }
 

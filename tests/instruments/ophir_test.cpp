@@ -152,10 +152,10 @@ TEST_F(Ophir, TheHeaderIsTheEngineeringLineFollowedByTheHumidityLine) {
     EXPECT_EQ(platform::ToCalendarSeconds(time), platform::ToCalendarSeconds(now));
     EXPECT_EQ(time.wMilliseconds, now.wMilliseconds);
     const std::string log = Log();
-    EXPECT_NE(log.find("26  Acquiring Ophir humidity and engineering constants."),
+    EXPECT_NE(log.find("  26  Acquiring Ophir humidity and engineering constants."),
               std::string::npos)
         << log;
-    EXPECT_EQ(log.find("27  "), std::string::npos) << log;
+    EXPECT_EQ(log.find("  27  "), std::string::npos) << log;
 }
 
 TEST_F(Ophir, AWrongFieldCountIsAskedThreeTimesThenLogged) {
@@ -166,7 +166,7 @@ TEST_F(Ophir, AWrongFieldCountIsAskedThreeTimesThenLogged) {
     EXPECT_EQ(commands, "9555a");
     EXPECT_STREQ(header, "previous header");
     EXPECT_EQ(platform::ToCalendarSeconds(time), clock.Now());
-    EXPECT_NE(Log().find("27  Error acquiring Ophir constants from COM7."), std::string::npos);
+    EXPECT_NE(Log().find("  27  Error acquiring Ophir constants from COM7."), std::string::npos);
 }
 
 TEST_F(Ophir, AGarbledReplyCostsTwoTries) {
@@ -177,7 +177,7 @@ TEST_F(Ophir, AGarbledReplyCostsTwoTries) {
     });
     EXPECT_EQ(commands, "955a");
     EXPECT_STREQ(header, "previous header");
-    EXPECT_NE(Log().find("27  Error acquiring Ophir constants from COM7."), std::string::npos);
+    EXPECT_NE(Log().find("  27  Error acquiring Ophir constants from COM7."), std::string::npos);
 }
 
 TEST_F(Ophir, ALaterTryThatMatchesCarriesOn) {
@@ -203,8 +203,8 @@ TEST_F(Ophir, ASilentInstrumentCostsThreeTimeOuts) {
     EXPECT_STREQ(header, "previous header");
     EXPECT_EQ(platform::ToCalendarSeconds(time), clock.Now());
     const std::string log = Log();
-    EXPECT_NE(log.find("26  "), std::string::npos);
-    EXPECT_NE(log.find("27  Error acquiring Ophir constants from COM7."), std::string::npos);
+    EXPECT_NE(log.find("  26  "), std::string::npos);
+    EXPECT_NE(log.find("  27  Error acquiring Ophir constants from COM7."), std::string::npos);
 }
 
 TEST_F(Ophir, AReplyCutOffByTheTimeOutCountsByItsFields) {
