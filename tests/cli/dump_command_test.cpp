@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -40,14 +39,7 @@ std::string PortSection(int com, const std::string& device, int baud) {
 class Dump : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!peer.ok()) {
-#ifdef _WIN32
-            if (std::getenv("QUORVANE_TEST_COM_PAIRS") == nullptr) {
-                GTEST_SKIP() << peer.error();
-            }
-#endif
-            FAIL() << peer.error();
-        }
+        REQUIRE_PEER(peer);
         // Under wine the pair serves every test: nothing of the last may stay.
         peer.ReadAvailable();
         PortRecord* port = PortOpenMSWin32(peer.portIndex(), 9600, 'N', 8, 1);

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -14,6 +13,7 @@
 
 #include "platform/fake_clock.h"
 #include "serial/port.h"
+#include "support/open_port.h"
 #include "support/serial_peer.h"
 #include "support/temp_dir.h"
 
@@ -91,29 +91,18 @@ std::string Answer(char command, const std::string& five, const std::string& zer
     return command == '0' ? zero : "";
 }
 
-class Ophir : public ::testing::Test {
+class Ophir : public serial_test::OpenPort {
 protected:
     void SetUp() override {
-        if (!peer.ok()) {
-#ifdef _WIN32
-            if (std::getenv("QUORVANE_TEST_COM_PAIRS") == nullptr) {
-                GTEST_SKIP() << peer.error();
-            }
-#endif
-            FAIL() << peer.error();
-        }
-        PortSetQueueSizes(65000, 25);
-        port = PortOpenMSWin32(peer.portIndex(), 9600, 'N', 8, 1);
-        ASSERT_EQ(port->Status, PORT_OK);
-        PortDrainInput(port);
-        peer.ReadAvailable();
+        OpenPort::SetUp();
         std::strcpy(header, "previous header");
     }
     void TearDown() override {
         if (port != nullptr) {
-            port->Close(port);
+            port->Close(port);  // some tests leave an earlier failure in Status
+            port = nullptr;
         }
-        PortSetQueueSizes(1050, 1050);
+        OpenPort::TearDown();
     }
 
     // Every log line written into the test's directory.
@@ -132,8 +121,6 @@ protected:
     }
 
     testing_support::TempDir dir;
-    SerialPeer peer;
-    PortRecord* port = nullptr;
     char header[1000] = {};
     platform::SystemTime time{};
     // Waits of up to 5 s pass in simulated time; a reply ends a wait at once.
@@ -143,7 +130,7 @@ protected:
 TEST_F(Ophir, TheHeaderIsTheEngineeringLineFollowedByTheHumidityLine) {
     platform::ClockScope scope(clock);
     clock.SetAutoAdvanceMs(1);
-    peer.Write("stale output of the instrument\r");  // must be drained, not taken as a reply
+    Deliver("stale output of the instrument\r");  // must be drained, not taken as a reply
     const std::string commands = Exchange(
         [](char command, int) { return Answer(command, kHumidity + "\r", kEngineering + "\r"); });
     EXPECT_EQ(commands, "950a");

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "open_port.h"
+#include "support/open_port.h"
 #include "platform/fake_clock.h"
 
 namespace {

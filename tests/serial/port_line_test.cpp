@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "open_port.h"
+#include "support/open_port.h"
 #include "platform/fake_clock.h"
 
 #ifndef _WIN32

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "open_port.h"
+#include "support/open_port.h"
 #include "platform/comm.h"
 
 #ifndef _WIN32

@@ -6,7 +6,10 @@
 // opens the first of a pair, the test the second), set up by the test script.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 
 namespace testing_support {
@@ -68,4 +71,26 @@ private:
 #endif
 };
 
+// True where a test may run without a line: on Windows outside the script
+// that sets up the COM pairs.
+inline bool PeerMayBeMissing() {
+#ifdef _WIN32
+    return std::getenv("QUORVANE_TEST_COM_PAIRS") == nullptr;
+#else
+    return false;
+#endif
+}
+
 }  // namespace testing_support
+
+// Skips a test where the platform may have no line for it, fails it where it
+// should have one.
+#define REQUIRE_PEER(peer)                             \
+    do {                                               \
+        if (!(peer).ok()) {                            \
+            if (testing_support::PeerMayBeMissing()) { \
+                GTEST_SKIP() << (peer).error();        \
+            }                                          \
+            FAIL() << (peer).error();                  \
+        }                                              \
+    } while (0)

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 
 #include "serial/port.h"
@@ -13,26 +12,6 @@
 #include "support/serial_peer.h"
 
 namespace serial_test {
-
-// Skips where the platform has no line for tests (Windows run outside its
-// script), fails where it should have one.
-#define REQUIRE_PEER(peer)                         \
-    do {                                           \
-        if (!(peer).ok()) {                        \
-            if (serial_test::PeerMayBeMissing()) { \
-                GTEST_SKIP() << (peer).error();    \
-            }                                      \
-            FAIL() << (peer).error();              \
-        }                                          \
-    } while (0)
-
-inline bool PeerMayBeMissing() {
-#ifdef _WIN32
-    return std::getenv("QUORVANE_TEST_COM_PAIRS") == nullptr;
-#else
-    return false;
-#endif
-}
 
 class OpenPort : public ::testing::Test {
 protected:
