@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "acquisition/log_codes.h"
@@ -42,16 +43,26 @@ void Out(uint16_t port, int value) {
     platform::WriteIoPort(port, static_cast<uint8_t>(value & 0xFF));
 }
 
-}  // namespace
-
-void KickWatchDogTimer(int base, int count) {
+// The board's base port when it is configured (above 0) and may be written.
+std::optional<uint16_t> WritableBoard(int base) {
     if (base <= 0) {
-        return;
+        return std::nullopt;
     }
     const auto port = static_cast<uint16_t>(base);
     if (!PortsWritable(port)) {
+        return std::nullopt;
+    }
+    return port;
+}
+
+}  // namespace
+
+void KickWatchDogTimer(int base, int count) {
+    const std::optional<uint16_t> board = WritableBoard(base);
+    if (!board) {
         return;
     }
+    const uint16_t port = *board;
     Out(static_cast<uint16_t>(port + 3), kCounter2SquareWave);
     Out(static_cast<uint16_t>(port + 2), kCounter2Divisor & 0xFF);
     Out(static_cast<uint16_t>(port + 2), kCounter2Divisor >> 8);
@@ -61,14 +72,9 @@ void KickWatchDogTimer(int base, int count) {
 }
 
 void StopWatchDogTimer(int base) {
-    if (base <= 0) {
-        return;
+    if (const std::optional<uint16_t> board = WritableBoard(base)) {
+        Out(static_cast<uint16_t>(*board + 3), kCounter2SquareWave);
     }
-    const auto port = static_cast<uint16_t>(base);
-    if (!PortsWritable(port)) {
-        return;
-    }
-    Out(static_cast<uint16_t>(port + 3), kCounter2SquareWave);
 }
 
 void ResetWatchDogTimerAccess(const char* logDirectory) {
