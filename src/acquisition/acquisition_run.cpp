@@ -1,5 +1,6 @@
 #include "acquisition/acquisition_run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -100,18 +101,15 @@ void AcquisitionRun::Run() {
     WriteLogMessage(Directory(), logmsg::k03ThreadStarted);
     ResetWatchDogTimerAccess(Directory());
     ShowAcquisitionEnabled(start_time);
-    PortSetQueueSizes(kReceiveQueueSize, kTransmitQueueSize);
     OpenPorts();
     arrays_ = AllocatePerPortArrays(n);
-    growth_failed_.assign(static_cast<size_t>(n), false);
-    total_read_.assign(static_cast<size_t>(n), 0);
     received_.assign(static_cast<size_t>(n), 0);
     PeriodSeconds = int64_t{com_.DiskWriteAndStatsFrequencyInMinutes} * 60;
     NextWriteTime = FirstPeriodEnd(static_cast<int>(PeriodSeconds));
     ScheduledEnd = platform::BreakDownUtc(NextWriteTime);
     RunStartupInitialisation();
-    for (PortRecord* port : ports_) {
-        PortDrainInput(port);  // what arrived before acquisition is not kept
+    for (const PortLine& line : ports_) {
+        PortDrainInput(line.record);  // what arrived before acquisition is not kept
     }
     for (int i = 0; i < n; ++i) {
         arrays_.StartTime[i] = platform::UtcNow();
@@ -155,10 +153,15 @@ void AcquisitionRun::OpenPorts() {
     for (int i = 0; i < com_.NumPorts; ++i) {
         const int number = com_.PortNumber[i];
         platform::SetCommDevicePath(number, com_.Device != nullptr ? com_.Device[i] : nullptr);
+        PortLine line;
+        line.queue_size = ReceiveQueueSizeFor(com_.Baud[i]);
+        PortSetQueueSizes(line.queue_size, kTransmitQueueSize);
         PortRecord* port = PortOpenMSWin32(number - 1, com_.Baud[i], com_.Parity[i],
                                            com_.DataBits[i], com_.StopBits[i]);
-        ports_.push_back(port);
-        const bool opened = port->Status == PORT_OK;
+        line.record = port;
+        line.open = port->Status == PORT_OK;
+        ports_.push_back(line);
+        const bool opened = line.open;
         if (!opened) {
             if (const char* message = OpenFailureMessage(port->Status)) {
                 WriteLogMessagef(Directory(), message, number);
@@ -180,8 +183,8 @@ void AcquisitionRun::OpenPorts() {
 void AcquisitionRun::RunStartupInitialisation() {
     for (int i = 0; i < com_.NumPorts; ++i) {
         if (com_.StartupInitializationFunction[i] == INIT_GETOPHIRCONSTANTS) {
-            GetOphirConstants(ports_[static_cast<size_t>(i)], Directory(), com_.PortNumber[i],
-                              OphirHeader.data(), &OphirTime);
+            GetOphirConstants(Record(i), Directory(), com_.PortNumber[i], OphirHeader.data(),
+                              &OphirTime);
         }
     }
 }
@@ -201,13 +204,14 @@ bool AcquisitionRun::Pass() {
     if (stop_flag_) {
         return false;
     }
+    // Taken before anything is looked at: a stop request or a moved clock
+    // after this point ends the wait below at once.
+    const uint64_t wake_mark = PortWakeMark();
     if (WatchDogInUse()) {
         KickWatchDogTimer(com_.WatchDogTimerAddress, kWatchDogCount);
     }
-    bool read_any = false;
-    quiet_ports_.clear();
     for (int i = 0; i < com_.NumPorts; ++i) {
-        read_any = PollPort(i) || read_any;
+        PollPort(i);
     }
     if (probe_ != nullptr) {
         probe_->OnPass(received_.data(), com_.NumPorts);
@@ -217,13 +221,7 @@ bool AcquisitionRun::Pass() {
         UpdateStatus();
     }
     if (now < NextWriteTime && !stop_event_.IsSet()) {
-        if (!read_any) {
-            // Nothing worth a read: wait briefly for new input instead of
-            // spinning, still many passes (and kicks) a second. Ports that
-            // hold less than a block already are left out, or the wait
-            // would end at once until the period's drain.
-            PortWaitForInput(quiet_ports_.data(), static_cast<int>(quiet_ports_.size()), kIdleWaitMs);
-        }
+        WaitForWork(wake_mark);
         return true;
     }
     if (stop_event_.IsSet()) {
@@ -234,36 +232,76 @@ bool AcquisitionRun::Pass() {
     return true;
 }
 
-// The in-period poll of one port: whole blocks only. True when it read.
-bool AcquisitionRun::PollPort(int i) {
-    PortRecord* port = ports_[static_cast<size_t>(i)];
-    const auto index = static_cast<size_t>(i);
-    const int32_t waiting = port->RxUsed(port);
-    if (waiting > kOverflowThreshold) {
-        WriteLogMessagef(Directory(), logmsg::k16BufferOverflow, com_.PortNumber[i]);
-        ++arrays_.GotOverflow[i];
+// The in-period poll of one port: whole blocks only, all that are waiting.
+void AcquisitionRun::PollPort(int i) {
+    PortLine& line = Line(i);
+    if (!line.open) {
+        received_[static_cast<size_t>(i)] = -1;
+        return;  // a port whose open failed yields no data
     }
+    CheckOverflow(i);
+    const int32_t waiting = line.record->RxUsed(line.record);
     if (waiting > 0) {
         ++arrays_.GotData[i];
     }
-    received_[index] = waiting < 0 ? -1 : total_read_[index] + waiting;
-    if (waiting == 0) {
-        quiet_ports_.push_back(port);
+    received_[static_cast<size_t>(i)] = line.total_read + (waiting > 0 ? waiting : 0);
+    if (waiting >= kReadBlockSize && !line.growth_failed) {
+        ReadWholeBlocks(i, waiting);
     }
-    if (waiting < kReadBlockSize || growth_failed_[index]) {
-        return false;
-    }
-    while (arrays_.PortBufferIndex[i] + kReadBlockSize > arrays_.CurrentBufferSize[i]) {
+}
+
+void AcquisitionRun::ReadWholeBlocks(int i, int32_t waiting) {
+    PortLine& line = Line(i);
+    int32_t wanted = waiting / kReadBlockSize * kReadBlockSize;
+    while (arrays_.PortBufferIndex[i] + wanted > arrays_.CurrentBufferSize[i]) {
         if (!GrowPortBuffer(arrays_, i, com_.PortNumber[i], Directory())) {
-            // The bytes stay in the receive queue; the final drain tries again.
-            growth_failed_[index] = true;
-            return false;
+            // The blocks that fit are read; the rest stays in the receive
+            // queue, and the final drain tries again.
+            line.growth_failed = true;
+            const int32_t room = arrays_.CurrentBufferSize[i] - arrays_.PortBufferIndex[i];
+            wanted = room / kReadBlockSize * kReadBlockSize;
+            break;
         }
     }
-    port->ReadBlock(port, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i], kReadBlockSize);
-    arrays_.PortBufferIndex[i] += static_cast<int32_t>(port->Count);
-    total_read_[index] += port->Count;
-    return port->Count > 0;
+    if (wanted == 0) {
+        return;
+    }
+    line.record->ReadBlock(line.record, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i],
+                           static_cast<uint32_t>(wanted));
+    arrays_.PortBufferIndex[i] += static_cast<int32_t>(line.record->Count);
+    line.total_read += line.record->Count;
+}
+
+// The driver's own report of a full receive queue: code 16, and code 31 with
+// the bytes lost where the driver counts them.
+void AcquisitionRun::CheckOverflow(int i) {
+    int64_t lost = 0;
+    if (PortTakeOverflow(Record(i), &lost) == 0) {
+        return;
+    }
+    WriteLogMessagef(Directory(), logmsg::k16BufferOverflow, com_.PortNumber[i]);
+    ++arrays_.GotOverflow[i];
+    if (lost > 0) {
+        WriteLogMessagef(Directory(), logmsg::k31BytesLost, static_cast<long>(lost),
+                         com_.PortNumber[i], static_cast<long>(Line(i).queue_size));
+    }
+}
+
+// Sleeps until a port has a whole block to read, a stop request, the next
+// status update or period end, or the longest wait, whichever comes first.
+void AcquisitionRun::WaitForWork(uint64_t wakeMark) {
+    waited_on_.clear();
+    for (const PortLine& line : ports_) {
+        if (line.open && !line.growth_failed) {
+            waited_on_.push_back(line.record);
+        }
+    }
+    const platform::SystemTime utc = platform::UtcNow();
+    const int64_t now_ms = platform::ToCalendarSeconds(utc) * 1000 + utc.wMilliseconds;
+    const int64_t next_ms = std::min(NextStatusTime, NextWriteTime) * 1000;
+    const int64_t wait_ms = std::clamp<int64_t>(next_ms - now_ms, 1, kLongestWaitMs);
+    PortWaitForInput(waited_on_.data(), static_cast<int>(waited_on_.size()),
+                     static_cast<int>(wait_ms), kReadBlockSize, wakeMark);
 }
 
 void AcquisitionRun::UpdateStatus() {
@@ -321,31 +359,31 @@ void AcquisitionRun::Flush() {
 // Reads everything waiting, whatever its amount, and ends the text with a
 // zero byte (the row always has room for it).
 void AcquisitionRun::DrainPort(int i) {
-    PortRecord* port = ports_[static_cast<size_t>(i)];
-    const auto index = static_cast<size_t>(i);
-    for (;;) {
-        const int32_t waiting = port->RxUsed(port);
-        if (waiting < 1) {
-            break;
+    PortLine& line = Line(i);
+    if (line.open) {
+        for (;;) {
+            CheckOverflow(i);
+            const int32_t waiting = line.record->RxUsed(line.record);
+            if (waiting < 1) {
+                break;
+            }
+            bool room = true;
+            // Room for at least a block and the terminating zero.
+            const int32_t wanted = std::max(waiting, kReadBlockSize);
+            while (room && arrays_.PortBufferIndex[i] + wanted + 1 > arrays_.CurrentBufferSize[i]) {
+                room = GrowPortBuffer(arrays_, i, com_.PortNumber[i], Directory());
+            }
+            if (!room) {
+                break;  // what is left waits in the receive queue for the next period
+            }
+            line.record->ReadBlock(line.record, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i],
+                                   static_cast<uint32_t>(waiting));
+            if (line.record->Count == 0) {
+                break;
+            }
+            arrays_.PortBufferIndex[i] += static_cast<int32_t>(line.record->Count);
+            line.total_read += line.record->Count;
         }
-        if (waiting > kOverflowThreshold) {
-            WriteLogMessagef(Directory(), logmsg::k16BufferOverflow, com_.PortNumber[i]);
-            ++arrays_.GotOverflow[i];
-        }
-        bool room = true;
-        while (room &&
-               arrays_.PortBufferIndex[i] + kReadBlockSize + 1 > arrays_.CurrentBufferSize[i]) {
-            room = GrowPortBuffer(arrays_, i, com_.PortNumber[i], Directory());
-        }
-        if (!room) {
-            break;  // what is left waits in the receive queue for the next period
-        }
-        port->ReadBlock(port, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i], kReadBlockSize);
-        if (port->Count == 0) {
-            break;
-        }
-        arrays_.PortBufferIndex[i] += static_cast<int32_t>(port->Count);
-        total_read_[index] += port->Count;
     }
     arrays_.StopTime[i] = platform::UtcNow();
     arrays_.PortBuffer[i][arrays_.PortBufferIndex[i]] = '\0';
@@ -360,8 +398,8 @@ bool AcquisitionRun::RunHourlyInitialisation() {
     bool exchanged = false;
     for (int i = 0; i < com_.NumPorts; ++i) {
         if (HourlyExchange(i)) {
-            GetOphirConstants(ports_[static_cast<size_t>(i)], Directory(), com_.PortNumber[i],
-                              NextOphirHeader.data(), &OphirTime);
+            GetOphirConstants(Record(i), Directory(), com_.PortNumber[i], NextOphirHeader.data(),
+                              &OphirTime);
             exchanged = true;
         }
     }
@@ -398,7 +436,7 @@ void AcquisitionRun::StartNextPeriod(bool exchanged) {
         // whose instrument was just asked for its constants, where that
         // exchange ended.
         arrays_.StartTime[i] = exchanged && HourlyExchange(i) ? OphirTime : arrays_.StopTime[i];
-        growth_failed_[static_cast<size_t>(i)] = false;
+        Line(i).growth_failed = false;
     }
     OphirHeader = NextOphirHeader;
     FileNameTime = platform::BreakDownUtc(platform::Now());
@@ -407,14 +445,14 @@ void AcquisitionRun::StartNextPeriod(bool exchanged) {
 
 void AcquisitionRun::ClosePorts() {
     for (size_t i = 0; i < ports_.size(); ++i) {
-        PortRecord* port = ports_[i];
+        PortRecord* port = ports_[i].record;
         if (port->Close(port) != 0) {
             std::lock_guard<std::mutex> lock(StatusLock);
             SharedMessageText += "       Can't close " + PortName(com_.PortNumber[i]) + "\n";
         }
     }
     ports_.clear();
-    quiet_ports_.clear();
+    waited_on_.clear();
 }
 
 void AcquisitionRun::ShowAcquisitionDisabled() {

@@ -30,13 +30,20 @@ public:
 private:
     static constexpr int kOphirHeaderSize = 1000;
     static constexpr int kWatchDogCount = 30000;
-    static constexpr uint32_t kReceiveQueueSize = 65000;
     static constexpr uint32_t kTransmitQueueSize = 25;
-    // How long a pass that found nothing to read waits for input. Short enough
-    // that the watchdog is still kicked some two hundred times a second and a
-    // stop or a period end is seen at once; long enough that nine idle ports
-    // cost about one per cent of a core (bench/engine_bench idle).
-    static constexpr int kIdleWaitMs = 5;
+    // The longest wait of a pass for input: the watchdog is kicked at least
+    // this often. The wait also ends when a port has a whole block, at a stop
+    // request and at the next status update or period end.
+    static constexpr int kLongestWaitMs = 100;
+
+    // What the run keeps of one configured port besides the per-port arrays.
+    struct PortLine {
+        PortRecord* record = nullptr;
+        bool open = false;           // opened with its line settings: only then is it read
+        bool growth_failed = false;  // no more in-period reads until the flush
+        int64_t total_read = 0;      // bytes read into its buffers since the start
+        uint32_t queue_size = 0;     // its receive queue, as asked of the driver
+    };
 
     // Start-up.
     void ShowAcquisitionEnabled(int64_t startTime);
@@ -46,7 +53,10 @@ private:
 
     // The loop.
     bool Pass();
-    bool PollPort(int i);
+    void PollPort(int i);
+    void ReadWholeBlocks(int i, int32_t waiting);
+    void CheckOverflow(int i);
+    void WaitForWork(uint64_t wakeMark);
     void UpdateStatus();
 
     // The flush at the end of a period.
@@ -61,6 +71,8 @@ private:
     void ClosePorts();
     void ShowAcquisitionDisabled();
 
+    PortRecord* Record(int i) const { return ports_[static_cast<size_t>(i)].record; }
+    PortLine& Line(int i) { return ports_[static_cast<size_t>(i)]; }
     bool WatchDogInUse() const { return com_.WatchDogTimerAddress > 0; }
     bool HourlyExchange(int i) const {
         return com_.AcquisitionInitializationFunction[i] == INIT_GETOPHIRCONSTANTS;
@@ -75,12 +87,10 @@ private:
     int stats_ports_ = 0;
     int ports_opened_ = 0;
     int port_failures_ = 0;
-    std::vector<PortRecord*> ports_;
-    std::vector<PortRecord*> quiet_ports_;  // open, with nothing waiting in this pass
+    std::vector<PortLine> ports_;
+    std::vector<PortRecord*> waited_on_;  // the ports a pass's wait watches
+    std::vector<int64_t> received_;       // what the probe is shown
     PerPortArrays arrays_;
-    std::vector<bool> growth_failed_;  // no more in-period reads until the flush
-    std::vector<int64_t> total_read_;
-    std::vector<int64_t> received_;
 
     int64_t PeriodSeconds = 0;
     int64_t NextStatusTime = 0;

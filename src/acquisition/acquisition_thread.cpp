@@ -6,6 +6,7 @@
 #include "acquisition/acquisition_run.h"
 #include "config/com_config.h"
 #include "platform/thread_priority.h"
+#include "serial/port.h"
 
 CDataAcquisitionThread* ActiveAcquisitionThread = nullptr;
 
@@ -68,6 +69,7 @@ void CDataAcquisitionThread::NotifyStopped() {
 
 void CDataAcquisitionThread::RequestStop() {
     StopEvent.Set();
+    PortWakeWaiters();  // the thread may be waiting for input
     // The final flush runs while the caller waits: let it have the processor.
     platform::RaiseThreadPriority(thread_);
     StoppedEvent.Wait();

@@ -55,4 +55,7 @@ inline constexpr char k29WatchdogUnreachable[] =
 inline constexpr char k30UnwrittenDiscarded[] =
     "30  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d could not be written and are discarded (%s).";
 
+inline constexpr char k31BytesLost[] =
+    "31  %ld bytes received on COM%d were lost: its receive queue of %ld bytes was full.";
+
 }  // namespace logmsg

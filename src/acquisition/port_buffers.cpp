@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -39,6 +40,8 @@ T* AllocateRow(int numPorts, const char* failureText) {
 
 // Room for the first 512 bytes and the terminating zero.
 constexpr uint32_t kInitialRow = kBufferGrowthStep + 1;
+// The buffer index and size are 32-bit: a buffer stays below 2 GiB.
+constexpr int64_t kMaxBufferSize = int64_t{0x7FFFFE00};
 
 }  // namespace
 
@@ -77,7 +80,6 @@ PerPortArrays AllocatePerPortArrays(int numPorts) {
         AllocateRow<platform::SystemTime>(numPorts,
                                           "Memory allocation error for array StopTime "
                                           "inCDataAcquisitionThread::CDataAcquisitionThread().\n");
-    arrays.Capacity.assign(static_cast<size_t>(numPorts), kInitialRow);
     for (int i = 0; i < numPorts; ++i) {
         arrays.CurrentBufferSize[i] = kBufferGrowthStep;
     }
@@ -101,21 +103,30 @@ void FreePerPortArrays(PerPortArrays& arrays) {
     arrays = PerPortArrays{};
 }
 
+uint32_t ReceiveQueueSizeFor(int32_t baud) {
+    const int64_t rate = baud > 0 ? int64_t{baud} / 10 : 0;
+    return static_cast<uint32_t>(
+        std::clamp<int64_t>(rate * kReceiveQueueSeconds, kMinReceiveQueueSize, INT32_MAX));
+}
+
+int32_t GrownBufferSize(int32_t size) {
+    const int64_t wanted = int64_t{size} + size / 2;
+    const int64_t steps = (wanted + kBufferGrowthStep - 1) / kBufferGrowthStep;
+    const int64_t grown =
+        std::max<int64_t>(steps * kBufferGrowthStep, int64_t{size} + kBufferGrowthStep);
+    return static_cast<int32_t>(std::min<int64_t>(grown, kMaxBufferSize));
+}
+
 bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* logDirectory) {
-    const auto index = static_cast<size_t>(i);
-    const int32_t new_size = arrays.CurrentBufferSize[i] + kBufferGrowthStep;
-    const size_t needed = static_cast<size_t>(new_size) + 1;
-    if (needed > arrays.Capacity[index]) {
-        const size_t capacity =
-            std::max(needed, arrays.Capacity[index] + arrays.Capacity[index] / 2);
-        void* grown = Reallocate(arrays.PortBuffer[i], capacity);
-        if (grown == nullptr) {
-            WriteLogMessagef(logDirectory, logmsg::k17ReallocError, i);
-            return false;
-        }
-        arrays.PortBuffer[i] = static_cast<char*>(grown);
-        arrays.Capacity[index] = capacity;
+    const int32_t new_size = GrownBufferSize(arrays.CurrentBufferSize[i]);
+    void* grown = new_size > arrays.CurrentBufferSize[i]
+                      ? Reallocate(arrays.PortBuffer[i], static_cast<size_t>(new_size) + 1)
+                      : nullptr;
+    if (grown == nullptr) {
+        WriteLogMessagef(logDirectory, logmsg::k17ReallocError, i);
+        return false;
     }
+    arrays.PortBuffer[i] = static_cast<char*>(grown);
     arrays.CurrentBufferSize[i] = new_size;
     WriteLogMessagef(logDirectory, logmsg::k18Reallocation, portNumber,
                      static_cast<long>(new_size));

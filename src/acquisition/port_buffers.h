@@ -4,28 +4,32 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "platform/clock.h"
 
 inline constexpr int32_t kReadBlockSize = 512;     // in-period reads take whole blocks of this
-inline constexpr int32_t kBufferGrowthStep = 512;  // CurrentBufferSize grows by this
-inline constexpr int32_t kOverflowThreshold = 65000;
+inline constexpr int32_t kBufferGrowthStep = 512;  // buffer sizes are whole steps of this
+
+// The receive queue the engine asks the driver for: at least 65000 bytes and
+// at least 60 seconds of the port's line rate (baud / 10 bytes a second), so
+// that the logger's own pauses (a period's flush, an hourly exchange with a
+// silent hygrometer) never fill it.
+inline constexpr uint32_t kMinReceiveQueueSize = 65000;
+inline constexpr int kReceiveQueueSeconds = 60;
+uint32_t ReceiveQueueSizeFor(int32_t baud);
 
 // One entry per configured port, in configuration order.
 struct PerPortArrays {
     int NumPorts = 0;
-    int32_t* PortBufferIndex = nullptr;    // bytes held in PortBuffer
-    int32_t* GotData = nullptr;            // polls that found data since the last status update
-    int32_t* GotOverflow = nullptr;        // overflows seen since the last status update
-    int32_t* CurrentBufferSize = nullptr;  // the buffer's size as logged (grows by 512)
-    char** PortBuffer = nullptr;           // the period's received text, then a zero byte
+    int32_t* PortBufferIndex = nullptr;  // bytes held in PortBuffer
+    int32_t* GotData = nullptr;          // polls that found data since the last status update
+    int32_t* GotOverflow = nullptr;      // overflows seen since the last status update
+    // Bytes of text the buffer holds room for; its row has one byte more, so
+    // the terminating zero always has its place.
+    int32_t* CurrentBufferSize = nullptr;
+    char** PortBuffer = nullptr;                // the period's received text, then a zero byte
     platform::SystemTime* StartTime = nullptr;  // start of the port's current period
     platform::SystemTime* StopTime = nullptr;   // end of the port's last final drain
-    // Bytes really allocated for each PortBuffer row. Always at least
-    // CurrentBufferSize + 1, so the terminating zero has its byte; grows
-    // geometrically so that a long period is not copied over and over.
-    std::vector<size_t> Capacity;
 };
 
 // Allocates the seven arrays in order with the array allocator. On a failure
@@ -33,9 +37,15 @@ struct PerPortArrays {
 PerPortArrays AllocatePerPortArrays(int numPorts);
 void FreePerPortArrays(PerPortArrays& arrays);
 
-// One growth step of port i's buffer: CurrentBufferSize += 512 (log entry 18)
-// and, when the row is too small for that plus the terminating zero, a larger
-// row. Returns false when memory could not be had: log entry 17, the buffer
+// The size a buffer of `size` bytes grows to: about half as much again, in
+// whole 512-byte steps, at least one step. Growing geometrically keeps a long
+// period from being copied over and over, and the log from an entry for every
+// 512 bytes.
+int32_t GrownBufferSize(int32_t size);
+
+// One growth of port i's buffer: its row is reallocated to GrownBufferSize
+// (plus the byte of the terminating zero), and log entry 18 gives the new
+// size. Returns false when memory could not be had: log entry 17, the buffer
 // and its size stay as they were.
 bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* logDirectory);
 

@@ -7,18 +7,23 @@
 //   - the open is exclusive (TIOCEXCL and an flock lock): a missing device
 //     fails with ERROR_FILE_NOT_FOUND, a busy one with ERROR_ACCESS_DENIED;
 //   - the receive queue (its size given by SetupComm) lives in user space and
-//     is filled from the device, without blocking, by every call that looks at
-//     it; when it is full the rest stays in the kernel, so no byte is dropped;
+//     is filled by the layer's receive thread from the open to the close,
+//     whatever the caller is doing, as a Windows driver fills its queue from
+//     interrupts. What arrives while the queue is full is lost, as on a UART
+//     nobody reads: it is counted and reported as CE_RXOVER;
 //   - reads and writes never block: a read takes what the queue holds, a write
 //     hands the kernel what it accepts at once (a short write raises CE_TXFULL);
 //   - line errors come from the kernel's counters where the device keeps them;
 //   - a device without modem lines (a pseudo-terminal) fails the modem calls
-//     with ERROR_NOT_SUPPORTED, as Windows reports an unsupported function.
+//     with ERROR_NOT_SUPPORTED, as Windows reports an unsupported function;
+//   - a device that goes away (unplugged, hung up, its node removed) keeps
+//     what its queue holds for reading; CommDeviceLost tells that it went.
 // The tick count is not part of this layer: everything reads it through
 // platform/clock.h, so tests can drive it.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -210,11 +215,29 @@ namespace platform {
 // Device key); null or empty clears it. Ignored on Windows.
 void SetCommDevicePath(int comNumber, const char* path);
 
-// Waits until one of the comm handles has input waiting, or `timeoutMs` has
-// passed (count 0: just waits). `errors[i]` receives, OR-ed in, the line
-// errors of handle i that the wait collected (Windows reads them while it
-// polls; they must not be lost). Returns the number of handles found with
-// input, 0 on time-out.
-int WaitForCommInput(const HANDLE* handles, DWORD* errors, int count, int timeoutMs);
+// A mark of the wake-ups so far (see WaitForCommInput).
+uint64_t CommWakeMark();
+// Ends every WaitForCommInput at once: a stop request, a clock that was moved.
+void WakeCommWaiters();
+
+// Waits until one of the comm handles holds at least `level` bytes in its
+// receive queue (or its device has gone), until WakeCommWaiters is called
+// after `wakeMark` was taken, or until `timeoutMs` has passed (count 0: only
+// the last two). `errors[i]` receives, OR-ed in, the line errors of handle i
+// that the wait collected (Windows reads them while it polls; they must not
+// be lost). Returns the number of handles found ready, 0 otherwise.
+int WaitForCommInput(const HANDLE* handles, DWORD* errors, int count, int timeoutMs,
+                     DWORD level = 1, uint64_t wakeMark = CommWakeMark());
+
+// Bytes the device delivered since the last call that the full receive queue
+// could not take; -1 where the system does not tell (Windows).
+int64_t TakeCommLostBytes(HANDLE handle);
+
+// True once the device behind the handle has gone: unplugged, hung up, its
+// node removed, or failing as a removed device fails. `reason` (may be null)
+// receives the cause in words. `errors` (may be null) receives, OR-ed in, the
+// line errors the look collected. On POSIX what the queue held stays
+// readable; a Windows driver drops it with the device.
+bool CommDeviceLost(HANDLE handle, DWORD* errors, std::string* reason);
 
 }  // namespace platform

@@ -1,8 +1,12 @@
 #include "platform/fake_clock.h"
 
+#include "platform/comm.h"
+
 namespace platform {
 namespace {
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 }  // namespace
 
 int64_t FakeClock::EpochMs(int year, int month, int day, int hour, int minute, int second,
@@ -17,7 +21,13 @@ int64_t FakeClock::EpochMs(int year, int month, int day, int hour, int minute, i
     return ToCalendarSeconds(st) * 1000 + millisecond;
 }
 
-int64_t FakeClock::Now() { return FloorDiv(epoch_ms_.load(), 1000); }
+void FakeClock::Moved() {
+    WakeCommWaiters();
+}
+
+int64_t FakeClock::Now() {
+    return FloorDiv(epoch_ms_.load(), 1000);
+}
 
 SystemTime FakeClock::UtcNow() {
     const int64_t ms = epoch_ms_.load();

@@ -18,12 +18,20 @@ public:
     static int64_t EpochMs(int year, int month, int day, int hour = 0, int minute = 0,
                            int second = 0, int millisecond = 0);
 
-    void SetEpochMs(int64_t epoch_ms) { epoch_ms_.store(epoch_ms); }
+    // Moving the clock ends the waits of the comm layer, as a deadline that
+    // has come would.
+    void SetEpochMs(int64_t epoch_ms) {
+        epoch_ms_.store(epoch_ms);
+        Moved();
+    }
     void Set(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
              int millisecond = 0) {
         SetEpochMs(EpochMs(year, month, day, hour, minute, second, millisecond));
     }
-    void AdvanceMs(int64_t ms) { epoch_ms_.fetch_add(ms); }
+    void AdvanceMs(int64_t ms) {
+        epoch_ms_.fetch_add(ms);
+        Moved();
+    }
     int64_t EpochMsNow() const { return epoch_ms_.load(); }
 
     // Every TickCount() reading moves the clock on by `ms`, so code that waits
@@ -35,6 +43,8 @@ public:
     uint32_t TickCount() override;
 
 private:
+    static void Moved();
+
     std::atomic<int64_t> epoch_ms_;
     std::atomic<int64_t> auto_advance_ms_{0};
 };

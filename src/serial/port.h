@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Status codes: 0 or negative.
 inline constexpr int PORT_OK = 0;
@@ -94,6 +95,11 @@ int PortDrainInput(PortRecord* port);
 // negative result.
 int PortWait(PortRecord* port, int milliseconds);
 
+// A mark of the wake-ups so far, and the wake-up of every PortWaitForInput
+// (a stop request, a clock moved in a test).
+uint64_t PortWakeMark();
+void PortWakeWaiters();
+
 // Replaces the idle hook that the waits call (by default PumpMessages).
 void PortSetIdleHook(PortIdleHookFn hook);
 
@@ -102,7 +108,20 @@ void PortSetIdleHook(PortIdleHookFn hook);
 // (null or not open: it just waits 1 ms). Always 0.
 int PumpMessages(PortRecord* port);
 
-// Waits until one of the open ports among `ports` has input waiting, or
-// `timeoutMs` has passed. Null entries and ports that are not open are passed
-// over. Returns the number of ports with input waiting (0 on time-out).
-int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs);
+// Waits until one of the open ports among `ports` holds at least `level`
+// bytes in its receive queue (or has lost its device), until PortWakeWaiters
+// is called after `wakeMark` was taken (PortWakeMark), or until `timeoutMs`
+// has passed. Null entries and ports that are not open are passed over.
+// Returns the number of ports found ready (0 otherwise).
+int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs, uint32_t level = 1,
+                     uint64_t wakeMark = PortWakeMark());
+
+// Overflow of a port's receive queue since the last call: 1 when the system
+// reported CE_RXOVER or CE_OVERRUN, with `lostBytes` the number of bytes lost
+// where the system tells (-1 where it does not); 0 otherwise.
+int PortTakeOverflow(PortRecord* port, int64_t* lostBytes);
+
+// 1 once the port's device has gone (unplugged, hung up, its node removed),
+// with `reason` (may be null) in words; 0 while it is there or the port is
+// not open. The port must still be closed with its Close operation.
+int PortDeviceLost(PortRecord* port, std::string* reason);

@@ -32,5 +32,8 @@ int Win32ConfigureLine(PortRecord* port, int32_t baud, char parity, int dataBits
 bool HasOpenDevice(const PortRecord* port);
 // ClearCommError on the port, its error bits OR-ed into LineErrors.
 COMSTAT QueryComm(Win32PortData* data);
+// Keeps line errors that a call returned: in LineErrors, and the overflow
+// bits also for PortTakeOverflow.
+void NoteLineErrors(Win32PortData* data, DWORD errors);
 
 }  // namespace serial_internal

@@ -139,11 +139,12 @@ int PumpMessages(PortRecord* port) {
     HANDLE handle = port->DriverData->Handle;
     DWORD errors = 0;
     platform::WaitForCommInput(&handle, &errors, 1, 1);
-    port->DriverData->LineErrors |= errors;
+    serial_internal::NoteLineErrors(port->DriverData, errors);
     return 0;
 }
 
-int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs) {
+int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs, uint32_t level,
+                     uint64_t wakeMark) {
     std::vector<PortRecord*> open;
     std::vector<HANDLE> handles;
     for (int i = 0; i < count; ++i) {
@@ -153,10 +154,44 @@ int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs) {
         }
     }
     std::vector<DWORD> errors(open.size(), 0);
-    const int ready = platform::WaitForCommInput(handles.data(), errors.data(),
-                                                 static_cast<int>(handles.size()), timeoutMs);
+    const int ready =
+        platform::WaitForCommInput(handles.data(), errors.data(), static_cast<int>(handles.size()),
+                                   timeoutMs, level, wakeMark);
     for (size_t i = 0; i < open.size(); ++i) {
-        open[i]->DriverData->LineErrors |= errors[i];
+        serial_internal::NoteLineErrors(open[i]->DriverData, errors[i]);
     }
     return ready;
+}
+
+uint64_t PortWakeMark() {
+    return platform::CommWakeMark();
+}
+
+void PortWakeWaiters() {
+    platform::WakeCommWaiters();
+}
+
+int PortTakeOverflow(PortRecord* port, int64_t* lostBytes) {
+    *lostBytes = 0;
+    if (!serial_internal::HasOpenDevice(port)) {
+        return 0;
+    }
+    Win32PortData* data = port->DriverData;
+    serial_internal::QueryComm(data);
+    const bool overflowed = data->OverflowErrors != 0;
+    data->OverflowErrors = 0;
+    if (overflowed) {
+        *lostBytes = platform::TakeCommLostBytes(data->Handle);
+    }
+    return overflowed ? 1 : 0;
+}
+
+int PortDeviceLost(PortRecord* port, std::string* reason) {
+    if (!serial_internal::HasOpenDevice(port)) {
+        return 0;
+    }
+    DWORD errors = 0;
+    const bool lost = platform::CommDeviceLost(port->DriverData->Handle, &errors, reason);
+    serial_internal::NoteLineErrors(port->DriverData, errors);
+    return lost ? 1 : 0;
 }

@@ -15,4 +15,7 @@ struct Win32PortData {
     uint32_t UartBase;      // never set by this driver; Dump shows it
     HANDLE Handle;          // the device
     OVERLAPPED Overlapped;  // shared by every read and write of the port
+    // CE_RXOVER and CE_OVERRUN seen since the acquisition last asked
+    // (PortTakeOverflow); LineErrors keeps them as well.
+    uint32_t OverflowErrors;
 };

@@ -107,8 +107,13 @@ COMSTAT QueryComm(Win32PortData* data) {
     DWORD errors = 0;
     COMSTAT stat{};
     ClearCommError(data->Handle, &errors, &stat);
-    data->LineErrors |= errors;
+    NoteLineErrors(data, errors);
     return stat;
+}
+
+void NoteLineErrors(Win32PortData* data, DWORD errors) {
+    data->LineErrors |= errors;
+    data->OverflowErrors |= errors & (CE_RXOVER | CE_OVERRUN);
 }
 
 void InstallWin32IoOperations(PortRecord* port) {

@@ -14,6 +14,14 @@ bool IsWin32s(DWORD version) {
     return (version & 0x80000000u) != 0 && (version & 0xFFu) == 3;
 }
 
+// A quarter of the receive queue, the flow-control limits; the field holds
+// 16 bits, so a queue above 262140 bytes gets the largest value, not its
+// lowest 16 bits.
+WORD FlowLimit(uint32_t rxQueueSize) {
+    const uint32_t quarter = rxQueueSize / 4;
+    return static_cast<WORD>(quarter < 0xFFFFu ? quarter : 0xFFFFu);
+}
+
 // The working DCB as every port starts: binary, no parity checking, XON/XOFF
 // characters and limits set, no hardware output flow control, DTR and RTS on.
 // The other fields keep what the system reported.
@@ -24,8 +32,8 @@ void PrepareDcb(Win32PortData* data) {
     dcb.fNull = 0;
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
-    dcb.XonLim = static_cast<WORD>(data->RxQueueSize / 4);
-    dcb.XoffLim = static_cast<WORD>(data->RxQueueSize / 4);
+    dcb.XonLim = FlowLimit(data->RxQueueSize);
+    dcb.XoffLim = FlowLimit(data->RxQueueSize);
     dcb.EofChar = 0;
     dcb.EvtChar = 0;
     dcb.fOutxDsrFlow = 0;

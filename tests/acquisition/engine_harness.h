@@ -30,10 +30,27 @@ inline constexpr auto kSafetyDeadline = std::chrono::seconds(30);
 class Probe final : public AcquisitionProbe {
 public:
     void OnPass(const int64_t* received, int count) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        received_.assign(received, received + count);
+        ++passes_;
+        held_ = hold_;
+        changed_.notify_all();
+        // A held thread stands still here, as a logger busy elsewhere would.
+        changed_.wait(lock, [this] { return !hold_; });
+        held_ = false;
+    }
+    // Holds the acquisition thread in its next pass until Release().
+    void Hold() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = true;
+    }
+    bool WaitUntilHeld() {
+        return WaitFor([&] { return held_; });
+    }
+    void Release() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            received_.assign(received, received + count);
-            ++passes_;
+            hold_ = false;
         }
         changed_.notify_all();
     }
@@ -86,6 +103,8 @@ private:
     std::vector<int64_t> received_;
     int64_t passes_ = 0;
     int flushes_ = 0;
+    bool hold_ = false;
+    bool held_ = false;
 };
 
 class RecordingView final : public StatusObserver {

@@ -46,19 +46,20 @@ std::vector<std::string> Only18(const std::vector<std::string>& messages) {
     return kept;
 }
 
-// The growth entries a port's buffer makes over periods of the given sizes:
-// 512-byte steps up to room for the last (partial) block of the final drain
-// and its terminating zero.
+// The growth entries a port's buffer makes over periods of the given sizes.
+// The in-period polls read every whole block, so the final drain needs room
+// for the whole blocks, one more block and the terminating zero; the buffer
+// grows by half again (GrownBufferSize) until it has that, and never shrinks.
 std::vector<std::string> GrowthEntries(int portNumber, const std::vector<size_t>& periods) {
     std::vector<std::string> entries;
-    size_t size = 512;
+    int32_t size = 512;
     for (size_t bytes : periods) {
         if (bytes == 0) {
             continue;
         }
-        const size_t needed = 512 * (bytes / 512 + 2);
+        const auto needed = static_cast<int32_t>(512 * (bytes / 512) + 513);
         while (size < needed) {
-            size += 512;
+            size = GrownBufferSize(size);
             entries.push_back("18  Dynamic memory reallocation: COM" + std::to_string(portNumber) +
                               " total size: " + std::to_string(size));
         }

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/comm.h"
 #include "platform/posix/comm_termios.h"
@@ -96,8 +98,10 @@ COMSTAT Stat(HANDLE handle, DWORD* errors = nullptr) {
     return stat;
 }
 
-// Bytes the queue has no room for wait in the kernel and follow in order.
-TEST(CommQueue, AFullQueueLeavesTheRestInTheKernel) {
+// The receive thread takes everything the device delivers. What the full
+// queue has no room for is lost, as on a UART nobody reads: counted, and
+// reported once as CE_RXOVER; the queue keeps the first bytes in order.
+TEST(CommQueue, AFullQueueLosesWhatItCannotTakeAndSaysHowMuch) {
     SerialPeer peer;
     ASSERT_TRUE(peer.ok()) << peer.error();
     HANDLE handle = Open(ComName(peer.comNumber()));
@@ -107,32 +111,78 @@ TEST(CommQueue, AFullQueueLeavesTheRestInTheKernel) {
     for (int i = 0; i < 300; ++i) {
         sent += static_cast<char>('A' + i % 26);
     }
-    peer.Write(sent);
-    std::string received;
-    char buffer[400];
-    OVERLAPPED overlapped{};
-    for (int turn = 0; received.size() < sent.size() && turn < 100000; ++turn) {
-        const DWORD waiting = Stat(handle).cbInQue;
-        ASSERT_LE(waiting, 100u);
-        DWORD got = 0;
-        ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, &overlapped));
-        EXPECT_LE(got, 100u);
-        DWORD transferred = 0;
-        ASSERT_TRUE(GetOverlappedResult(handle, &overlapped, &transferred, TRUE));
-        EXPECT_EQ(transferred, got);
-        received.append(buffer, got);
+    peer.Write(sent);  // the line takes it all: nobody throttles the device
+    int64_t lost = 0;
+    for (int turn = 0; lost < 200 && turn < 1000; ++turn) {
+        platform::WaitForCommInput(&handle, nullptr, 1, 10, 101);
+        lost += platform::TakeCommLostBytes(handle);
     }
-    EXPECT_EQ(received, sent);
+    EXPECT_EQ(lost, 200);
+    DWORD errors = 0;
+    EXPECT_EQ(Stat(handle, &errors).cbInQue, 100u);
+    EXPECT_EQ(errors, CE_RXOVER);
+    Stat(handle, &errors);
+    EXPECT_EQ(errors, 0u) << "reported once";
+    EXPECT_EQ(platform::TakeCommLostBytes(handle), 0) << "counted once";
+    char buffer[400];
+    DWORD got = 0;
+    OVERLAPPED overlapped{};
+    ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, &overlapped));
+    EXPECT_EQ(std::string(buffer, got), sent.substr(0, 100));
+    DWORD transferred = 0;
+    ASSERT_TRUE(GetOverlappedResult(handle, &overlapped, &transferred, TRUE));
+    EXPECT_EQ(transferred, got);
 
     // Resizing keeps what waits, even in a queue smaller than it.
     peer.Write("0123456789");
-    while (Stat(handle).cbInQue < 10) {
-        platform::WaitForCommInput(&handle, nullptr, 1, 100);
-    }
+    EXPECT_EQ(platform::WaitForCommInput(&handle, nullptr, 1, 10000, 10), 1);
     ASSERT_TRUE(SetupComm(handle, 4, 4));
-    DWORD got = 0;
     ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, nullptr));
     EXPECT_EQ(std::string(buffer, got), "0123456789");
+    EXPECT_TRUE(CloseHandle(handle));
+}
+
+// The queue fills while its reader does something else, and a wait for a
+// level ends when the level is reached, not before.
+TEST(CommQueue, TheQueueFillsWithoutItsReaderAndAWaitEndsAtItsLevel) {
+    SerialPeer peer;
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    HANDLE handle = Open(ComName(peer.comNumber()));
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    peer.Write(std::string(300, 'a'));
+    EXPECT_EQ(platform::WaitForCommInput(&handle, nullptr, 1, 10000, 300), 1);
+    EXPECT_EQ(Stat(handle).cbInQue, 300u);
+    EXPECT_EQ(platform::WaitForCommInput(&handle, nullptr, 1, 20, 512), 0) << "below the level";
+    peer.Write(std::string(212, 'b'));
+    EXPECT_EQ(platform::WaitForCommInput(&handle, nullptr, 1, 10000, 512), 1);
+    EXPECT_EQ(Stat(handle).cbInQue, 512u);
+    EXPECT_TRUE(CloseHandle(handle));
+}
+
+// WakeCommWaiters ends every wait given a mark taken before it, whether it
+// comes before the wait begins or while it waits. (The minute is a bound
+// that only a lost wake-up reaches.)
+TEST(CommQueue, AWakeUpEndsAWaitThatBeganAfterItsMark) {
+    SerialPeer peer;
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    HANDLE handle = Open(ComName(peer.comNumber()));
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    using Clock = std::chrono::steady_clock;
+    for (const bool fromAnotherThread : {false, true}) {
+        const uint64_t mark = platform::CommWakeMark();
+        std::thread waker;
+        if (fromAnotherThread) {
+            waker = std::thread([] { platform::WakeCommWaiters(); });
+        } else {
+            platform::WakeCommWaiters();
+        }
+        const auto start = Clock::now();
+        EXPECT_EQ(platform::WaitForCommInput(&handle, nullptr, 1, 60000, 1, mark), 0);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(30)) << fromAnotherThread;
+        if (waker.joinable()) {
+            waker.join();
+        }
+    }
     EXPECT_TRUE(CloseHandle(handle));
 }
 

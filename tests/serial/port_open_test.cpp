@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "support/open_port.h"
 #include "platform/comm.h"
+#include "support/open_port.h"
 
 #ifndef _WIN32
 #include <termios.h>
@@ -65,12 +65,21 @@ TEST_F(PortOpen, OpensTheLineAsAskedWithTheDriversDefaults) {
 #endif
     EXPECT_EQ(port->Close(port), PORT_OK);
 
+    // A queue too large for the 16-bit limits gets the largest they hold.
+    PortSetQueueSizes(1536000, 25);
+    port = PortOpenMSWin32(peer.portIndex(), 9600, 'N', 8, 1);
+    ASSERT_EQ(port->Status, PORT_OK);
+    EXPECT_EQ(port->DriverData->Dcb.XonLim, 65535);
+    EXPECT_EQ(port->DriverData->Dcb.XoffLim, 65535);
+    EXPECT_EQ(port->Close(port), PORT_OK);
+
     PortSetQueueSizes(1050, 1050);
     port = PortOpenMSWin32(peer.portIndex(), 1200, 'E', 7, 2);
     ASSERT_EQ(port->Status, PORT_OK);
     EXPECT_EQ(port->DriverData->Dcb.XonLim, 262);
     EXPECT_EQ(port->DriverData->Dcb.XoffLim, 262);
     EXPECT_EQ(port->DriverData->Dcb.BaudRate, 1200u);
+
     EXPECT_EQ(port->DriverData->Dcb.Parity, EVENPARITY);
     EXPECT_EQ(port->DriverData->Dcb.ByteSize, 7);
     EXPECT_EQ(port->DriverData->Dcb.StopBits, TWOSTOPBITS);

@@ -21,6 +21,8 @@ public:
     // The terminal side's device path (for example /dev/pts/7).
     const std::string& path() const { return path_; }
     int master_fd() const { return master_; }
+    // The pair's own descriptor of the terminal side (it never reads it).
+    int terminal_fd() const { return slave_; }
 
     // Writes every byte (waiting while the terminal's queue is full).
     bool Write(std::string_view bytes);

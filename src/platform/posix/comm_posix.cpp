@@ -1,14 +1,15 @@
 // The Win32 comm subset over termios (see platform/comm.h for the rules).
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -19,72 +20,21 @@
 #include <vector>
 
 #include "platform/comm.h"
+#include "platform/posix/comm_device.h"
+#include "platform/posix/comm_receiver.h"
 #include "platform/posix/comm_termios.h"
 
 namespace {
 
-// Before SetupComm a device gets the queue size Windows starts with.
-constexpr size_t kDefaultQueueSize = 4096;
-
-struct CommDevice {
-    int fd = -1;
-    std::vector<uint8_t> queue = std::vector<uint8_t>(kDefaultQueueSize);
-    size_t head = 0;   // first unread byte
-    size_t count = 0;  // bytes waiting
-    DCB dcb{};
-    DWORD pendingErrors = 0;  // raised by this layer, reported by the next ClearCommError
-    serial_icounter_struct counters{};
-    bool hasCounters = false;
-    bool hasModemLines = true;  // cleared when the device refuses a modem-line call
-    bool dtrHeld = false;       // DTR lowered by the input handshake
-    bool lineGone = false;      // reading failed with an error other than EAGAIN
-
-    ~CommDevice() {
-        if (fd >= 0) {
-            ::ioctl(fd, TIOCNXCL);
-            ::close(fd);  // also drops the flock
-        }
-    }
-};
-
-thread_local DWORD t_lastError = ERROR_SUCCESS;
+using platform::posix::CommDevice;
+using platform::posix::ErrorFromErrno;
+using platform::posix::Fail;
+using platform::posix::t_lastError;
 
 std::mutex g_mutex;
 std::unordered_map<uintptr_t, std::shared_ptr<CommDevice>> g_devices;
 uintptr_t g_nextHandle = 0x1000;  // handle values are never reused
 std::map<int, std::string> g_devicePaths;
-
-DWORD ErrorFromErrno(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENXIO:
-        case ENODEV:
-            return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EBUSY:
-        case EWOULDBLOCK:
-            return ERROR_ACCESS_DENIED;
-        case EBADF:
-            return ERROR_INVALID_HANDLE;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        case ENOTTY:
-        case EOPNOTSUPP:
-            return ERROR_NOT_SUPPORTED;
-        default:
-            return ERROR_GEN_FAILURE;
-    }
-}
-
-BOOL Fail(DWORD error) {
-    t_lastError = error;
-    return FALSE;
-}
 
 BOOL FailErrno() {
     return Fail(ErrorFromErrno(errno));
@@ -131,83 +81,6 @@ std::string DevicePathOf(const char* name) {
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
-// A modem-line ioctl. A device that has no modem lines (a pseudo-terminal)
-// refuses them with ENOTTY or EINVAL; that is remembered and reported as
-// ERROR_NOT_SUPPORTED.
-BOOL ModemIoctl(CommDevice& dev, unsigned long request, int* bits) {
-    if (dev.hasModemLines && ::ioctl(dev.fd, request, bits) == 0) {
-        return TRUE;
-    }
-    if (!dev.hasModemLines || errno == ENOTTY || errno == EINVAL) {
-        dev.hasModemLines = false;
-        return Fail(ERROR_NOT_SUPPORTED);
-    }
-    return FailErrno();
-}
-
-BOOL SetLine(CommDevice& dev, int line, bool on) {
-    int bits = line;
-    return ModemIoctl(dev, on ? TIOCMBIS : TIOCMBIC, &bits);
-}
-
-// Emulates DTR_CONTROL_HANDSHAKE, which the kernel lacks: DTR drops while the
-// queue has fewer than XoffLim free places and rises again once no more than
-// XonLim bytes wait.
-void UpdateDtrHandshake(CommDevice& dev) {
-    if (dev.dcb.fDtrControl != DTR_CONTROL_HANDSHAKE || !dev.hasModemLines) {
-        return;
-    }
-    const size_t free = dev.queue.size() - dev.count;
-    if (!dev.dtrHeld && free < dev.dcb.XoffLim) {
-        dev.dtrHeld = SetLine(dev, TIOCM_DTR, false) != FALSE;
-    } else if (dev.dtrHeld && dev.count <= dev.dcb.XonLim) {
-        dev.dtrHeld = SetLine(dev, TIOCM_DTR, true) == FALSE;
-    }
-}
-
-// Moves what the kernel holds into the queue, as far as it has room, without
-// blocking. Bytes that do not fit stay in the kernel for a later call.
-void Fill(CommDevice& dev) {
-    const size_t capacity = dev.queue.size();
-    if (dev.count == 0) {
-        dev.head = 0;
-    }
-    while (dev.count < capacity) {
-        const size_t tail = (dev.head + dev.count) % capacity;
-        const size_t room = tail >= dev.head ? capacity - tail : dev.head - tail;
-        const ssize_t got = ::read(dev.fd, dev.queue.data() + tail, room);
-        if (got > 0) {
-            dev.count += static_cast<size_t>(got);
-            if (static_cast<size_t>(got) < room) {
-                break;
-            }
-            continue;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        // A raw tty answers 0 (or EAGAIN) when nothing waits; an error such
-        // as EIO means the line is gone (a closed pseudo-terminal master).
-        if (got < 0 && errno != EAGAIN) {
-            dev.lineGone = true;
-        }
-        break;
-    }
-    UpdateDtrHandshake(dev);
-}
-
-size_t TakeFromQueue(CommDevice& dev, uint8_t* out, size_t wanted) {
-    const size_t capacity = dev.queue.size();
-    const size_t n = wanted < dev.count ? wanted : dev.count;
-    const size_t first = n < capacity - dev.head ? n : capacity - dev.head;
-    std::memcpy(out, dev.queue.data() + dev.head, first);
-    std::memcpy(out + first, dev.queue.data(), n - first);
-    dev.head = (dev.head + n) % capacity;
-    dev.count -= n;
-    UpdateDtrHandshake(dev);
-    return n;
-}
-
 // CE_ bits for what the kernel counted since the last look.
 DWORD CounterErrors(CommDevice& dev) {
     if (!dev.hasCounters) {
@@ -242,7 +115,7 @@ bool DsrHolds(CommDevice& dev) {
         return false;
     }
     int bits = 0;
-    return ModemIoctl(dev, TIOCMGET, &bits) != FALSE && (bits & TIOCM_DSR) == 0;
+    return dev.ModemIoctl(TIOCMGET, &bits) && (bits & TIOCM_DSR) == 0;
 }
 
 void Complete(OVERLAPPED* overlapped, DWORD transferred) {
@@ -274,6 +147,34 @@ int OpenExclusive(const std::string& path) {
     return fd;
 }
 
+// Puts a new device into raw mode without flow control and reads its state.
+bool PrepareDevice(CommDevice& dev) {
+    termios t{};
+    if (::tcgetattr(dev.fd, &t) != 0) {
+        return false;
+    }
+    // A Windows port is binary and starts without flow control; a tty starts
+    // as a terminal (echo, CR translation, XON/XOFF), which would alter data.
+    platform::posix::MakeRaw(t);
+    if (::tcsetattr(dev.fd, TCSANOW, &t) != 0) {
+        return false;
+    }
+    dev.dcb = platform::posix::TermiosToDcb(t, platform::posix::GetLineSpeed(dev.fd));
+    dev.hasCounters = ::ioctl(dev.fd, TIOCGICOUNT, &dev.counters) == 0;
+    return true;
+}
+
+// The device path no longer names what was opened: unplugged, or replaced by
+// a new device under the same name.
+bool NodeGone(const CommDevice& dev, const std::string& path) {
+    struct stat now {};
+    struct stat opened {};
+    if (::stat(path.c_str(), &now) != 0) {
+        return true;
+    }
+    return ::fstat(dev.fd, &opened) == 0 && now.st_rdev != opened.st_rdev;
+}
+
 }  // namespace
 
 DWORD GetLastError() {
@@ -294,26 +195,17 @@ HANDLE CreateFileA(LPCSTR name, DWORD /*access*/, DWORD /*shareMode*/, void* /*s
         return INVALID_HANDLE_VALUE;
     }
     auto dev = std::make_shared<CommDevice>();
-    dev->fd = OpenExclusive(DevicePathOf(name));
-    if (dev->fd < 0) {
-        FailErrno();
+    const std::string path = DevicePathOf(name);
+    dev->fd = OpenExclusive(path);
+    if (dev->fd < 0 || !PrepareDevice(*dev)) {
+        Fail(ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
-    termios t{};
-    if (::tcgetattr(dev->fd, &t) != 0) {
-        FailErrno();
+    dev->path = path;
+    if (!platform::posix::StartReceiving(dev)) {
+        Fail(ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
-    // A Windows port is binary and starts without flow control; a tty starts
-    // as a terminal (echo, CR translation, XON/XOFF), which would alter data.
-    platform::posix::MakeRaw(t);
-    if (::tcsetattr(dev->fd, TCSANOW, &t) != 0) {
-        FailErrno();
-        return INVALID_HANDLE_VALUE;
-    }
-    dev->dcb = platform::posix::TermiosToDcb(t, platform::posix::GetLineSpeed(dev->fd));
-    dev->hasCounters = ::ioctl(dev->fd, TIOCGICOUNT, &dev->counters) == 0;
-
     std::lock_guard<std::mutex> lock(g_mutex);
     const uintptr_t handle = g_nextHandle;
     g_nextHandle += 4;
@@ -333,7 +225,10 @@ BOOL CloseHandle(HANDLE handle) {
         dev = std::move(it->second);
         g_devices.erase(it);
     }
-    return TRUE;  // the device closes with its last reference
+    // Once the receive thread has let go, the device closes with this
+    // reference, so the next open of it finds it free.
+    platform::posix::StopReceiving(dev.get());
+    return TRUE;
 }
 
 BOOL SetupComm(HANDLE handle, DWORD inQueue, DWORD /*outQueue*/) {
@@ -345,10 +240,11 @@ BOOL SetupComm(HANDLE handle, DWORD inQueue, DWORD /*outQueue*/) {
     if (inQueue == 0) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+    std::lock_guard<std::mutex> lock(dev->mutex);
     // Waiting bytes move to the new queue; it never gets smaller than they are.
     const size_t size = inQueue > dev->count ? inQueue : dev->count;
     std::vector<uint8_t> resized(size);
-    const size_t moved = TakeFromQueue(*dev, resized.data(), dev->count);
+    const size_t moved = dev->Take(resized.data(), dev->count);
     dev->queue = std::move(resized);
     dev->head = 0;
     dev->count = moved;
@@ -368,6 +264,7 @@ BOOL GetCommState(HANDLE handle, DCB* dcb) {
     if (dcb == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+    std::lock_guard<std::mutex> lock(dev->mutex);
     *dcb = dev->dcb;
     return TRUE;
 }
@@ -380,6 +277,7 @@ BOOL SetCommState(HANDLE handle, DCB* dcb) {
     if (dcb == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+    std::lock_guard<std::mutex> lock(dev->mutex);
     termios t{};
     if (::tcgetattr(dev->fd, &t) != 0) {
         return FailErrno();
@@ -395,13 +293,13 @@ BOOL SetCommState(HANDLE handle, DCB* dcb) {
     dev->dtrHeld = false;
     // The line levels. A device without modem lines has nothing to drive.
     if (dcb->fDtrControl != DTR_CONTROL_HANDSHAKE) {
-        SetLine(*dev, TIOCM_DTR, dcb->fDtrControl == DTR_CONTROL_ENABLE);
+        dev->SetLine(TIOCM_DTR, dcb->fDtrControl == DTR_CONTROL_ENABLE);
     } else {
-        SetLine(*dev, TIOCM_DTR, true);
-        UpdateDtrHandshake(*dev);
+        dev->SetLine(TIOCM_DTR, true);
+        dev->UpdateDtrHandshake();
     }
     if (dcb->fRtsControl == RTS_CONTROL_ENABLE || dcb->fRtsControl == RTS_CONTROL_DISABLE) {
-        SetLine(*dev, TIOCM_RTS, dcb->fRtsControl == RTS_CONTROL_ENABLE);
+        dev->SetLine(TIOCM_RTS, dcb->fRtsControl == RTS_CONTROL_ENABLE);
     }
     t_lastError = ERROR_SUCCESS;
     return TRUE;
@@ -428,11 +326,11 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD toRead, DWORD* read, OVERLAPPED
     if (buffer == nullptr && toRead > 0) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    if (dev->count < toRead) {
-        Fill(*dev);
+    DWORD got = 0;
+    {
+        std::lock_guard<std::mutex> lock(dev->mutex);
+        got = static_cast<DWORD>(dev->Take(static_cast<uint8_t*>(buffer), toRead));
     }
-    const DWORD got =
-        static_cast<DWORD>(TakeFromQueue(*dev, static_cast<uint8_t*>(buffer), toRead));
     if (read != nullptr) {
         *read = got;
     }
@@ -449,6 +347,7 @@ BOOL WriteFile(HANDLE handle, const void* data, DWORD toWrite, DWORD* written,
     if (data == nullptr && toWrite > 0) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+    std::lock_guard<std::mutex> lock(dev->mutex);
     DWORD put = 0;
     if (!DsrHolds(*dev)) {
         const auto* bytes = static_cast<const uint8_t*>(data);
@@ -493,7 +392,7 @@ BOOL ClearCommError(HANDLE handle, DWORD* errors, COMSTAT* stat) {
     if (!dev) {
         return FALSE;
     }
-    Fill(*dev);
+    std::lock_guard<std::mutex> lock(dev->mutex);
     const DWORD found = dev->pendingErrors | CounterErrors(*dev);
     dev->pendingErrors = 0;
     if (errors != nullptr) {
@@ -503,7 +402,7 @@ BOOL ClearCommError(HANDLE handle, DWORD* errors, COMSTAT* stat) {
         *stat = COMSTAT{};
         stat->cbInQue = static_cast<DWORD>(dev->count);
         int outQueue = 0;
-        if (::ioctl(dev->fd, TIOCOUTQ, &outQueue) == 0 && outQueue > 0) {
+        if (!dev->gone && ::ioctl(dev->fd, TIOCOUTQ, &outQueue) == 0 && outQueue > 0) {
             stat->cbOutQue = static_cast<DWORD>(outQueue);
         }
         stat->fDsrHold = DsrHolds(*dev) ? 1 : 0;
@@ -516,6 +415,7 @@ BOOL PurgeComm(HANDLE handle, DWORD flags) {
     if (!dev) {
         return FALSE;
     }
+    std::lock_guard<std::mutex> lock(dev->mutex);
     // Nothing is ever pending, so the abort flags have nothing to end.
     if ((flags & PURGE_TXCLEAR) != 0 && ::tcflush(dev->fd, TCOFLUSH) != 0) {
         return FailErrno();
@@ -523,7 +423,7 @@ BOOL PurgeComm(HANDLE handle, DWORD flags) {
     if ((flags & PURGE_RXCLEAR) != 0) {
         dev->head = 0;
         dev->count = 0;
-        UpdateDtrHandshake(*dev);
+        dev->UpdateDtrHandshake();
         if (::tcflush(dev->fd, TCIFLUSH) != 0) {
             return FailErrno();
         }
@@ -531,20 +431,26 @@ BOOL PurgeComm(HANDLE handle, DWORD flags) {
     return TRUE;
 }
 
-BOOL SetCommBreak(HANDLE handle) {
+namespace {
+
+// A break condition on or off.
+BOOL SetBreak(HANDLE handle, bool on) {
     const auto dev = Lookup(handle);
     if (!dev) {
         return FALSE;
     }
-    return ::ioctl(dev->fd, TIOCSBRK) == 0 ? TRUE : FailErrno();
+    std::lock_guard<std::mutex> lock(dev->mutex);
+    return ::ioctl(dev->fd, on ? TIOCSBRK : TIOCCBRK) == 0 ? TRUE : FailErrno();
+}
+
+}  // namespace
+
+BOOL SetCommBreak(HANDLE handle) {
+    return SetBreak(handle, true);
 }
 
 BOOL ClearCommBreak(HANDLE handle) {
-    const auto dev = Lookup(handle);
-    if (!dev) {
-        return FALSE;
-    }
-    return ::ioctl(dev->fd, TIOCCBRK) == 0 ? TRUE : FailErrno();
+    return SetBreak(handle, false);
 }
 
 BOOL GetCommModemStatus(HANDLE handle, DWORD* modemStatus) {
@@ -552,11 +458,12 @@ BOOL GetCommModemStatus(HANDLE handle, DWORD* modemStatus) {
     if (!dev) {
         return FALSE;
     }
-    int bits = 0;
     if (modemStatus == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    if (!ModemIoctl(*dev, TIOCMGET, &bits)) {
+    std::lock_guard<std::mutex> lock(dev->mutex);
+    int bits = 0;
+    if (!dev->ModemIoctl(TIOCMGET, &bits)) {
         return FALSE;
     }
     *modemStatus =
@@ -566,21 +473,25 @@ BOOL GetCommModemStatus(HANDLE handle, DWORD* modemStatus) {
 }
 
 BOOL EscapeCommFunction(HANDLE handle, DWORD function) {
+    switch (function) {
+        case SETBREAK:
+        case CLRBREAK:
+            return SetBreak(handle, function == SETBREAK);
+        default:
+            break;
+    }
     const auto dev = Lookup(handle);
     if (!dev) {
         return FALSE;
     }
+    std::lock_guard<std::mutex> lock(dev->mutex);
     switch (function) {
         case SETDTR:
         case CLRDTR:
-            return SetLine(*dev, TIOCM_DTR, function == SETDTR);
+            return dev->SetLine(TIOCM_DTR, function == SETDTR) ? TRUE : FALSE;
         case SETRTS:
         case CLRRTS:
-            return SetLine(*dev, TIOCM_RTS, function == SETRTS);
-        case SETBREAK:
-            return ::ioctl(dev->fd, TIOCSBRK) == 0 ? TRUE : FailErrno();
-        case CLRBREAK:
-            return ::ioctl(dev->fd, TIOCCBRK) == 0 ? TRUE : FailErrno();
+            return dev->SetLine(TIOCM_RTS, function == SETRTS) ? TRUE : FALSE;
         case SETXOFF:
             return ::tcflow(dev->fd, TCOOFF) == 0 ? TRUE : FailErrno();
         case SETXON:
@@ -601,56 +512,96 @@ void SetCommDevicePath(int comNumber, const char* path) {
     }
 }
 
-int WaitForCommInput(const HANDLE* handles, DWORD* /*errors*/, int count, int timeoutMs) {
-    // Errors stay in the kernel's counters here, for the next ClearCommError.
-    // An idle pass costs one poll: the queues are filled only from the devices
-    // that poll finds readable.
-    std::vector<std::shared_ptr<CommDevice>> devices;
-    std::vector<pollfd> fds;
+uint64_t CommWakeMark() {
+    posix::CommWaitRoom& room = posix::WaitRoom();
+    std::lock_guard<std::mutex> lock(room.mutex);
+    return room.wakes;
+}
+
+void WakeCommWaiters() {
+    posix::CommWaitRoom& room = posix::WaitRoom();
+    {
+        std::lock_guard<std::mutex> lock(room.mutex);
+        ++room.wakes;
+    }
+    room.changed.notify_all();
+}
+
+namespace {
+
+// Counts the devices that hold `level` bytes or have gone, and asks the
+// receive thread to report the others when they do (level 0: stop asking).
+int ArmWaits(const std::vector<std::shared_ptr<CommDevice>>& devices, size_t level) {
     int ready = 0;
+    for (const auto& dev : devices) {
+        std::lock_guard<std::mutex> lock(dev->mutex);
+        const bool isReady = level > 0 && (dev->count >= level || dev->gone);
+        ready += isReady ? 1 : 0;
+        dev->wakeLevel = isReady ? 0 : level;
+    }
+    return ready;
+}
+
+}  // namespace
+
+int WaitForCommInput(const HANDLE* handles, DWORD* /*errors*/, int count, int timeoutMs,
+                     DWORD level, uint64_t wakeMark) {
+    // Errors stay in the kernel's counters and the device records here, for
+    // the next ClearCommError. Nothing here reads a device: the receive
+    // thread does, and says when a queue reaches the level.
+    std::vector<std::shared_ptr<CommDevice>> devices;
     for (int i = 0; i < count; ++i) {
-        auto dev = Lookup(handles[i]);
-        if (!dev) {
-            continue;
-        }
-        if (dev->count > 0) {
-            ++ready;
-        } else if (!dev->lineGone) {
-            fds.push_back(pollfd{dev->fd, POLLIN, 0});
+        if (auto dev = Lookup(handles[i])) {
             devices.push_back(std::move(dev));
         }
     }
-    if (ready > 0) {
-        return ready;
-    }
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+    const size_t wanted = level > 0 ? level : 1;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+    posix::CommWaitRoom& room = posix::WaitRoom();
+    std::unique_lock<std::mutex> lock(room.mutex);
+    int ready = 0;
     for (;;) {
-        // Rounded up: a wait cut to 0 ms would make the callers spin.
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        const int polled = ::poll(fds.data(), fds.size(), left > 0 ? static_cast<int>(left) : 0);
-        if (polled < 0 && errno == EINTR) {
-            continue;
+        const uint64_t arrivals = room.arrivals;
+        ready = ArmWaits(devices, wanted);
+        if (ready > 0 || room.wakes != wakeMark) {
+            break;
         }
-        if (polled <= 0) {
-            return 0;
-        }
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) {
-                continue;
-            }
-            Fill(*devices[i]);
-            if (devices[i]->count > 0) {
-                ++ready;
-            } else {
-                fds[i].fd = -1;  // a hung-up line would wake every poll
-            }
-        }
-        if (ready > 0 || left <= 0) {
-            return ready;
+        if (!room.changed.wait_until(lock, deadline, [&] {
+                return room.arrivals != arrivals || room.wakes != wakeMark;
+            })) {
+            break;
         }
     }
+    ArmWaits(devices, 0);
+    return ready;
+}
+
+int64_t TakeCommLostBytes(HANDLE handle) {
+    const auto dev = Lookup(handle);
+    if (!dev) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(dev->mutex);
+    const int64_t lost = dev->lost;
+    dev->lost = 0;
+    return lost;
+}
+
+bool CommDeviceLost(HANDLE handle, DWORD* /*errors*/, std::string* reason) {
+    const auto dev = Lookup(handle);
+    if (!dev) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(dev->mutex);
+    if (!dev->gone && NodeGone(*dev, dev->path)) {
+        dev->gone = true;
+        dev->goneReason = "device removed";
+    }
+    if (dev->gone && reason != nullptr) {
+        *reason = dev->goneReason;
+    }
+    return dev->gone;
 }
 
 }  // namespace platform

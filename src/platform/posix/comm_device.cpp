@@ -1,0 +1,113 @@
+#include "platform/posix/comm_device.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform::posix {
+
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+
+BOOL Fail(DWORD error) {
+    t_lastError = error;
+    return FALSE;
+}
+
+DWORD ErrorFromErrno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EBUSY:
+        case EWOULDBLOCK:
+            return ERROR_ACCESS_DENIED;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case ENOTTY:
+        case EOPNOTSUPP:
+            return ERROR_NOT_SUPPORTED;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+CommDevice::~CommDevice() {
+    if (fd >= 0) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);  // also drops the flock
+    }
+}
+
+int CommDevice::FreePieces(iovec pieces[2]) {
+    const size_t capacity = queue.size();
+    if (count == capacity) {
+        return 0;
+    }
+    if (count == 0) {
+        head = 0;  // one piece, as large as it gets
+    }
+    const size_t tail = (head + count) % capacity;
+    if (tail >= head) {
+        pieces[0] = iovec{queue.data() + tail, capacity - tail};
+        if (head == 0) {
+            return 1;
+        }
+        pieces[1] = iovec{queue.data(), head};
+        return 2;
+    }
+    pieces[0] = iovec{queue.data() + tail, head - tail};
+    return 1;
+}
+
+size_t CommDevice::Take(uint8_t* out, size_t wanted) {
+    const size_t capacity = queue.size();
+    const size_t n = wanted < count ? wanted : count;
+    const size_t first = n < capacity - head ? n : capacity - head;
+    std::memcpy(out, queue.data() + head, first);
+    std::memcpy(out + first, queue.data(), n - first);
+    head = (head + n) % capacity;
+    count -= n;
+    UpdateDtrHandshake();
+    return n;
+}
+
+bool CommDevice::ModemIoctl(unsigned long request, int* bits) {
+    if (hasModemLines && ::ioctl(fd, request, bits) == 0) {
+        return true;
+    }
+    if (!hasModemLines || errno == ENOTTY || errno == EINVAL) {
+        hasModemLines = false;
+        return Fail(ERROR_NOT_SUPPORTED);
+    }
+    return Fail(ErrorFromErrno(errno));
+}
+
+bool CommDevice::SetLine(int line, bool on) {
+    int bits = line;
+    return ModemIoctl(on ? TIOCMBIS : TIOCMBIC, &bits);
+}
+
+void CommDevice::UpdateDtrHandshake() {
+    if (dcb.fDtrControl != DTR_CONTROL_HANDSHAKE || !hasModemLines) {
+        return;
+    }
+    const size_t free = queue.size() - count;
+    if (!dtrHeld && free < dcb.XoffLim) {
+        dtrHeld = SetLine(TIOCM_DTR, false);
+    } else if (dtrHeld && count <= dcb.XonLim) {
+        dtrHeld = !SetLine(TIOCM_DTR, true);
+    }
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,73 @@
+// One open serial device of the POSIX comm layer: its descriptor, its
+// receive queue and what the receive thread has seen of it. The receive
+// thread and the thread that uses the handle meet here, under `mutex`.
+#pragma once
+
+#include <linux/serial.h>
+#include <sys/uio.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/comm.h"
+
+namespace platform::posix {
+
+// Before SetupComm a device gets the queue size Windows starts with.
+inline constexpr size_t kDefaultQueueSize = 4096;
+
+struct CommDevice {
+    CommDevice() = default;
+    ~CommDevice();
+    CommDevice(const CommDevice&) = delete;
+    CommDevice& operator=(const CommDevice&) = delete;
+
+    int fd = -1;       // set at the open, closed with the last reference
+    std::string path;  // what was opened
+
+    std::mutex mutex;  // guards everything below
+    std::vector<uint8_t> queue = std::vector<uint8_t>(kDefaultQueueSize);
+    size_t head = 0;   // first unread byte
+    size_t count = 0;  // bytes waiting
+    int64_t lost = 0;  // bytes the full queue could not take, since the last look
+    DCB dcb{};
+    DWORD pendingErrors = 0;  // raised by this layer, reported by the next ClearCommError
+    serial_icounter_struct counters{};
+    bool hasCounters = false;
+    bool hasModemLines = true;  // cleared when the device refuses a modem-line call
+    bool dtrHeld = false;       // DTR lowered by the input handshake
+    bool gone = false;          // the device went away; the receive thread no longer reads it
+    std::string goneReason;
+    size_t wakeLevel = 0;  // queued bytes that end a WaitForCommInput; 0: nobody waits
+
+    // The free places of the queue in ring order, as up to two pieces; the
+    // bytes read into them are then added with Appended. Returns the number
+    // of pieces (0: the queue is full). Called with `mutex` held, as are the
+    // functions below.
+    int FreePieces(iovec pieces[2]);
+    void Appended(size_t n) { count += n; }
+    // Takes up to `wanted` bytes from the front of the queue.
+    size_t Take(uint8_t* out, size_t wanted);
+    // Emulates DTR_CONTROL_HANDSHAKE, which the kernel lacks: DTR drops while
+    // the queue has fewer than XoffLim free places and rises again once no
+    // more than XonLim bytes wait.
+    void UpdateDtrHandshake();
+    // Raises or lowers a modem line; false (last error set) when it cannot.
+    bool SetLine(int line, bool on);
+    // A modem-line ioctl. A device that has no modem lines (a pseudo-terminal)
+    // refuses them with ENOTTY or EINVAL; that is remembered and reported as
+    // ERROR_NOT_SUPPORTED.
+    bool ModemIoctl(unsigned long request, int* bits);
+};
+
+// The calling thread's last error (GetLastError).
+extern thread_local DWORD t_lastError;
+// Sets the calling thread's last error (GetLastError) and returns FALSE.
+BOOL Fail(DWORD error);
+// The Win32 error for an errno value.
+DWORD ErrorFromErrno(int error);
+
+}  // namespace platform::posix

@@ -1,0 +1,212 @@
+// Reception while the logger is busy: instruments that behave like UARTs
+// without flow control keep writing while the acquisition thread flushes,
+// asks a silent hygrometer for its constants, or stands still; nothing may be
+// lost, and what a full receive queue does lose is reported exactly.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine_harness.h"
+#include "support/uart_writer.h"
+
+namespace engine_testing {
+namespace {
+
+using testing_support::Port;
+using testing_support::UartWriter;
+
+// Ptys are not held to a line rate: these stream at 921600 baud's byte rate
+// on ports set to 256000 baud, the fastest the driver accepts, whose queues
+// hold 60 s of their line rate (1536000 bytes).
+constexpr double kFullRate = 92160;
+constexpr int kFastestBaud = 256000;
+
+// Records that end in CR only, so every LF in a data file belongs to the
+// instrument line or a marker.
+std::string Records(int port, size_t bytes) {
+    std::string text;
+    for (int n = 0; text.size() < bytes; ++n) {
+        text += std::to_string(port) + " " + std::to_string(n) + " 21.50 1013.2\r";
+    }
+    text.resize(bytes);
+    return text;
+}
+
+bool IsMarker(const std::string& line) {
+    return line.size() > 22 && (line.compare(line.size() - 9, 9, "StartTime") == 0 ||
+                                line.compare(line.size() - 7, 7, "EndTime") == 0);
+}
+
+// A data file's received text: every line but the instrument line and the
+// markers.
+std::string ArchivedText(const std::string& file) {
+    std::string text;
+    size_t at = file.find('\n') + 1;  // past the instrument line
+    while (at < file.size()) {
+        const size_t end = file.find('\n', at);
+        const std::string line = file.substr(at, end - at);
+        if (!IsMarker(line)) {
+            text += line;
+        }
+        at = end + 1;
+    }
+    return text;
+}
+
+std::vector<std::string> MessagesWithCode(const std::string& log, const std::string& code) {
+    std::vector<std::string> found;
+    for (const std::string& m : LogMessages(log)) {
+        if (m.rfind(code + "  ", 0) == 0) {
+            found.push_back(m);
+        }
+    }
+    return found;
+}
+
+// True while bytes wait to be read on the terminal side; gives the reader
+// up to a millisecond to take them.
+bool Readable(int fd) {
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting == 0) {
+        return false;
+    }
+    pollfd quiet{fd, 0, 0};
+    ::poll(&quiet, 1, 1);
+    return true;
+}
+
+class EngineReception : public EngineTest {};
+
+// A period that ends on the hour asks a silent hygrometer for its constants:
+// three unanswered questions while three ports stream at full rate. The
+// receive queues take it all; the writers never find the line full.
+TEST_F(EngineReception, NothingIsLostWhileAFlushWaitsForASilentHygrometer) {
+    constexpr int kPorts = 3;
+    std::vector<testing_support::TestPort> ports;
+    for (int i = 0; i < kPorts; ++i) {
+        ports.push_back(Port(i + 1, "Fast").WithDevice(AddPty().path()).WithBaud(kFastestBaud));
+    }
+    sim::PtyPair& silent = AddPty();
+    ports.push_back(Port(kPorts + 1, "Ophir")
+                        .WithDevice(silent.path())
+                        .WithAcquisition(INIT_GETOPHIRCONSTANTS));
+    SetTime(10, 59, 30);
+    Start(testing_support::MakeTestConfig(dir_.path(), 1, ports));
+    // The exchange's 5-second time-outs pass on the tick count in about half
+    // a second each of real time, while the writers go on at their real rate.
+    clock_.SetAutoAdvanceMs(10);
+
+    std::vector<std::unique_ptr<UartWriter>> writers;
+    for (int i = 0; i < kPorts; ++i) {
+        writers.push_back(std::make_unique<UartWriter>(ptys_[static_cast<size_t>(i)]->master_fd(),
+                                                       Records(i + 1, 300000), kFullRate));
+        writers.back()->Start();
+    }
+    EndPeriodAt(11, 0);
+    ASSERT_EQ(MessagesWithCode(Log(), "27").size(), 1u) << "the exchange ran and failed";
+    for (int i = 0; i < kPorts; ++i) {
+        writers[static_cast<size_t>(i)]->Finish();
+        ASSERT_TRUE(probe_.WaitForReceived(
+            i, static_cast<int64_t>(writers[static_cast<size_t>(i)]->size())));
+    }
+    clock_.SetAutoAdvanceMs(0);
+    Stop();
+
+    const std::string log = Log();
+    EXPECT_TRUE(MessagesWithCode(log, "16").empty());
+    EXPECT_TRUE(MessagesWithCode(log, "31").empty());
+    for (int i = 0; i < kPorts; ++i) {
+        const UartWriter& writer = *writers[static_cast<size_t>(i)];
+        EXPECT_EQ(writer.refused(), 0) << "port " << i + 1;
+        const std::string name = "P0" + std::to_string(i + 1);
+        const std::string archived =
+            ArchivedText(File("2406110." + name)) + ArchivedText(File("2406111." + name));
+        EXPECT_EQ(archived.size(), writer.size()) << "port " << i + 1;
+        EXPECT_TRUE(archived == writer.Accepted()) << "port " << i + 1;
+    }
+}
+
+// A thread that stands still (held in a pass) while an instrument sends more
+// than its 65000-byte queue holds: the queue keeps the first 65000 bytes, the
+// rest is lost and reported as it happened, with its exact size, and the
+// archive holds exactly what was not lost.
+TEST_F(EngineReception, ARealOverflowIsReportedWithTheBytesLost) {
+    sim::PtyPair& pty = AddPty();
+    SetTime(10, 7, 30);
+    Start(testing_support::MakeTestConfig(dir_.path(), 15,
+                                          {Port(4, "Slow").WithDevice(pty.path()).WithBaud(9600)}));
+    probe_.Hold();
+    ASSERT_TRUE(probe_.WaitUntilHeld());
+    UartWriter writer(pty.master_fd(), Records(4, 200000), 1e6);
+    writer.Start();
+    writer.Finish();
+    // Once the terminal holds nothing more, the receive thread has had it all.
+    for (int turn = 0; Readable(pty.terminal_fd()) && turn < 10000; ++turn) {
+    }
+    probe_.Release();
+    ASSERT_TRUE(probe_.WaitForReceived(0, 65000));
+    SetTime(10, 9);  // the next status update shows it
+    ASSERT_TRUE(probe_.WaitForPasses(probe_.passes() + 2));
+    Stop();
+
+    EXPECT_EQ(writer.refused(), 0);
+    const std::string log = Log();
+    const auto overflows = MessagesWithCode(log, "16");
+    ASSERT_FALSE(overflows.empty());
+    EXPECT_EQ(overflows.front(), "16  Buffer overflow on COM4.");
+    int64_t reported = 0;
+    for (const std::string& m : MessagesWithCode(log, "31")) {
+        long lost = 0;
+        ASSERT_EQ(std::sscanf(m.c_str(),
+                              "31  %ld bytes received on COM4 were lost: its receive queue of "
+                              "65000 bytes was full.",
+                              &lost),
+                  1)
+            << m;
+        reported += lost;
+    }
+    const std::string sent = writer.Accepted();
+    ASSERT_GT(reported, 0);
+    const std::string archived = ArchivedText(File("2406110.P04"));
+    EXPECT_EQ(static_cast<int64_t>(archived.size()) + reported, static_cast<int64_t>(sent.size()));
+    // One gap, right after the first 65000 bytes.
+    EXPECT_TRUE(archived.substr(0, 65000) == sent.substr(0, 65000));
+    EXPECT_TRUE(archived.substr(65000) == sent.substr(65000 + static_cast<size_t>(reported)));
+    bool shown = false;
+    for (const StatusDraw& draw : view_.DrawsOf(kStatusBufferOverflows)) {
+        shown = shown || (draw.text.rfind("COM4 ", 0) == 0 && draw.colour == kRed);
+    }
+    EXPECT_TRUE(shown);
+}
+
+// Fifty megabytes in one period grow the buffer a few dozen times, each growth
+// with its one log entry. (The pty is written as fast as it takes bytes, far
+// above any line rate, so the test sends a quarter megabyte at a time.)
+TEST_F(EngineReception, AFiftyMegabytePeriodLogsAFewDozenGrowths) {
+    sim::PtyPair& pty = AddPty();
+    SetTime(10, 7, 30);
+    Start(testing_support::MakeTestConfig(
+        dir_.path(), 15, {Port(1, "Big").WithDevice(pty.path()).WithBaud(kFastestBaud)}));
+    const std::string chunk = Records(1, 1 << 18);
+    for (int n = 0; n < 200; ++n) {
+        Send(pty, 0, chunk);
+    }
+    Stop();
+    const std::string log = Log();
+    EXPECT_TRUE(MessagesWithCode(log, "31").empty());
+    const auto growths = MessagesWithCode(log, "18");
+    EXPECT_GE(growths.size(), 20u);
+    EXPECT_LE(growths.size(), 40u);
+    EXPECT_EQ(std::filesystem::file_size(dir_.File("2406110.P01")),
+              std::string("Big\n03/01/24 10:07:30:000 StartTime\n").size() + (50u << 20) +
+                  std::string("\n03/01/24 10:07:30:000 EndTime\n").size());
+}
+
+}  // namespace
+}  // namespace engine_testing

@@ -1,0 +1,71 @@
+#include "support/uart_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+namespace testing_support {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// The line delivers a chunk every so often, as a UART's FIFO does; the
+// pause is the line's own pace, not a wait for anything.
+constexpr auto kChunkInterval = std::chrono::milliseconds(1);
+
+}  // namespace
+
+UartWriter::UartWriter(int fd, std::string data, double bytesPerSecond)
+    : fd_(fd), data_(std::move(data)), rate_(bytesPerSecond) {
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+}
+
+UartWriter::~UartWriter() {
+    Finish();
+}
+
+void UartWriter::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
+
+void UartWriter::Finish() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+std::string UartWriter::Accepted() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return accepted_;
+}
+
+void UartWriter::Run() {
+    const auto start = Clock::now();
+    size_t next = 0;
+    while (next < data_.size()) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        const size_t due = std::min(data_.size(), static_cast<size_t>(elapsed * rate_));
+        if (due > next) {
+            ssize_t put = -1;
+            do {
+                put = ::write(fd_, data_.data() + next, due - next);
+            } while (put < 0 && errno == EINTR);
+            const size_t taken = put > 0 ? static_cast<size_t>(put) : 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                accepted_.append(data_, next, taken);
+            }
+            // What the full line did not take is gone.
+            refused_ += static_cast<int64_t>(due - next - taken);
+            next = due;
+            offered_.store(static_cast<int64_t>(next));
+        }
+        if (next < data_.size()) {
+            std::this_thread::sleep_for(kChunkInterval);
+        }
+    }
+}
+
+}  // namespace testing_support

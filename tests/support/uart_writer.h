@@ -1,0 +1,49 @@
+// An instrument on a UART without flow control, for tests and benchmarks of
+// loss. A pseudo-terminal throttles its writer, so nothing could ever be lost
+// through one; this writer does not wait: it offers its bytes at a set line
+// rate with non-blocking writes, and every byte the pty refuses is lost, as
+// a UART loses what nobody reads. It is never offered again. (Linux.)
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace testing_support {
+
+class UartWriter {
+public:
+    // Offers `data` on `fd` (a pty master) at `bytesPerSecond`, from Start()
+    // until all of it has been offered.
+    UartWriter(int fd, std::string data, double bytesPerSecond);
+    ~UartWriter();
+    UartWriter(const UartWriter&) = delete;
+    UartWriter& operator=(const UartWriter&) = delete;
+
+    void Start();
+    // Waits until every byte has been offered.
+    void Finish();
+
+    // The bytes the line took, in order, and how many it refused.
+    std::string Accepted() const;
+    int64_t refused() const { return refused_.load(); }
+    int64_t offered() const { return offered_.load(); }
+    size_t size() const { return data_.size(); }
+
+private:
+    void Run();
+
+    int fd_;
+    const std::string data_;
+    const double rate_;
+    std::atomic<int64_t> offered_{0};
+    std::atomic<int64_t> refused_{0};
+    mutable std::mutex mutex_;
+    std::string accepted_;
+    std::thread thread_;
+};
+
+}  // namespace testing_support
