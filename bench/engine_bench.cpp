@@ -7,6 +7,16 @@
 //                                   archived byte compared with what was sent
 //   engine_bench flush  [MB]        the data files and statistics of one hour of nine
 //                                   ports at 115200 baud (about 41 MB each)
+//   engine_bench loss-hour [SECONDS] eight ports at the byte rate of 115200 baud and a
+//                                   silent hygrometer, in real time through an hour end
+//                                   (the exchange's three 5-second time-outs): bytes the
+//                                   lines refused, bytes archived
+//   engine_bench loss-fast [MINUTES] nine ports at 921600 baud's byte rate, one-minute
+//                                   periods, in real time: bytes refused and archived
+//
+// The loss runs write like UARTs without flow control (tests/support/uart_writer.h):
+// each byte a pty refuses is lost and counted. They run on a clock whose calendar
+// starts where the run needs it and then goes on in real time.
 //
 // The engine runs under a fake clock that stands still while data streams, so
 // the whole stream is one period and its flush happens when the clock is
@@ -17,6 +27,7 @@
 #include <sys/resource.h>
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -31,12 +42,15 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
+#include "acquisition/log_file.h"
 #include "acquisition/statistics.h"
 #include "instruments.h"
 #include "platform/fake_clock.h"
+#include "platform/ioport.h"
 #include "pty_pair.h"
 #include "support/temp_dir.h"
 #include "support/test_config.h"
+#include "support/uart_writer.h"
 
 namespace {
 
@@ -108,20 +122,54 @@ private:
     std::condition_variable changed_;
 };
 
+// A calendar that starts at a chosen time and goes on in real time.
+class RealRateClock final : public platform::Clock {
+public:
+    explicit RealRateClock(int64_t startEpochMs)
+        : start_ms_(startEpochMs), start_(SteadyClock::now()) {}
+    int64_t EpochMs() const {
+        return start_ms_ +
+               std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start_)
+                   .count();
+    }
+    int64_t Now() override { return EpochMs() / 1000; }
+    platform::SystemTime UtcNow() override {
+        const int64_t ms = EpochMs();
+        return platform::ToSystemTime(ms / 1000, static_cast<int>(ms % 1000));
+    }
+    uint32_t TickCount() override { return static_cast<uint32_t>(EpochMs()); }
+
+private:
+    int64_t start_ms_;
+    SteadyClock::time_point start_;
+};
+
+// Counts the watchdog's kicks: each writes 0x70 to the control port once.
+class KickCounter final : public platform::IoPorts {
+public:
+    std::string RequestAccess(uint16_t, int) override { return ""; }
+    void Write(uint16_t port, uint8_t value) override {
+        if (port == 0x373 && value == 0x70) {
+            ++kicks;
+        }
+    }
+    std::atomic<int64_t> kicks{0};
+};
+
 struct Station {
     testing_support::TempDir dir;
     platform::FakeClock clock{platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 0, 0)};
     std::vector<std::unique_ptr<sim::PtyPair>> ptys;
     Meter meter;
 
-    Station() {
+    explicit Station(int watchdog = 0) {
         platform::SetClock(&clock);
         std::vector<testing_support::TestPort> ports;
         for (int i = 0; i < kPorts; ++i) {
             ptys.push_back(std::make_unique<sim::PtyPair>());
             ports.push_back(testing_support::Port(i + 1, "Bench").WithDevice(ptys.back()->path()));
         }
-        com = testing_support::MakeTestConfig(dir.path(), 60, ports);
+        com = testing_support::MakeTestConfig(dir.path(), 60, ports, watchdog);
         SetAcquisitionProbe(&meter);
         StartAcquisitionThread(nullptr);
         meter.WaitFor([](Meter& m) { return m.passes_ > 0; });
@@ -135,16 +183,23 @@ struct Station {
 };
 
 int Idle(double seconds) {
-    Station station;
+    KickCounter board;
+    platform::IoPortsScope board_scope(board);
+    Station station(0x370);
     const int64_t passes_before = station.meter.passes();
+    const int64_t kicks_before = board.kicks.load();
     const double cpu_before = ProcessCpuSeconds();
     const auto wall_before = SteadyClock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const double cpu = ProcessCpuSeconds() - cpu_before;
     const double wall = Seconds(SteadyClock::now() - wall_before);
     const int64_t passes = station.meter.passes() - passes_before;
-    std::printf("idle: %d open ports, no data, %.1f s: CPU %.2f %% of one core, %.0f passes/s\n",
-                kPorts, wall, 100.0 * cpu / wall, static_cast<double>(passes) / wall);
+    const int64_t kicks = board.kicks.load() - kicks_before;
+    std::printf(
+        "idle: %d open ports, no data, %.1f s: CPU %.3f %% of one core, %.1f passes/s, %.1f "
+        "watchdog kicks/s\n",
+        kPorts, wall, 100.0 * cpu / wall, static_cast<double>(passes) / wall,
+        static_cast<double>(kicks) / wall);
     return 0;
 }
 
@@ -282,6 +337,138 @@ int Flush(double megabytes) {
     return 0;
 }
 
+// Text for a loss run: numbered records that end in CR only, so a data file's
+// lines are its instrument line, its markers and the received text.
+std::string LossRecords(int port, size_t bytes) {
+    std::string text;
+    text.reserve(bytes + 64);
+    for (uint64_t n = 0; text.size() < bytes; ++n) {
+        text += std::to_string(port) + " " + std::to_string(n) + " 21.50 1013.25 48.1\r";
+    }
+    text.resize(bytes);
+    return text;
+}
+
+// The received text of every data file of a port, in file-name order.
+std::string ArchivedText(const std::string& directory, int port) {
+    std::vector<std::string> names;
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".P%02d", port);
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, suffix) == 0) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const std::string& name : names) {
+        const std::string file = testing_support::ReadFile(directory + "/" + name);
+        size_t at = file.find('\n') + 1;
+        while (at < file.size()) {
+            const size_t end = file.find('\n', at);
+            const std::string line = file.substr(at, end - at);
+            const bool marker =
+                line.size() > 22 && (line.compare(line.size() - 9, 9, "StartTime") == 0 ||
+                                     line.compare(line.size() - 7, 7, "EndTime") == 0);
+            if (!marker) {
+                text += line;
+            }
+            at = end + 1;
+        }
+    }
+    return text;
+}
+
+// A loss run: `streams` ports written like UARTs at `rate` bytes/s for
+// `seconds` of real time, on ports set to `baud`; with `hygrometer` one more
+// port whose instrument never answers asks for its constants on the hour.
+int LossRun(const char* name, int streams, int baud, double rate, double seconds, int periodMinutes,
+            bool hygrometer, int64_t startEpochMs) {
+    testing_support::TempDir dir;
+    RealRateClock clock(startEpochMs);
+    platform::SetClock(&clock);
+    std::vector<std::unique_ptr<sim::PtyPair>> ptys;
+    std::vector<testing_support::TestPort> ports;
+    for (int i = 0; i < streams + (hygrometer ? 1 : 0); ++i) {
+        ptys.push_back(std::make_unique<sim::PtyPair>());
+        auto port =
+            testing_support::Port(i + 1, "Bench").WithDevice(ptys.back()->path()).WithBaud(baud);
+        if (i == streams) {
+            port.WithAcquisition(INIT_GETOPHIRCONSTANTS);
+        }
+        ports.push_back(port);
+    }
+    com = testing_support::MakeTestConfig(dir.path(), periodMinutes, ports);
+    Meter meter;
+    SetAcquisitionProbe(&meter);
+    StartAcquisitionThread(nullptr);
+    meter.WaitFor([](Meter& m) { return m.passes_ > 0; });
+    const double cpu_before = ProcessCpuSeconds();
+    std::vector<std::unique_ptr<testing_support::UartWriter>> writers;
+    const auto bytes = static_cast<size_t>(rate * seconds);
+    for (int i = 0; i < streams; ++i) {
+        writers.push_back(std::make_unique<testing_support::UartWriter>(
+            ptys[static_cast<size_t>(i)]->master_fd(), LossRecords(i + 1, bytes), rate));
+        writers.back()->Start();
+    }
+    for (auto& writer : writers) {
+        writer->Finish();
+    }
+    meter.WaitFor([&](Meter& m) {
+        for (int i = 0; i < streams; ++i) {
+            if (m.received_.size() < ports.size() ||
+                m.received_[static_cast<size_t>(i)] <
+                    static_cast<int64_t>(writers[static_cast<size_t>(i)]->Accepted().size())) {
+                return false;
+            }
+        }
+        return true;
+    });
+    StopAcquisitionThread();
+    const double cpu = ProcessCpuSeconds() - cpu_before;
+    SetAcquisitionProbe(nullptr);
+    int64_t refused = 0;
+    double first_refusal = -1;
+    double last_refusal = -1;
+    int64_t archived = 0;
+    int64_t offered = 0;
+    int differ = 0;
+    for (int i = 0; i < streams; ++i) {
+        const auto& writer = *writers[static_cast<size_t>(i)];
+        refused += writer.refused();
+        if (writer.refused() > 0) {
+            first_refusal = first_refusal < 0 ? writer.first_refusal()
+                                              : std::min(first_refusal, writer.first_refusal());
+            last_refusal = std::max(last_refusal, writer.last_refusal());
+        }
+        offered += static_cast<int64_t>(writer.size());
+        const std::string text = ArchivedText(dir.path(), i + 1);
+        archived += static_cast<int64_t>(text.size());
+        differ += text == writer.Accepted() ? 0 : 1;
+    }
+    const std::string log = testing_support::ReadFile(LogFilePath(dir.path().c_str(), clock.Now()));
+    int overflows = 0;
+    for (size_t at = log.find("  16  "); at != std::string::npos; at = log.find("  16  ", at + 1)) {
+        ++overflows;
+    }
+    std::printf(
+        "%s: %d ports x %.0f bytes/s (baud %d) for %.0f s%s: offered %lld bytes, refused by "
+        "the lines %lld, archived %lld, ports whose archive differs from what the line took %d, "
+        "overflow entries %d; process CPU %.2f %% of one core\n",
+        name, streams, rate, baud, seconds, hygrometer ? " with a silent hygrometer" : "",
+        static_cast<long long>(offered), static_cast<long long>(refused),
+        static_cast<long long>(archived), differ, overflows, 100.0 * cpu / seconds);
+    if (refused > 0) {
+        std::printf("%s: the lines refused bytes from %.3f s to %.3f s of the run\n", name,
+                    first_refusal, last_refusal);
+    }
+    FreeComConfig(com);
+    com = ComConfig{};
+    platform::SetClock(nullptr);
+    return refused == 0 && differ == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -296,6 +483,19 @@ int main(int argc, char** argv) {
     if (what == "flush") {
         return Flush(amount > 0 ? amount : 41.5);
     }
-    std::fprintf(stderr, "usage: engine_bench idle|ingest|flush [amount]\n");
+    if (what == "loss-hour") {
+        // 115200 baud's byte rate on ports set to 57600 baud, whose queues
+        // hold 60 s of their own line rate (30 s of this stream); starts 30 s
+        // before the hour.
+        const double seconds = amount > 0 ? amount : 60;
+        return LossRun("loss-hour", 8, 57600, 11520, seconds, 60, true,
+                       platform::FakeClock::EpochMs(2024, 3, 1, 10, 59, 30));
+    }
+    if (what == "loss-fast") {
+        const double minutes = amount > 0 ? amount : 10;
+        return LossRun("loss-fast", kPorts, 256000, 92160, minutes * 60, 1, false,
+                       platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 30));
+    }
+    std::fprintf(stderr, "usage: engine_bench idle|ingest|flush|loss-hour|loss-fast [amount]\n");
     return 2;
 }

@@ -13,12 +13,14 @@ endif()
 include(GoogleTest)
 
 # quorvane_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>]
-#                   [CROSS_LAUNCHER <command...>])
+#                   [CROSS_LAUNCHER <command...>] [SERIAL])
+# SERIAL: the tests run alone, not beside others (real-time streams that a
+# busy machine would starve).
 # Natively every test case becomes a CTest test; in a cross build the whole
 # executable is one test, run through the emulator (wine), or through
 # CROSS_LAUNCHER, which receives the emulator and the executable as arguments.
 function(quorvane_add_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;CROSS_LAUNCHER" ${ARGN})
+    cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;LIBS;LABELS;CROSS_LAUNCHER" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvane_options GTest::gtest_main Threads::Threads)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -34,7 +36,11 @@ function(quorvane_add_test name)
             set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
         endif()
     else()
+        set(serial FALSE)
+        if(ARG_SERIAL)
+            set(serial TRUE)
+        endif()
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-            PROPERTIES LABELS "${ARG_LABELS}")
+            PROPERTIES LABELS "${ARG_LABELS}" RUN_SERIAL ${serial})
     endif()
 endfunction()

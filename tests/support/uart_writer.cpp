@@ -58,7 +58,13 @@ void UartWriter::Run() {
                 accepted_.append(data_, next, taken);
             }
             // What the full line did not take is gone.
-            refused_ += static_cast<int64_t>(due - next - taken);
+            if (taken < due - next) {
+                refused_ += static_cast<int64_t>(due - next - taken);
+                if (first_refusal_.load() < 0) {
+                    first_refusal_.store(elapsed);
+                }
+                last_refusal_.store(elapsed);
+            }
             next = due;
             offered_.store(static_cast<int64_t>(next));
         }

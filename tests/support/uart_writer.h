@@ -30,6 +30,10 @@ public:
     // The bytes the line took, in order, and how many it refused.
     std::string Accepted() const;
     int64_t refused() const { return refused_.load(); }
+    // When the line first and last refused bytes, in seconds from Start();
+    // both -1 while it has refused nothing.
+    double first_refusal() const { return first_refusal_.load(); }
+    double last_refusal() const { return last_refusal_.load(); }
     int64_t offered() const { return offered_.load(); }
     size_t size() const { return data_.size(); }
 
@@ -41,6 +45,8 @@ private:
     const double rate_;
     std::atomic<int64_t> offered_{0};
     std::atomic<int64_t> refused_{0};
+    std::atomic<double> first_refusal_{-1};
+    std::atomic<double> last_refusal_{-1};
     mutable std::mutex mutex_;
     std::string accepted_;
     std::thread thread_;
