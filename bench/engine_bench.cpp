@@ -13,6 +13,9 @@
 //                                   lines refused, bytes archived
 //   engine_bench loss-fast [MINUTES] nine ports at 921600 baud's byte rate, one-minute
 //                                   periods, in real time: bytes refused and archived
+//   engine_bench reconnect [TRIES]   a device unplugged and plugged in again behind its
+//                                   stable name, in real time: the time from its return
+//                                   to the port being open again
 //
 // The loss runs write like UARTs without flow control (tests/support/uart_writer.h):
 // each byte a pty refuses is lost and counted. They run on a clock whose calendar
@@ -44,6 +47,7 @@
 #include "acquisition/data_files.h"
 #include "acquisition/log_file.h"
 #include "acquisition/statistics.h"
+#include "acquisition/status.h"
 #include "instruments.h"
 #include "platform/fake_clock.h"
 #include "platform/ioport.h"
@@ -469,6 +473,69 @@ int LossRun(const char* name, int streams, int baud, double rate, double seconds
     return refused == 0 && differ == 0 ? 0 : 1;
 }
 
+// Tells when "Ports currently open:" was last drawn with a given value.
+class PortsOpenWatch final : public StatusObserver {
+public:
+    void OnStatusDrawn(const std::vector<StatusDraw>& block) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const StatusDraw& draw : block) {
+            if (draw.index == kStatusPortsOpen) {
+                shown_ = draw.text.substr(0, draw.text.find(' '));
+                changed_.notify_all();
+            }
+        }
+    }
+    void WaitFor(const std::string& value) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return shown_ == value; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string shown_;
+};
+
+int Reconnect(int tries) {
+    testing_support::TempDir dir;
+    RealRateClock clock(platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 0));
+    platform::SetClock(&clock);
+    const std::string link = dir.path() + "-instrument";
+    auto plug = [&link] {
+        auto pty = std::make_unique<sim::PtyPair>();
+        std::filesystem::remove(link + ".new");
+        std::filesystem::create_symlink(pty->path(), link + ".new");
+        std::filesystem::rename(link + ".new", link);
+        return pty;
+    };
+    auto pty = plug();
+    com = testing_support::MakeTestConfig(dir.path(), 60,
+                                          {testing_support::Port(1, "Bench").WithDevice(link)});
+    PortsOpenWatch watch;
+    StartAcquisitionThread(&watch);
+    watch.WaitFor("COM1");
+    std::vector<double> seconds;
+    for (int n = 0; n < tries; ++n) {
+        pty.reset();
+        watch.WaitFor("None");
+        pty = plug();
+        const auto back = SteadyClock::now();
+        watch.WaitFor("COM1");
+        seconds.push_back(Seconds(SteadyClock::now() - back));
+    }
+    StopAcquisitionThread();
+    FreeComConfig(com);
+    com = ComConfig{};
+    platform::SetClock(nullptr);
+    std::filesystem::remove(link);
+    std::sort(seconds.begin(), seconds.end());
+    std::printf(
+        "reconnect: %d tries, from the device's return to the port open again: median %.3f s, "
+        "fastest %.3f s, slowest %.3f s\n",
+        tries, seconds[seconds.size() / 2], seconds.front(), seconds.back());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -496,6 +563,10 @@ int main(int argc, char** argv) {
         return LossRun("loss-fast", kPorts, 256000, 92160, minutes * 60, 1, false,
                        platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 30));
     }
-    std::fprintf(stderr, "usage: engine_bench idle|ingest|flush|loss-hour|loss-fast [amount]\n");
+    if (what == "reconnect") {
+        return Reconnect(amount > 0 ? static_cast<int>(amount) : 20);
+    }
+    std::fprintf(stderr,
+                 "usage: engine_bench idle|ingest|flush|loss-hour|loss-fast|reconnect [amount]\n");
     return 2;
 }

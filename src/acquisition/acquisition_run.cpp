@@ -73,6 +73,12 @@ const char* OpenFailureMessage(int status) {
     }
 }
 
+// The calendar in milliseconds.
+int64_t NowMs() {
+    const platform::SystemTime utc = platform::UtcNow();
+    return platform::ToCalendarSeconds(utc) * 1000 + utc.wMilliseconds;
+}
+
 // "MM-DD-YY HH:MM UTC" of the status page's update times.
 std::string UpdateTimeText(int64_t seconds) {
     const std::tm t = platform::BreakDownUtc(seconds);
@@ -116,6 +122,7 @@ void AcquisitionRun::Run() {
     }
     PeriodStartTime = platform::Now();
     FileNameTime = platform::BreakDownUtc(PeriodStartTime);
+    last_pass_time_ = PeriodStartTime;
     ScheduleFirstStatusUpdate();
 
     while (Pass()) {
@@ -150,34 +157,45 @@ void AcquisitionRun::ShowAcquisitionEnabled(int64_t startTime) {
 }
 
 void AcquisitionRun::OpenPorts() {
+    int opened = 0;
+    int failed = 0;
     for (int i = 0; i < com_.NumPorts; ++i) {
         const int number = com_.PortNumber[i];
-        platform::SetCommDevicePath(number, com_.Device != nullptr ? com_.Device[i] : nullptr);
-        PortLine line;
+        ports_.emplace_back();
+        PortLine& line = ports_.back();
         line.queue_size = ReceiveQueueSizeFor(com_.Baud[i]);
-        PortSetQueueSizes(line.queue_size, kTransmitQueueSize);
-        PortRecord* port = PortOpenMSWin32(number - 1, com_.Baud[i], com_.Parity[i],
-                                           com_.DataBits[i], com_.StopBits[i]);
-        line.record = port;
-        line.open = port->Status == PORT_OK;
-        ports_.push_back(line);
-        const bool opened = line.open;
-        if (!opened) {
-            if (const char* message = OpenFailureMessage(port->Status)) {
+        line.record = OpenPort(i);
+        line.open = line.record->Status == PORT_OK;
+        if (!line.open) {
+            if (const char* message = OpenFailureMessage(line.record->Status)) {
                 WriteLogMessagef(Directory(), message, number);
+            }
+            if (OpenFailureIsRetried(line.record->Status)) {
+                line.reopen.Lost(NowMs());
+                line.loss_logged = true;  // its entry is the failed open's
             }
         }
         StatusDrawBlock block(view_);
-        if (opened) {
-            AddToPortList(StatusText(kStatusPortsOpen), ports_opened_ > 0, number);
-            ++ports_opened_;
+        if (line.open) {
+            AddToPortList(StatusText(kStatusPortsOpen), opened > 0, number);
+            ++opened;
         } else {
-            AddToPortList(StatusText(kStatusPortErrors), port_failures_ > 0, number);
-            ++port_failures_;
+            AddToPortList(StatusText(kStatusPortErrors), failed > 0, number);
+            ++failed;
         }
-        block.Draw(kStatusPortsOpen, ports_opened_ > 0 ? kDarkGreen : kRed);
-        block.Draw(kStatusPortErrors, port_failures_ > 0 ? kRed : kDarkGreen);
+        block.Draw(kStatusPortsOpen, opened > 0 ? kDarkGreen : kRed);
+        block.Draw(kStatusPortErrors, failed > 0 ? kRed : kDarkGreen);
     }
+}
+
+// Opens port i with its line settings and its receive queue; the `Device`
+// path is looked up afresh each time (a by-id link may name a new node).
+PortRecord* AcquisitionRun::OpenPort(int i) {
+    const int number = com_.PortNumber[i];
+    platform::SetCommDevicePath(number, com_.Device != nullptr ? com_.Device[i] : nullptr);
+    PortSetQueueSizes(Line(i).queue_size, kTransmitQueueSize);
+    return PortOpenMSWin32(number - 1, com_.Baud[i], com_.Parity[i], com_.DataBits[i],
+                           com_.StopBits[i]);
 }
 
 void AcquisitionRun::RunStartupInitialisation() {
@@ -217,6 +235,11 @@ bool AcquisitionRun::Pass() {
         probe_->OnPass(received_.data(), com_.NumPorts);
     }
     const int64_t now = platform::Now();
+    if (ClockStepped(now)) {
+        FollowClockStep(now);
+        return true;
+    }
+    last_pass_time_ = now;
     if (now >= NextStatusTime) {
         UpdateStatus();
     }
@@ -232,12 +255,49 @@ bool AcquisitionRun::Pass() {
     return true;
 }
 
+// Between two passes the clock moves by milliseconds, or by the length of a
+// flush; a move of more than a whole period, either way, is the clock being
+// set (by hand, or by a time service catching up), not time passing.
+bool AcquisitionRun::ClockStepped(int64_t now) const {
+    return now - last_pass_time_ > PeriodSeconds || last_pass_time_ - now > PeriodSeconds;
+}
+
+// The period ends where the clock left it, as a stop would end it: one flush
+// into the files of its hour, closed by their end markers. Then the schedule
+// starts again from the clock as it is now, as at the start: the first
+// period ends at the next multiple of the period after the hour, its files
+// get new start markers, and the next status update is at the next minute.
+void AcquisitionRun::FollowClockStep(int64_t now) {
+    const std::tm from = platform::BreakDownUtc(last_pass_time_);
+    const std::tm to = platform::BreakDownUtc(now);
+    WriteLogMessagef(Directory(), logmsg::k36ClockStep, from.tm_mon + 1, from.tm_mday,
+                     (from.tm_year + 1900) % 100, from.tm_hour, from.tm_min, from.tm_sec,
+                     to.tm_mon + 1, to.tm_mday, (to.tm_year + 1900) % 100, to.tm_hour, to.tm_min,
+                     to.tm_sec);
+    NextWriteTime = last_pass_time_;
+    cut_short_ = true;
+    Flush();
+    cut_short_ = false;
+    PeriodStartTime = platform::Now();
+    NextWriteTime = FirstPeriodEnd(static_cast<int>(PeriodSeconds));
+    ScheduledEnd = platform::BreakDownUtc(NextWriteTime);
+    start_marker_due_ = true;
+    last_pass_time_ = PeriodStartTime;
+    for (int i = 0; i < com_.NumPorts; ++i) {
+        arrays_.StartTime[i] = platform::UtcNow();
+    }
+    ScheduleFirstStatusUpdate();
+}
+
 // The in-period poll of one port: whole blocks only, all that are waiting.
 void AcquisitionRun::PollPort(int i) {
     PortLine& line = Line(i);
-    if (!line.open) {
-        received_[static_cast<size_t>(i)] = -1;
-        return;  // a port whose open failed yields no data
+    if (line.reopen.Due(NowMs())) {
+        TryReopen(i);
+    }
+    if (!line.open || !CheckDevice(i)) {
+        received_[static_cast<size_t>(i)] = line.open ? received_[static_cast<size_t>(i)] : -1;
+        return;  // a port whose open failed, or whose device is away, yields no data
     }
     CheckOverflow(i);
     const int32_t waiting = line.record->RxUsed(line.record);
@@ -296,9 +356,13 @@ void AcquisitionRun::WaitForWork(uint64_t wakeMark) {
             waited_on_.push_back(line.record);
         }
     }
-    const platform::SystemTime utc = platform::UtcNow();
-    const int64_t now_ms = platform::ToCalendarSeconds(utc) * 1000 + utc.wMilliseconds;
-    const int64_t next_ms = std::min(NextStatusTime, NextWriteTime) * 1000;
+    const int64_t now_ms = NowMs();
+    int64_t next_ms = std::min(NextStatusTime, NextWriteTime) * 1000;
+    for (const PortLine& line : ports_) {
+        if (line.reopen.waiting()) {
+            next_ms = std::min(next_ms, line.reopen.next_try_ms());
+        }
+    }
     const int64_t wait_ms = std::clamp<int64_t>(next_ms - now_ms, 1, kLongestWaitMs);
     PortWaitForInput(waited_on_.data(), static_cast<int>(waited_on_.size()),
                      static_cast<int>(wait_ms), kReadBlockSize, wakeMark);
@@ -346,6 +410,7 @@ void AcquisitionRun::Flush() {
     }
     const bool exchanged = RunHourlyInitialisation();
     WriteDataFiles();
+    LogUnloggedLosses();
     if (stats_ports_ > 0) {
         CalculateStatistics();
     }
@@ -359,34 +424,117 @@ void AcquisitionRun::Flush() {
 // Reads everything waiting, whatever its amount, and ends the text with a
 // zero byte (the row always has room for it).
 void AcquisitionRun::DrainPort(int i) {
+    if (Line(i).open) {
+        ReadEverything(i);
+    }
+    // A period the clock jumped out of ended where the clock left it.
+    arrays_.StopTime[i] = cut_short_ ? platform::ToSystemTime(last_pass_time_) : platform::UtcNow();
+    arrays_.PortBuffer[i][arrays_.PortBufferIndex[i]] = '\0';
+}
+
+// Reads everything waiting, whatever its amount; the row always keeps room
+// for the terminating zero.
+void AcquisitionRun::ReadEverything(int i) {
     PortLine& line = Line(i);
-    if (line.open) {
-        for (;;) {
-            CheckOverflow(i);
-            const int32_t waiting = line.record->RxUsed(line.record);
-            if (waiting < 1) {
-                break;
-            }
-            bool room = true;
-            // Room for at least a block and the terminating zero.
-            const int32_t wanted = std::max(waiting, kReadBlockSize);
-            while (room && arrays_.PortBufferIndex[i] + wanted + 1 > arrays_.CurrentBufferSize[i]) {
-                room = GrowPortBuffer(arrays_, i, com_.PortNumber[i], Directory());
-            }
-            if (!room) {
-                break;  // what is left waits in the receive queue for the next period
-            }
-            line.record->ReadBlock(line.record, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i],
-                                   static_cast<uint32_t>(waiting));
-            if (line.record->Count == 0) {
-                break;
-            }
-            arrays_.PortBufferIndex[i] += static_cast<int32_t>(line.record->Count);
-            line.total_read += line.record->Count;
+    for (;;) {
+        CheckOverflow(i);
+        const int32_t waiting = line.record->RxUsed(line.record);
+        if (waiting < 1) {
+            break;
+        }
+        // Room for at least a block and the terminating zero.
+        const int32_t wanted = std::max(waiting, kReadBlockSize);
+        bool room = true;
+        while (room && arrays_.PortBufferIndex[i] + wanted + 1 > arrays_.CurrentBufferSize[i]) {
+            room = GrowPortBuffer(arrays_, i, com_.PortNumber[i], Directory());
+        }
+        if (!room) {
+            break;  // what is left waits in the receive queue for the next period
+        }
+        line.record->ReadBlock(line.record, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i],
+                               static_cast<uint32_t>(waiting));
+        if (line.record->Count == 0) {
+            break;
+        }
+        arrays_.PortBufferIndex[i] += static_cast<int32_t>(line.record->Count);
+        line.total_read += line.record->Count;
+    }
+}
+
+// True while port i's device is there. A device that has gone is dealt with
+// at once (see LoseDevice).
+bool AcquisitionRun::CheckDevice(int i) {
+    std::string reason;
+    if (PortDeviceLost(Record(i), &reason) == 0) {
+        return true;
+    }
+    LoseDevice(i, reason.empty() ? "device gone" : reason);
+    return false;
+}
+
+// What the device sent before it went stays in the period's buffer; the port
+// is closed, shown under "Port errors:" and opened again when it returns.
+void AcquisitionRun::LoseDevice(int i, const std::string& reason) {
+    PortLine& line = Line(i);
+    ReadEverything(i);
+    line.record->Close(line.record);
+    line.record = nullptr;
+    line.open = false;
+    line.growth_failed = false;
+    line.reopen.Lost(NowMs());
+    line.loss_logged = line.reopen.LossIsLogged();
+    if (line.loss_logged) {
+        WriteLogMessagef(Directory(), logmsg::k32PortLost, com_.PortNumber[i], reason.c_str());
+    }
+    ShowPortLists();
+}
+
+void AcquisitionRun::TryReopen(int i) {
+    PortLine& line = Line(i);
+    if (line.record != nullptr) {
+        line.record->Close(line.record);  // the record of the failed open
+    }
+    line.record = OpenPort(i);
+    const int64_t now = NowMs();
+    if (line.record->Status != PORT_OK) {
+        line.reopen.Failed(now);
+        return;
+    }
+    line.open = true;
+    const int64_t away = line.reopen.Reopened(now);
+    if (line.loss_logged) {
+        WriteLogMessagef(Directory(), logmsg::k33PortReopened, com_.PortNumber[i],
+                         static_cast<long>(away));
+    }
+    ShowPortLists();
+}
+
+// The flapping summary of a period: the losses beyond the ones logged.
+void AcquisitionRun::LogUnloggedLosses() {
+    for (int i = 0; i < com_.NumPorts; ++i) {
+        const int64_t unlogged = Line(i).reopen.TakeUnloggedLosses();
+        if (unlogged > 0) {
+            WriteLogMessagef(Directory(), logmsg::k37PortFlapping, com_.PortNumber[i],
+                             static_cast<long>(unlogged));
         }
     }
-    arrays_.StopTime[i] = platform::UtcNow();
-    arrays_.PortBuffer[i][arrays_.PortBufferIndex[i]] = '\0';
+}
+
+// "Ports currently open:" and "Port errors:" as the ports stand now.
+void AcquisitionRun::ShowPortLists() {
+    std::string open;
+    std::string errors;
+    for (int i = 0; i < com_.NumPorts; ++i) {
+        std::string& list = Line(i).open ? open : errors;
+        AppendPortName(list, !list.empty(), com_.PortNumber[i]);
+    }
+    const bool any_open = !open.empty();
+    const bool any_error = !errors.empty();
+    StatusDrawBlock block(view_);
+    block.Set(kStatusPortsOpen, (any_open ? open : "None") + Blanks(57),
+              any_open ? kDarkGreen : kRed);
+    block.Set(kStatusPortErrors, (any_error ? errors : "None") + Blanks(57),
+              any_error ? kRed : kDarkGreen);
 }
 
 // The exchange on the hour, for ports that ask for it during acquisition.
@@ -397,7 +545,7 @@ bool AcquisitionRun::RunHourlyInitialisation() {
     }
     bool exchanged = false;
     for (int i = 0; i < com_.NumPorts; ++i) {
-        if (HourlyExchange(i)) {
+        if (HourlyExchange(i) && Record(i) != nullptr) {
             GetOphirConstants(Record(i), Directory(), com_.PortNumber[i], NextOphirHeader.data(),
                               &OphirTime);
             exchanged = true;
@@ -409,8 +557,8 @@ bool AcquisitionRun::RunHourlyInitialisation() {
 void AcquisitionRun::WriteDataFiles() {
     FlushContext context{};
     context.file_name_time = FileNameTime;
-    context.first_flush = first_flush_;
-    context.end_marker_due = stop_flag_ || ScheduledEnd.tm_min == 0;
+    context.first_flush = first_flush_ || start_marker_due_;
+    context.end_marker_due = stop_flag_ || cut_short_ || ScheduledEnd.tm_min == 0;
     context.ophir_header = OphirHeader.data();
     for (int i = 0; i < com_.NumPorts; ++i) {
         writer_.WritePort(context, {i, arrays_.PortBuffer[i], arrays_.PortBufferIndex[i],
@@ -441,12 +589,13 @@ void AcquisitionRun::StartNextPeriod(bool exchanged) {
     OphirHeader = NextOphirHeader;
     FileNameTime = platform::BreakDownUtc(platform::Now());
     first_flush_ = false;
+    start_marker_due_ = false;
 }
 
 void AcquisitionRun::ClosePorts() {
     for (size_t i = 0; i < ports_.size(); ++i) {
         PortRecord* port = ports_[i].record;
-        if (port->Close(port) != 0) {
+        if (port != nullptr && port->Close(port) != 0) {
             std::lock_guard<std::mutex> lock(StatusLock);
             SharedMessageText += "       Can't close " + PortName(com_.PortNumber[i]) + "\n";
         }

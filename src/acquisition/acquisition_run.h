@@ -11,6 +11,7 @@
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
 #include "acquisition/port_buffers.h"
+#include "acquisition/port_reopen.h"
 #include "acquisition/status.h"
 #include "config/com_config.h"
 #include "platform/clock.h"
@@ -38,16 +39,19 @@ private:
 
     // What the run keeps of one configured port besides the per-port arrays.
     struct PortLine {
-        PortRecord* record = nullptr;
-        bool open = false;           // opened with its line settings: only then is it read
-        bool growth_failed = false;  // no more in-period reads until the flush
-        int64_t total_read = 0;      // bytes read into its buffers since the start
-        uint32_t queue_size = 0;     // its receive queue, as asked of the driver
+        PortRecord* record = nullptr;  // null while a lost device is away
+        bool open = false;             // opened with its line settings: only then is it read
+        ReopenSchedule reopen;         // waiting(): away, and tried again now and then
+        bool loss_logged = false;      // its loss has its entry 32, so its return gets 33
+        bool growth_failed = false;    // no more in-period reads until the flush
+        int64_t total_read = 0;        // bytes read into its buffers since the start
+        uint32_t queue_size = 0;       // its receive queue, as asked of the driver
     };
 
     // Start-up.
     void ShowAcquisitionEnabled(int64_t startTime);
     void OpenPorts();
+    PortRecord* OpenPort(int i);
     void RunStartupInitialisation();
     void ScheduleFirstStatusUpdate();
 
@@ -57,11 +61,21 @@ private:
     void ReadWholeBlocks(int i, int32_t waiting);
     void CheckOverflow(int i);
     void WaitForWork(uint64_t wakeMark);
+    // Ports that come and go.
+    bool CheckDevice(int i);
+    void LoseDevice(int i, const std::string& reason);
+    void TryReopen(int i);
+    void LogUnloggedLosses();
+    void ShowPortLists();
     void UpdateStatus();
+    // A clock that jumped by more than a period: one flush, a new schedule.
+    bool ClockStepped(int64_t now) const;
+    void FollowClockStep(int64_t now);
 
     // The flush at the end of a period.
     void Flush();
     void DrainPort(int i);
+    void ReadEverything(int i);
     bool RunHourlyInitialisation();
     void WriteDataFiles();
     void CalculateStatistics();
@@ -85,8 +99,6 @@ private:
     AcquisitionProbe* probe_;
 
     int stats_ports_ = 0;
-    int ports_opened_ = 0;
-    int port_failures_ = 0;
     std::vector<PortLine> ports_;
     std::vector<PortRecord*> waited_on_;  // the ports a pass's wait watches
     std::vector<int64_t> received_;       // what the probe is shown
@@ -99,6 +111,9 @@ private:
     int64_t PeriodStartTime = 0;
     std::tm FileNameTime{};
     bool first_flush_ = true;
+    bool cut_short_ = false;         // this flush ends a period the clock jumped out of
+    bool start_marker_due_ = false;  // the next flush opens a new block of its files
+    int64_t last_pass_time_ = 0;     // the clock at the previous pass
     bool stop_flag_ = false;
     int flushes_ = 0;
 

@@ -58,4 +58,11 @@ inline constexpr char k30UnwrittenDiscarded[] =
 inline constexpr char k31BytesLost[] =
     "31  %ld bytes received on COM%d were lost: its receive queue of %ld bytes was full.";
 
+inline constexpr char k32PortLost[] = "32  COM%d lost (%s); it is reopened when it returns.";
+inline constexpr char k33PortReopened[] = "33  COM%d reopened after %ld s.";
+inline constexpr char k36ClockStep[] =
+    "36  The clock moved from %02d/%02d/%02d %02d:%02d:%02d to %02d/%02d/%02d %02d:%02d:%02d; the period is cut short and the schedule set anew.";
+inline constexpr char k37PortFlapping[] =
+    "37  COM%d was lost and reopened %ld more times in this period than the entries above tell.";
+
 }  // namespace logmsg

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/log_file.h"
 #include "acquisition/status.h"
+#include "engine_probe.h"
 #include "platform/fake_clock.h"
 #include "platform/ioport.h"
 #include "pty_pair.h"
@@ -23,117 +25,6 @@
 #include "support/test_config.h"
 
 namespace engine_testing {
-
-// Generous: only reached when something is broken.
-inline constexpr auto kSafetyDeadline = std::chrono::seconds(30);
-
-class Probe final : public AcquisitionProbe {
-public:
-    void OnPass(const int64_t* received, int count) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        received_.assign(received, received + count);
-        ++passes_;
-        held_ = hold_;
-        changed_.notify_all();
-        // A held thread stands still here, as a logger busy elsewhere would.
-        changed_.wait(lock, [this] { return !hold_; });
-        held_ = false;
-    }
-    // Holds the acquisition thread in its next pass until Release().
-    void Hold() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hold_ = true;
-    }
-    bool WaitUntilHeld() {
-        return WaitFor([&] { return held_; });
-    }
-    void Release() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            hold_ = false;
-        }
-        changed_.notify_all();
-    }
-    void OnFlush(int flushes) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            flushes_ = flushes;
-        }
-        changed_.notify_all();
-    }
-    // Waits until port position `port` has delivered `bytes` to the thread.
-    bool WaitForReceived(int port, int64_t bytes) {
-        return WaitFor([&] {
-            return static_cast<int>(received_.size()) > port &&
-                   received_[static_cast<size_t>(port)] >= bytes;
-        });
-    }
-    void ForgetReceived() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        received_.clear();
-    }
-    bool WaitForFlushes(int flushes) {
-        return WaitFor([&] { return flushes_ >= flushes; });
-    }
-    void ForgetFlushes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        flushes_ = 0;
-    }
-    bool WaitForPasses(int64_t passes) {
-        return WaitFor([&] { return passes_ >= passes; });
-    }
-    int64_t passes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return passes_;
-    }
-    int flushes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return flushes_;
-    }
-
-private:
-    template <typename Condition>
-    bool WaitFor(Condition condition) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kSafetyDeadline, condition);
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<int64_t> received_;
-    int64_t passes_ = 0;
-    int flushes_ = 0;
-    bool hold_ = false;
-    bool held_ = false;
-};
-
-class RecordingView final : public StatusObserver {
-public:
-    void OnStatusDrawn(const std::vector<StatusDraw>& block) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        blocks_.push_back(block);
-    }
-    std::vector<std::vector<StatusDraw>> Blocks() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return blocks_;
-    }
-    // Every draw of one text, in order.
-    std::vector<StatusDraw> DrawsOf(StatusIndex index) {
-        std::vector<StatusDraw> draws;
-        for (const auto& block : Blocks()) {
-            for (const StatusDraw& draw : block) {
-                if (draw.index == index) {
-                    draws.push_back(draw);
-                }
-            }
-        }
-        return draws;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::vector<StatusDraw>> blocks_;
-};
 
 // A hygrometer on a pty: answers '5' and '0' like the real one; every
 // exchange's replies carry its number, and answering '0' moves the clock on
@@ -267,10 +158,5 @@ protected:
     int base_flushes_ = 0;
     bool configured_ = false;
 };
-
-// The log's entries without their time stamps (the header lines dropped).
-std::vector<std::string> LogMessages(const std::string& log);
-// The log's entries with their time stamps.
-std::vector<std::string> LogLines(const std::string& log);
 
 }  // namespace engine_testing

@@ -1,6 +1,7 @@
 // The acquisition thread end to end: pty instruments, real files, fake clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -259,6 +260,32 @@ TEST_F(Engine, PortsThatFailToOpenAreLoggedListedInRedAndReportNoData) {
         "21  No data received from COM6 during the period 10:07:30 to 10:15:00",
     };
     EXPECT_EQ(LogMessages(Log()), expected);
+}
+
+// A port refused for its line settings keeps its device open (it is closed
+// at the stop) but yields no data: what its instrument sends is not read at
+// whatever speed the device had before.
+TEST_F(Engine, APortRefusedForItsLineSettingsYieldsNoData) {
+    sim::PtyPair& refused = AddPty();
+    sim::PtyPair& good = AddPty();
+    SetTime(10, 7, 30, 250);
+    Start(testing_support::MakeTestConfig(
+        dir_.path(), 15,
+        {Port(1).WithDevice(refused.path()).WithBaud(115200), Port(2).WithDevice(good.path())}));
+    ASSERT_TRUE(refused.Write("not to be archived\n"));
+    Send(good, 1, "kept\n");
+    EndPeriodAt(10, 15);
+    Stop();
+    EXPECT_FALSE(std::filesystem::exists(Path("2406110.P01")));
+    EXPECT_TRUE(std::filesystem::exists(Path("2406110.P02")));
+    const std::vector<std::string> messages = LogMessages(Log());
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[1],
+              "14  PortOpenMSWin32 error on COM1...Baud rate specified is not leagal for this "
+              "driver.");
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "21  No data received from COM1 during the period 10:07:30 to 10:15:00"),
+              messages.end());
 }
 
 TEST_F(Engine, WithNoPortOpenAcquisitionStillRunsItsPeriods) {

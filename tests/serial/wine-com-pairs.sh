@@ -3,6 +3,10 @@
 # pair is two pseudo-terminals joined by socat, mapped to COM<a> and COM<a+1>
 # through the prefix's dosdevices links. The pairs reach the tests as
 # QUORVANE_TEST_COM_PAIRS ("41:42,43:44").
+# With QUORVANE_TEST_LATE_PAIR set ("45:46") one more pair is named but not
+# there: its links point nowhere until the test creates the file named by
+# QUORVANE_TEST_PLUG (a Windows path), then its ptys appear, as an instrument
+# plugged in late would.
 #   wine-com-pairs.sh FIRST_COM PAIRS COMMAND...
 set -euo pipefail
 first=$1
@@ -55,4 +59,18 @@ for ((i = 0; i < pairs; i++)); do
 done
 
 export QUORVANE_TEST_COM_PAIRS="$pair_list"
+
+if [[ -n "${QUORVANE_TEST_LATE_PAIR:-}" ]]; then
+    late_a=${QUORVANE_TEST_LATE_PAIR%%:*}
+    late_b=${QUORVANE_TEST_LATE_PAIR##*:}
+    ln -sfn "$work/com$late_a" "$dosdevices/com$late_a"
+    ln -sfn "$work/com$late_b" "$dosdevices/com$late_b"
+    links+=("$dosdevices/com$late_a" "$dosdevices/com$late_b")
+    export QUORVANE_TEST_PLUG="Z:${work//\//\\}\\plug"
+    (
+        while [[ ! -e "$work/plug" ]]; do sleep 0.05; done
+        exec socat pty,raw,echo=0,link="$work/com$late_a" pty,raw,echo=0,link="$work/com$late_b"
+    ) &
+    socat_pids+=($!)
+fi
 "$@"

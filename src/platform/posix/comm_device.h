@@ -6,6 +6,7 @@
 #include <linux/serial.h>
 #include <sys/uio.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -41,6 +42,7 @@ struct CommDevice {
     bool dtrHeld = false;       // DTR lowered by the input handshake
     bool gone = false;          // the device went away; the receive thread no longer reads it
     std::string goneReason;
+    std::chrono::steady_clock::time_point nodeLookedAt{};  // the last look at the device's node
     size_t wakeLevel = 0;  // queued bytes that end a WaitForCommInput; 0: nobody waits
 
     // The free places of the queue in ring order, as up to two pieces; the

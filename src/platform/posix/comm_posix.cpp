@@ -594,9 +594,16 @@ bool CommDeviceLost(HANDLE handle, DWORD* /*errors*/, std::string* reason) {
         return false;
     }
     std::lock_guard<std::mutex> lock(dev->mutex);
-    if (!dev->gone && NodeGone(*dev, dev->path)) {
-        dev->gone = true;
-        dev->goneReason = "device removed";
+    // A hang-up or a failing read the receive thread sees at once; a node
+    // that was removed (or now names another device) is looked for once a
+    // second.
+    const auto now = std::chrono::steady_clock::now();
+    if (!dev->gone && now - dev->nodeLookedAt >= std::chrono::seconds(1)) {
+        dev->nodeLookedAt = now;
+        if (NodeGone(*dev, dev->path)) {
+            dev->gone = true;
+            dev->goneReason = "device node removed";
+        }
     }
     if (dev->gone && reason != nullptr) {
         *reason = dev->goneReason;

@@ -1,4 +1,4 @@
-#include "engine_harness.h"
+#include "engine_probe.h"
 
 #include <sstream>
 
