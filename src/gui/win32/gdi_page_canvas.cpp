@@ -1,11 +1,7 @@
-// The page's declarations come before windows.h, which names its text
-// function TextOut as a macro.
 #include "gui/win32/gdi_page_canvas.h"
 
 #include "app/quorvane_view.h"
 #include "app/status_page.h"
-
-#undef TextOut
 
 namespace {
 

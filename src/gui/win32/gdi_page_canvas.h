@@ -2,6 +2,9 @@
 #pragma once
 
 #include <windows.h>
+// windows.h names its text function TextOut as a macro; the page canvas has a
+// member of that name.
+#undef TextOut
 
 class CQuorvaneView;
 

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <windows.h>
+// windows.h names its text function TextOut as a macro; the page canvas has a
+// member of that name.
+#undef TextOut
 
 #include <atomic>
 #include <optional>

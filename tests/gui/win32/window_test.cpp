@@ -3,11 +3,14 @@
 // WM_INITMENUPOPUP, dialogs and boxes answered from their own loops, and the
 // page read back pixel by pixel from the screen. The refused configuration
 // runs the real quorvane.exe.
+#include <gtest/gtest.h>
+// windows.h comes before the headers that build on it.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
 #include <dlgs.h>
-#include <gtest/gtest.h>
-#include <windows.h>
+// clang-format on
 
 #include <algorithm>
 #include <chrono>
