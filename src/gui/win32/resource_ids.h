@@ -1,6 +1,7 @@
-/* Identifiers of the resource script, for the resource compiler and for the
-   front end (which checks them against the shell's at compile time). Plain
-   C preprocessor definitions only: the resource compiler reads this file. */
+/* Identifiers of the resource script, for the resource compiler only: plain
+   C preprocessor definitions. The code uses the shell's identifiers
+   (app/resources.h); the window tests check that the compiled resources
+   carry them. */
 #pragma once
 
 #define IDR_MAINFRAME 128
@@ -34,5 +35,3 @@
 #define ID_INDICATOR_CAPS 59137
 #define ID_INDICATOR_NUM 59138
 #define ID_INDICATOR_SCRL 59139
-#define IDW_STATUS_BAR 59393
-#define IDW_VIEW 59648
