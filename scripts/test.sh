@@ -33,7 +33,9 @@ native() {
 
 windows64() {
     configure_and_build mingw-x86_64
-    # Create the wine prefix once, before tests run side by side in it.
+    # Create the wine prefix once, before tests run side by side in it. The
+    # window tests run on a virtual X server (xvfb-run -a) in a prefix of
+    # their own (cmake/wine-gui-run.sh).
     /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
     ctest --preset mingw-x86_64
     /usr/lib/wine/wineserver -k 2>/dev/null || true
