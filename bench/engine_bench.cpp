@@ -320,11 +320,11 @@ int Flush(double megabytes) {
     }
     const auto start = SteadyClock::now();
     DataFileWriter writer(config);
-    const FlushContext context{platform::BreakDownUtc(clock.Now() - 3600), true, true, ""};
+    const FlushContext context{platform::BreakDownUtc(clock.Now() - 3600), true, true};
     for (int p = 0; p < kPorts; ++p) {
         writer.WritePort(context,
                          {p, buffers[static_cast<size_t>(p)], lengths[static_cast<size_t>(p)],
-                          platform::ToSystemTime(clock.Now() - 3600), platform::UtcNow()});
+                          platform::ToSystemTime(clock.Now() - 3600), platform::UtcNow(), ""});
     }
     const double files = Seconds(SteadyClock::now() - start);
     const StatisticsPeriod period{platform::BreakDownUtc(clock.Now() - 3600), clock.Now() - 3600,

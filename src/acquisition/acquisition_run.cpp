@@ -8,7 +8,7 @@
 #include "acquisition/log_file.h"
 #include "acquisition/statistics.h"
 #include "acquisition/watchdog.h"
-#include "instruments/ophir.h"
+#include "instruments/exchanges.h"
 #include "platform/comm.h"
 
 namespace {
@@ -198,11 +198,14 @@ PortRecord* AcquisitionRun::OpenPort(int i) {
                            com_.StopBits[i]);
 }
 
+// Each port's exchange at the start fills that port's own header and time.
 void AcquisitionRun::RunStartupInitialisation() {
     for (int i = 0; i < com_.NumPorts; ++i) {
-        if (com_.StartupInitializationFunction[i] == INIT_GETOPHIRCONSTANTS) {
-            GetOphirConstants(Record(i), Directory(), com_.PortNumber[i], OphirHeader.data(),
-                              &OphirTime);
+        const InstrumentExchange* exchange = FindExchange(com_.StartupInitializationFunction[i]);
+        if (exchange != nullptr && exchange->run != nullptr) {
+            PortLine& line = Line(i);
+            exchange->run(line.record, Directory(), com_.PortNumber[i], line.header.data(),
+                          &line.exchange_end);
         }
     }
 }
@@ -408,13 +411,13 @@ void AcquisitionRun::Flush() {
     for (int i = 0; i < com_.NumPorts; ++i) {
         DrainPort(i);
     }
-    const bool exchanged = RunHourlyInitialisation();
+    RunHourlyInitialisation();
     WriteDataFiles();
     LogUnloggedLosses();
     if (stats_ports_ > 0) {
         CalculateStatistics();
     }
-    StartNextPeriod(exchanged);
+    StartNextPeriod();
     ++flushes_;
     if (probe_ != nullptr) {
         probe_->OnFlush(flushes_);
@@ -537,21 +540,18 @@ void AcquisitionRun::ShowPortLists() {
               any_error ? kRed : kDarkGreen);
 }
 
-// The exchange on the hour, for ports that ask for it during acquisition.
-// True when one ran.
-bool AcquisitionRun::RunHourlyInitialisation() {
-    if (ScheduledEnd.tm_min != 0) {
-        return false;
-    }
-    bool exchanged = false;
+// The exchange on the hour, for ports that ask for it during acquisition:
+// each into its port's next header and time.
+void AcquisitionRun::RunHourlyInitialisation() {
     for (int i = 0; i < com_.NumPorts; ++i) {
-        if (HourlyExchange(i) && Record(i) != nullptr) {
-            GetOphirConstants(Record(i), Directory(), com_.PortNumber[i], NextOphirHeader.data(),
-                              &OphirTime);
-            exchanged = true;
+        PortLine& line = Line(i);
+        line.exchanged = ScheduledEnd.tm_min == 0 && HourlyExchange(i) && line.record != nullptr;
+        if (line.exchanged) {
+            FindExchange(com_.AcquisitionInitializationFunction[i])
+                ->run(line.record, Directory(), com_.PortNumber[i], line.next_header.data(),
+                      &line.exchange_end);
         }
     }
-    return exchanged;
 }
 
 void AcquisitionRun::WriteDataFiles() {
@@ -559,10 +559,10 @@ void AcquisitionRun::WriteDataFiles() {
     context.file_name_time = FileNameTime;
     context.first_flush = first_flush_ || start_marker_due_;
     context.end_marker_due = stop_flag_ || cut_short_ || ScheduledEnd.tm_min == 0;
-    context.ophir_header = OphirHeader.data();
     for (int i = 0; i < com_.NumPorts; ++i) {
-        writer_.WritePort(context, {i, arrays_.PortBuffer[i], arrays_.PortBufferIndex[i],
-                                    arrays_.StartTime[i], arrays_.StopTime[i]});
+        writer_.WritePort(
+            context, {i, arrays_.PortBuffer[i], arrays_.PortBufferIndex[i], arrays_.StartTime[i],
+                      arrays_.StopTime[i], Line(i).header.data()});
     }
 }
 
@@ -574,7 +574,7 @@ void AcquisitionRun::CalculateStatistics() {
     CalculateDiagnosticStatistics(com_, period, arrays_.PortBuffer, arrays_.PortBufferIndex);
 }
 
-void AcquisitionRun::StartNextPeriod(bool exchanged) {
+void AcquisitionRun::StartNextPeriod() {
     PeriodStartTime = NextWriteTime;
     NextWriteTime += PeriodSeconds;
     ScheduledEnd = platform::BreakDownUtc(NextWriteTime);
@@ -582,11 +582,14 @@ void AcquisitionRun::StartNextPeriod(bool exchanged) {
         arrays_.PortBufferIndex[i] = 0;
         // A period starts where the last one's drain ended, or, for a port
         // whose instrument was just asked for its constants, where that
-        // exchange ended.
-        arrays_.StartTime[i] = exchanged && HourlyExchange(i) ? OphirTime : arrays_.StopTime[i];
-        Line(i).growth_failed = false;
+        // exchange ended. Its new files get the header of its last exchange
+        // on the hour.
+        PortLine& line = Line(i);
+        arrays_.StartTime[i] = line.exchanged ? line.exchange_end : arrays_.StopTime[i];
+        line.exchanged = false;
+        line.growth_failed = false;
+        line.header = line.next_header;
     }
-    OphirHeader = NextOphirHeader;
     FileNameTime = platform::BreakDownUtc(platform::Now());
     first_flush_ = false;
     start_marker_due_ = false;

@@ -14,6 +14,7 @@
 #include "acquisition/port_reopen.h"
 #include "acquisition/status.h"
 #include "config/com_config.h"
+#include "instruments/exchanges.h"
 #include "platform/clock.h"
 #include "serial/port.h"
 
@@ -46,6 +47,13 @@ private:
         bool growth_failed = false;    // no more in-period reads until the flush
         int64_t total_read = 0;        // bytes read into its buffers since the start
         uint32_t queue_size = 0;       // its receive queue, as asked of the driver
+        // The instrument exchange's results: the header of this period's new
+        // files, the one the exchange on the hour fills for the next period,
+        // and when the last exchange ended (exchanged: in this flush).
+        std::array<char, kOphirHeaderSize> header{};
+        std::array<char, kOphirHeaderSize> next_header{};
+        platform::SystemTime exchange_end{};
+        bool exchanged = false;
     };
 
     // Start-up.
@@ -76,10 +84,10 @@ private:
     void Flush();
     void DrainPort(int i);
     void ReadEverything(int i);
-    bool RunHourlyInitialisation();
+    void RunHourlyInitialisation();
     void WriteDataFiles();
     void CalculateStatistics();
-    void StartNextPeriod(bool exchanged);
+    void StartNextPeriod();
 
     // Close-down.
     void ClosePorts();
@@ -89,7 +97,7 @@ private:
     PortLine& Line(int i) { return ports_[static_cast<size_t>(i)]; }
     bool WatchDogInUse() const { return com_.WatchDogTimerAddress > 0; }
     bool HourlyExchange(int i) const {
-        return com_.AcquisitionInitializationFunction[i] == INIT_GETOPHIRCONSTANTS;
+        return RunsOnTheHour(com_.AcquisitionInitializationFunction[i]);
     }
     const char* Directory() const { return com_.OutputDriveAndPath; }
 
@@ -116,10 +124,6 @@ private:
     int64_t last_pass_time_ = 0;     // the clock at the previous pass
     bool stop_flag_ = false;
     int flushes_ = 0;
-
-    std::array<char, kOphirHeaderSize> OphirHeader{};      // header of this period's new files
-    std::array<char, kOphirHeaderSize> NextOphirHeader{};  // filled by the exchanges on the hour
-    platform::SystemTime OphirTime{};                      // end of the last exchange
 
     DataFileWriter writer_;
 };

@@ -5,6 +5,7 @@
 
 #include "acquisition/log_codes.h"
 #include "acquisition/log_file.h"
+#include "instruments/exchanges.h"
 #include "platform/files.h"
 
 int64_t FirstPeriodEnd(int periodSeconds) {
@@ -48,9 +49,9 @@ DataFileWriter::Block DataFileWriter::MakeBlock(const FlushContext& context,
         DataFilePath(config_.OutputDriveAndPath, context.file_name_time, config_.PortNumber[p]);
     block.creation_items = config_.InstrumentType[p];
     block.creation_items += '\n';
-    if (config_.AcquisitionInitializationFunction[p] == INIT_GETOPHIRCONSTANTS &&
-        context.ophir_header != nullptr) {
-        block.creation_items += context.ophir_header;
+    if (WritesFileHeader(config_.AcquisitionInitializationFunction[p]) &&
+        period.header != nullptr) {
+        block.creation_items += period.header;
     }
     block.start_marker = TimeMarker(period.start_time, "StartTime");
     if (period.text[0] != '\n') {

@@ -28,10 +28,9 @@ std::string TimeMarker(const platform::SystemTime& time, const char* word);
 
 // What one flush knows about all ports.
 struct FlushContext {
-    std::tm file_name_time;    // names the files: when the period's polling began
-    bool first_flush;          // the first flush since the thread started
-    bool end_marker_due;       // stopping, or the scheduled end is minute 0 of an hour
-    const char* ophir_header;  // for ports with GETOPHIRCONSTANTS during acquisition
+    std::tm file_name_time;  // names the files: when the period's polling began
+    bool first_flush;        // the first flush since the thread started
+    bool end_marker_due;     // stopping, or the scheduled end is minute 0 of an hour
 };
 
 // One port's text of the period.
@@ -41,6 +40,9 @@ struct PortPeriodText {
     int32_t length;  // every byte counts, zero bytes included
     platform::SystemTime start_time;
     platform::SystemTime stop_time;
+    // The port's exchange header, for a port whose acquisition function
+    // writes one at the head of its new files (null: none).
+    const char* header;
 };
 
 // Default limit of text kept per port while its file cannot be written:

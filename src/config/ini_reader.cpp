@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "config/dynamic_array.h"
+#include "instruments/exchanges.h"
 #include "platform/files.h"
 
 namespace {
@@ -609,30 +610,26 @@ private:
         return 0;
     }
 
-    // Keyword comparisons are equalities on the whole value, after upper-casing.
+    // Keyword comparisons are equalities on the whole value, after
+    // upper-casing; the instruments' table says which keywords exist and
+    // where each may stand.
     int StoreStartupFunction(int p, char* value) {
         UpperCaseAscii(value);
-        if (std::strcmp(value, "NONE") == 0) {
-            com_.StartupInitializationFunction[p] = INIT_NONE;
-        } else if (std::strcmp(value, "LOWRANCEGPSSETUP") == 0) {
-            com_.StartupInitializationFunction[p] = INIT_LOWRANCEGPSSETUP;
-        } else if (std::strcmp(value, "GETOPHIRCONSTANTS") == 0) {
-            com_.StartupInitializationFunction[p] = INIT_GETOPHIRCONSTANTS;
-        } else {
+        const InstrumentExchange* exchange = FindExchangeByKeyword(value);
+        if (exchange == nullptr || !exchange->at_startup) {
             return Fail(INI_ERR_INIT_FUNCTION, kStartupFunctionMessage, com_.PortNumber[p]);
         }
+        com_.StartupInitializationFunction[p] = exchange->code;
         return 0;
     }
 
     int StoreAcquisitionFunction(int p, char* value) {
         UpperCaseAscii(value);
-        if (std::strcmp(value, "NONE") == 0) {
-            com_.AcquisitionInitializationFunction[p] = INIT_NONE;
-        } else if (std::strcmp(value, "GETOPHIRCONSTANTS") == 0) {
-            com_.AcquisitionInitializationFunction[p] = INIT_GETOPHIRCONSTANTS;
-        } else {
+        const InstrumentExchange* exchange = FindExchangeByKeyword(value);
+        if (exchange == nullptr || !exchange->on_the_hour) {
             return Fail(INI_ERR_INIT_FUNCTION, kAcquisitionFunctionMessage, com_.PortNumber[p]);
         }
+        com_.AcquisitionInitializationFunction[p] = exchange->code;
         return 0;
     }
 

@@ -68,14 +68,13 @@ protected:
     void Configure(const std::vector<TestPort>& ports) {
         config_ = testing_support::MakeTestConfig(dir_.path(), 15, ports);
     }
-    static FlushContext Context(int64_t fileNameTime, bool first, bool end,
-                                const char* header = "") {
-        return FlushContext{platform::BreakDownUtc(fileNameTime), first, end, header};
+    static FlushContext Context(int64_t fileNameTime, bool first, bool end) {
+        return FlushContext{platform::BreakDownUtc(fileNameTime), first, end};
     }
     static PortPeriodText Period(int position, const std::string& text, SystemTime start,
-                                 SystemTime stop) {
-        return PortPeriodText{position, text.data(), static_cast<int32_t>(text.size()), start,
-                              stop};
+                                 SystemTime stop, const char* header = "") {
+        return PortPeriodText{position, text.data(), static_cast<int32_t>(text.size()),
+                              start,    stop,        header};
     }
     std::string File(const char* name) { return ReadFile(dir_.File(name)); }
     std::string Log() { return ReadFile(LogFilePath(dir_.path().c_str(), clock_.Now())); }
@@ -92,9 +91,11 @@ TEST_F(DataFiles, LayoutOverAnHourOfPeriodsAndIntoTheNext) {
     const char* header = "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 171 2 3 4 5 6 7";
 
     // 10:07:30 to 10:15: the first flush of the run creates both files.
-    auto first = Context(At(10, 7, 30), true, false, header);
-    writer.WritePort(first, Period(0, "a 1\nb 2\n", Time(10, 7, 30, 250), Time(10, 15, 0, 10)));
-    writer.WritePort(first, Period(1, "\nh 1\n", Time(10, 7, 30, 250), Time(10, 15, 0, 11)));
+    auto first = Context(At(10, 7, 30), true, false);
+    writer.WritePort(first,
+                     Period(0, "a 1\nb 2\n", Time(10, 7, 30, 250), Time(10, 15, 0, 10), header));
+    writer.WritePort(first,
+                     Period(1, "\nh 1\n", Time(10, 7, 30, 250), Time(10, 15, 0, 11), header));
     // 10:15 to 10:30 and 10:30 to 11:00 (the last one ends on the hour).
     writer.WritePort(Context(At(10, 15, 0), false, false),
                      Period(0, "c 3\n", Time(10, 15, 0, 10), Time(10, 30, 0, 5)));
@@ -104,8 +105,8 @@ TEST_F(DataFiles, LayoutOverAnHourOfPeriodsAndIntoTheNext) {
                      Period(1, "h 2\n", Time(10, 30, 0, 6), Time(11, 0, 0, 21)));
     // 11:00 to 11:15: the next hour's file, with a period text beginning
     // with a line feed (no line end after the start marker).
-    writer.WritePort(Context(At(11, 0, 0), false, false, "NEW"),
-                     Period(0, "\ne 5\n", Time(11, 0, 0, 20), Time(11, 15, 0, 0)));
+    writer.WritePort(Context(At(11, 0, 0), false, false),
+                     Period(0, "\ne 5\n", Time(11, 0, 0, 20), Time(11, 15, 0, 0), "NEW"));
 
     EXPECT_EQ(File("2406110.P01"), Text("Thermo\n"
                                         "03/01/24 10:07:30:250 StartTime\n"

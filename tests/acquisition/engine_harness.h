@@ -31,7 +31,9 @@ namespace engine_testing {
 // by 1.5 s, so the time an exchange ends differs from the time it began.
 class PtyHygrometer {
 public:
-    explicit PtyHygrometer(platform::FakeClock& clock) : clock_(clock) {
+    // `name` begins every reply, so two hygrometers can be told apart.
+    explicit PtyHygrometer(platform::FakeClock& clock, std::string name = "")
+        : clock_(clock), name_(std::move(name)) {
         thread_ = std::thread([this] { Serve(); });
     }
     ~PtyHygrometer() {
@@ -59,16 +61,17 @@ private:
                 if (command == '9') {
                     ++exchanges_;
                 } else if (command == '5') {
-                    pty_.Write(HumidityReply(exchanges_) + "\r");
+                    pty_.Write(name_ + HumidityReply(exchanges_) + "\r");
                 } else if (command == '0') {
                     clock_.AdvanceMs(1500);
-                    pty_.Write(EngineeringReply(exchanges_) + "\r");
+                    pty_.Write(name_ + EngineeringReply(exchanges_) + "\r");
                 }
             }
         }
     }
 
     platform::FakeClock& clock_;
+    const std::string name_;
     sim::PtyPair pty_;
     std::atomic<bool> stop_{false};
     std::atomic<int> exchanges_{0};

@@ -70,5 +70,45 @@ TEST_F(EngineHygrometer, ExchangesAtStartAndOnTheHourHeadTheNextFiles) {
     EXPECT_EQ(lines, expected);
 }
 
+// Two hygrometers: each port's files get its own instrument's constants, and
+// each port's next period starts where its own exchange ended.
+TEST_F(EngineHygrometer, EachHygrometerHeadsItsOwnFiles) {
+    PtyHygrometer a(clock_, "A");
+    PtyHygrometer b(clock_, "B");
+    SetTime(10, 50, 0, 0);
+    Start(testing_support::MakeTestConfig(dir_.path(), 15,
+                                          {Port(1, "Ophir A")
+                                               .WithDevice(a.path())
+                                               .WithStartup(INIT_GETOPHIRCONSTANTS)
+                                               .WithAcquisition(INIT_GETOPHIRCONSTANTS),
+                                           Port(2, "Ophir B")
+                                               .WithDevice(b.path())
+                                               .WithStartup(INIT_GETOPHIRCONSTANTS)
+                                               .WithAcquisition(INIT_GETOPHIRCONSTANTS)}));
+    Send(a.pty(), 0, "a1\n");
+    Send(b.pty(), 1, "b1\n");
+    EndPeriodAt(11, 0);  // both asked again, A first
+    Send(a.pty(), 0, "a2\n");
+    Send(b.pty(), 1, "b2\n");
+    EndPeriodAt(11, 15);
+    Stop();
+
+    auto header = [](const std::string& name, int exchange) {
+        return name + PtyHygrometer::EngineeringReply(exchange) + name +
+               PtyHygrometer::HumidityReply(exchange);
+    };
+    // At the start A's exchange ended at 10:50:01.500 and B's at 10:50:03.
+    EXPECT_EQ(File("2406110.P01"), "Ophir A\n" + header("A", 1) +
+                                       "03/01/24 10:50:03:000 StartTime\na1\n"
+                                       "03/01/24 11:00:00:000 EndTime\n");
+    EXPECT_EQ(File("2406110.P02"), "Ophir B\n" + header("B", 1) +
+                                       "03/01/24 10:50:03:000 StartTime\nb1\n"
+                                       "03/01/24 11:00:00:000 EndTime\n");
+    EXPECT_EQ(File("2406111.P01"),
+              "Ophir A\n" + header("A", 2) + "03/01/24 11:00:01:500 StartTime\na2\n");
+    EXPECT_EQ(File("2406111.P02"),
+              "Ophir B\n" + header("B", 2) + "03/01/24 11:00:03:000 StartTime\nb2\n");
+}
+
 }  // namespace
 }  // namespace engine_testing

@@ -1,0 +1,38 @@
+// The instrument exchanges a port's configuration can name, one row each:
+// the keyword of StartupInitializationFunction and
+// AcquisitionInitializationFunction, its code in the configuration record,
+// where it may be named, whether its result heads the port's new data files,
+// and the routine that runs it. The configuration reader, the acquisition
+// engine and the data files all read this table; adding an exchange is a
+// file of its own (like ophir.cpp) and a row here.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "serial/port.h"
+
+// Runs an exchange on an open port: `header` (1000 characters) receives the
+// text for the heads of the port's data files, `time` when the exchange
+// ended. `directory` is where the log is; `comNumber` names the port in it.
+using ExchangeRoutine = void (*)(PortRecord* port, const char* directory, int comNumber,
+                                 char* header, platform::SystemTime* time);
+
+struct InstrumentExchange {
+    int32_t code;         // in StartupInitializationFunction / AcquisitionInitializationFunction
+    const char* keyword;  // in the INI file, matched without regard to case
+    bool at_startup;      // may be a StartupInitializationFunction
+    bool on_the_hour;     // may be an AcquisitionInitializationFunction
+    bool writes_header;   // as the acquisition function, its text heads new data files
+    ExchangeRoutine run;  // null: the keyword is accepted and nothing is done
+};
+
+// The row of a configuration code, or null.
+const InstrumentExchange* FindExchange(int32_t code);
+// The row of an upper-cased keyword, or null.
+const InstrumentExchange* FindExchangeByKeyword(const char* keyword);
+
+// Whether the acquisition function of a port asks for an exchange on the
+// hour that heads its files (the row's flags, for the callers that only ask).
+bool RunsOnTheHour(int32_t acquisitionCode);
+bool WritesFileHeader(int32_t acquisitionCode);
