@@ -299,7 +299,7 @@ void AcquisitionRun::PollPort(int i) {
         TryReopen(i);
     }
     if (!line.open || !CheckDevice(i)) {
-        received_[static_cast<size_t>(i)] = line.open ? received_[static_cast<size_t>(i)] : -1;
+        received_[static_cast<size_t>(i)] = -1;
         return;  // a port whose open failed, or whose device is away, yields no data
     }
     CheckOverflow(i);
