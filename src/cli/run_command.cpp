@@ -10,11 +10,15 @@
 #include "acquisition/log_file.h"
 #include "acquisition/status.h"
 #include "cli/cli11.h"
+#include "cli/command_line.h"
 #include "config/com_config.h"
 #include "config/ini_reader.h"
 #include "platform/stop_requests.h"
 
 namespace {
+
+// Longer than any run would be, short enough to count in milliseconds.
+constexpr double kLongestRunSeconds = 1e9;
 
 // Prints a status text as "label value" whenever its value changes; the
 // blanks that paint over longer values on a page mean nothing on a terminal.
@@ -89,7 +93,9 @@ void AddRunCommand(CLI::App& app, int& exitStatus) {
         "run", "Run the logger without a window in the current directory (reads Quorvane.ini)");
     auto seconds = std::make_shared<double>(-1.0);
     run->add_option("--for", *seconds, "Stop after SECONDS (default: run until SIGINT or SIGTERM)")
-        ->check(CLI::NonNegativeNumber);
+        ->type_name("SECONDS")
+        ->check(CLI::Validator(
+            [](std::string& text) { return CheckSeconds(text, kLongestRunSeconds); }, "SECONDS"));
     run->callback([&exitStatus, seconds] {
         std::optional<std::chrono::milliseconds> duration;
         if (*seconds >= 0) {

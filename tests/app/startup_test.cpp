@@ -2,9 +2,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
+#include "app/program_information.h"
 #include "app/quorvane_doc.h"
 #include "app/resources.h"
+#include "config/build_info.h"
 #include "config/com_config.h"
 #include "shell_fixture.h"
 #include "support/child_test.h"
@@ -197,6 +200,24 @@ TEST_F(RefusedFile, AnInvalidValueIsLoggedInTheNamedDirectory) {
     EXPECT_EQ(
         station.LogMessages(),
         std::vector<std::string>{"01  Quorvane Startup - Initialization error...program aborted."});
+}
+
+TEST(InformationArguments, HelpAndVersionAnswerAndEveryOtherArgumentGoesOn) {
+    std::ostringstream out;
+    EXPECT_EQ(AnswerInformationArgument({"--version"}, out), 0);
+    EXPECT_EQ(out.str(), "quorvane 1.3 (commit " + std::string(BuildCommit()) + ")\n");
+    for (const char* help : {"--help", "-h", "/?"}) {
+        out.str("");
+        EXPECT_EQ(AnswerInformationArgument({help, "/AUTO"}, out), 0);
+        EXPECT_EQ(out.str(), kWindowProgramHelp);
+    }
+    EXPECT_EQ(std::string(kWindowProgramHelp).rfind("Usage: quorvane [/AUTO]\n", 0), 0u);
+    out.str("");
+    for (const std::vector<std::string>& other :
+         {std::vector<std::string>{}, {"/AUTO"}, {"/auto", "--help"}, {"--helper"}}) {
+        EXPECT_EQ(AnswerInformationArgument(other, out), std::nullopt);
+    }
+    EXPECT_EQ(out.str(), "");
 }
 
 }  // namespace
