@@ -9,6 +9,7 @@
 #include "acquisition/watchdog.h"
 #include "instruments/ophir.h"
 #include "platform/comm.h"
+#include "platform/service_notify.h"
 
 namespace {
 
@@ -98,6 +99,7 @@ void AcquisitionRun::Run() {
     }
     const int64_t start_time = platform::Now();
     WriteLogMessage(Directory(), logmsg::k03ThreadStarted);
+    platform::NotifyServiceManager("READY=1");
     ResetWatchDogTimerAccess(Directory());
     ShowAcquisitionEnabled(start_time);
     PortSetQueueSizes(kReceiveQueueSize, kTransmitQueueSize);
@@ -204,6 +206,7 @@ bool AcquisitionRun::Pass() {
     if (WatchDogInUse()) {
         KickWatchDogTimer(com_.WatchDogTimerAddress, kWatchDogCount);
     }
+    platform::KickServiceWatchdog();
     bool read_any = false;
     quiet_ports_.clear();
     for (int i = 0; i < com_.NumPorts; ++i) {

@@ -8,6 +8,7 @@
 #include "cli/dump_command.h"
 #include "cli/run_command.h"
 #include "cli/stats_command.h"
+#include "cli/status_command.h"
 #include "platform/console.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     AddRunCommand(app, exitStatus);
     AddDumpCommand(app, exitStatus);
     AddStatsCommand(app, exitStatus);
+    AddStatusCommand(app, exitStatus);
     if (const auto status = ParseCommandLine(app, "quorvane-cli", argc, argv, std::cerr)) {
         return *status;
     }

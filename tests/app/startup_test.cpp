@@ -8,6 +8,8 @@
 #include "app/quorvane_doc.h"
 #include "app/resources.h"
 #include "config/build_info.h"
+#include "platform/file_lock.h"
+#include "station/station_session.h"
 #include "config/com_config.h"
 #include "shell_fixture.h"
 #include "support/child_test.h"
@@ -200,6 +202,36 @@ TEST_F(RefusedFile, AnInvalidValueIsLoggedInTheNamedDirectory) {
     EXPECT_EQ(
         station.LogMessages(),
         std::vector<std::string>{"01  Quorvane Startup - Initialization error...program aborted."});
+}
+
+// A directory that another logger writes to: the box says so, nothing is
+// logged there, no editor is started, and the program ends with 75.
+TEST_F(RefusedFile, ADirectoryThatAnotherLoggerHoldsIsRefusedInABoxWith75) {
+    station.WriteIni(station.ValidIni());
+    StationSession other;
+    std::string message;
+    ASSERT_EQ(other.Claim(station.Output(), message), StationClaim::kClaimed) << message;
+    EXPECT_EQ(StartChild(), 75);
+    EXPECT_EQ(Box(), StationBusyMessage(station.Output(), platform::OwnProcessId()));
+    EXPECT_TRUE(station.LogMessages().empty());
+    EXPECT_TRUE(programs.WaitForRuns(0).empty());
+}
+
+TEST_F(Startup, TheWindowKeepsTheStatusFileOfItsOutputDirectory) {
+    StartUp();
+    StationStatus status;
+    ASSERT_TRUE(ParseStatusFile(ReadFile(station.Output() + "/quorvane-status.json"), status));
+    EXPECT_EQ(status.process, platform::OwnProcessId());
+    ASSERT_EQ(status.lines.size(), 8u);
+    EXPECT_EQ(status.lines[0].text, "Disabled");
+    EXPECT_EQ(platform::ProbeFileLock(station.Output() + "/quorvane.lock"),
+              platform::LockState::kHeld);
+
+    app().OnCommand(ID_ACQUISITION_START);
+    app().OnCommand(ID_ACQUISITION_STOP);
+    ASSERT_TRUE(ParseStatusFile(ReadFile(station.Output() + "/quorvane-status.json"), status));
+    EXPECT_EQ(status.lines[0].text, "Disabled") << "drawn again at the stop";
+    EXPECT_EQ(status.lines[2].text, "None");
 }
 
 TEST(InformationArguments, HelpAndVersionAnswerAndEveryOtherArgumentGoesOn) {

@@ -12,6 +12,7 @@
 #include "cli/check_command.h"
 #include "cli/cli11.h"
 #include "cli/run_command.h"
+#include "cli/status_command.h"
 #include "config/build_info.h"
 
 namespace {
@@ -23,6 +24,7 @@ struct Program {
         AddVersionFlag(app, "quorvane-cli");
         AddCheckCommand(app, status);
         AddRunCommand(app, status);
+        AddStatusCommand(app, status);
     }
     // The exit status of a command line that does not get to run a command.
     std::optional<int> Parse(const std::vector<std::string>& arguments) {
@@ -72,8 +74,8 @@ TEST(CommandLine, UsageErrorsNameWhatIsWrongAndEndWith64) {
         std::string message;
     };
     const Case cases[] = {
-        {{}, "quorvane-cli: a command is needed: check or run\n"},
-        {{"chek"}, "quorvane-cli: 'chek' is not a command; the commands are check or run\n"},
+        {{}, "quorvane-cli: a command is needed: check, run or status\n"},
+        {{"chek"}, "quorvane-cli: 'chek' is not a command; the commands are check, run or status\n"},
         {{"check", "--jsn"}, "quorvane-cli: The following argument was not expected: --jsn\n"},
         {{"--verbose"}, "quorvane-cli: The following argument was not expected: --verbose\n"},
         {{"run", "--for", "-5"},
@@ -96,8 +98,8 @@ TEST(CommandLine, UsageErrorsNameWhatIsWrongAndEndWith64) {
 
 TEST(CommandLine, HelpEndsWithZeroAndAValidLineRunsItsCommand) {
     Program program;
-    EXPECT_EQ(program.Parse({"run", "--help"}), 0);
-    EXPECT_NE(program.out.find("Usage: quorvane-cli run [OPTIONS]"), std::string::npos)
+    EXPECT_EQ(program.Parse({"status", "--help"}), 0);
+    EXPECT_NE(program.out.find("Usage: quorvane-cli status [OPTIONS] [DIR]"), std::string::npos)
         << program.out;
     Program valid;
     testing::internal::CaptureStderr();
