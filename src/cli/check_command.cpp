@@ -125,8 +125,7 @@ void AddCheckCommand(CLI::App& app, int& exitStatus) {
         "check", "Read and check a configuration file as the logger does at start-up");
     check->add_flag("--json", options->json,
                     "Print the configuration as one JSON object when the file is valid");
-    check->add_flag("--strict", options->strict,
-                    "Fail (status 65) when a valid file has warnings");
+    check->add_flag("--strict", options->strict, "Fail (status 65) when a valid file has warnings");
     check->add_option("FILE", options->file, "The configuration file")->capture_default_str();
     check->callback(
         [options, &exitStatus] { exitStatus = RunCheck(*options, std::cout, std::cerr); });

@@ -31,15 +31,15 @@ bool NamesSubcommand(CLI::App& app, const std::string& name) {
 }
 
 int UsageError(const std::string& program, const std::string& what, std::ostream& err) {
-    err << program << ": " << what << "\nRun '" << program
-        << " --help' for more information.\n";
+    err << program << ": " << what << "\nRun '" << program << " --help' for more information.\n";
     return kExitUsage;
 }
 
 }  // namespace
 
 void AddVersionFlag(CLI::App& app, const std::string& program) {
-    app.set_version_flag("--version", VersionLine(program), "Show the version and the build's commit");
+    app.set_version_flag("--version", VersionLine(program),
+                         "Show the version and the build's commit");
 }
 
 std::optional<int> ParseCommandLine(CLI::App& app, const std::string& program,
@@ -51,10 +51,9 @@ std::optional<int> ParseCommandLine(CLI::App& app, const std::string& program,
         }
         const std::string& first = arguments.front();
         if (!first.empty() && first[0] != '-' && !NamesSubcommand(app, first)) {
-            return UsageError(program,
-                              "'" + first + "' is not a command; the commands are " +
-                                  SubcommandList(app),
-                              err);
+            return UsageError(
+                program,
+                "'" + first + "' is not a command; the commands are " + SubcommandList(app), err);
         }
         // Without a command the parser would only say that one is missing;
         // an option it does not know is the better news.
@@ -92,8 +91,8 @@ std::string CheckSeconds(const std::string& text, double maximum) {
     char* end = nullptr;
     errno = 0;
     const double value = std::strtod(text.c_str(), &end);
-    const bool number = !text.empty() && end != nullptr && *end == '\0' && errno == 0 &&
-                        std::isfinite(value);
+    const bool number =
+        !text.empty() && end != nullptr && *end == '\0' && errno == 0 && std::isfinite(value);
     if (number && value >= 0 && value <= maximum) {
         return "";
     }

@@ -187,8 +187,8 @@ KeyLine SplitKeyLine(const std::string& line, const char* key_ends) {
         return result;
     }
     const size_t key_end = line.find_first_of(key_ends, key_start);
-    result.key = line.substr(key_start, key_end == std::string::npos ? std::string::npos
-                                                                     : key_end - key_start);
+    result.key = line.substr(
+        key_start, key_end == std::string::npos ? std::string::npos : key_end - key_start);
     if (key_end == std::string::npos || key_end + 1 >= line.size()) {
         return result;
     }
@@ -196,8 +196,8 @@ KeyLine SplitKeyLine(const std::string& line, const char* key_ends) {
     const size_t last_equals = rest.rfind('=');
     result.value = last_equals == std::string::npos ? rest : rest.substr(last_equals + 1);
     const size_t first_equals = line.find('=', key_start);
-    result.several_equals = first_equals != std::string::npos &&
-                            line.find('=', first_equals + 1) != std::string::npos;
+    result.several_equals =
+        first_equals != std::string::npos && line.find('=', first_equals + 1) != std::string::npos;
     return result;
 }
 
@@ -248,8 +248,9 @@ public:
             HandlePiece(piece);
         }
         EndPortSection();
-        std::stable_sort(warnings_.begin(), warnings_.end(),
-                         [](const LintWarning& a, const LintWarning& b) { return a.line < b.line; });
+        std::stable_sort(
+            warnings_.begin(), warnings_.end(),
+            [](const LintWarning& a, const LintWarning& b) { return a.line < b.line; });
         return std::move(warnings_);
     }
 
@@ -304,7 +305,8 @@ private:
             port_.header_line = line;
             section_ = Section::kPort;
             if (port_.number <= 0) {
-                Warn(line, Quoted(Trimmed(text)) + " contains COM and opens a port section for COM" +
+                Warn(line, Quoted(Trimmed(text)) +
+                               " contains COM and opens a port section for COM" +
                                std::to_string(port_.number));
             }
         }
@@ -327,13 +329,15 @@ private:
 
     void WarnUnknownKey(int line, const std::string& key, const std::vector<std::string>& keys) {
         if (!key.empty() && key[0] == ';') {
-            Warn(line, "a comment needs its ';' in the first column: this line is read as the key " +
-                           Quoted(key) + " and ignored");
+            Warn(line,
+                 "a comment needs its ';' in the first column: this line is read as the key " +
+                     Quoted(key) + " and ignored");
             return;
         }
         const std::string nearest = NearestKey(key, keys);
         if (nearest.empty()) {
-            Warn(line, Quoted(key) + " is not a key of " + CurrentSectionName() + "; it is ignored");
+            Warn(line,
+                 Quoted(key) + " is not a key of " + CurrentSectionName() + "; it is ignored");
             return;
         }
         std::string text = key + ": did you mean " + nearest + "?";
@@ -365,8 +369,8 @@ private:
         } else {
             const DecimalReading reading = ReadDecimal(value);
             if (!reading.found) {
-                Warn(line, key + ": " + Quoted(value) +
-                               " is not a number; the logger uses 60 minutes");
+                Warn(line,
+                     key + ": " + Quoted(value) + " is not a number; the logger uses 60 minutes");
             } else {
                 CheckWholeNumber(line, key, value, reading);
             }
@@ -458,8 +462,8 @@ private:
 
     void CheckSeveralEquals(int line, const KeyLine& key_line) {
         if (key_line.several_equals) {
-            Warn(line, key_line.key + ": the value is what follows the last '=': " +
-                           Quoted(*key_line.value));
+            Warn(line, key_line.key +
+                           ": the value is what follows the last '=': " + Quoted(*key_line.value));
         }
     }
 
@@ -467,8 +471,8 @@ private:
         const std::string upper = Upper(value);
         if (upper.find("NONE") != std::string::npos) {
             if (Trimmed(upper) != "NONE") {
-                Warn(line, key + ": " + Quoted(value) +
-                               " contains NONE, so the whole list is empty");
+                Warn(line,
+                     key + ": " + Quoted(value) + " contains NONE, so the whole list is empty");
             }
             return;
         }

@@ -30,6 +30,18 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
     return true;
 }
 
+// On Windows the name can be missing for a moment while the logger moves a
+// new file onto it: a few tries before the file counts as unreadable.
+bool ReadStatusFile(const std::string& path, std::string& text, StationStatus& status) {
+    constexpr int kTries = 3;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        if (ReadWholeFile(path, text) && ParseStatusFile(text, status)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string UtcText(int64_t seconds) {
     const std::tm t = platform::BreakDownUtc(seconds);
     char text[80];
@@ -85,8 +97,8 @@ int RunStatus(const StatusOptions& options, std::ostream& out, std::ostream& err
 
     std::string text;
     StationStatus status;
-    const bool readable = ReadWholeFile(platform::JoinPath(directory, kStatusFileName), text) &&
-                          ParseStatusFile(text, status);
+    const bool readable =
+        ReadStatusFile(platform::JoinPath(directory, kStatusFileName), text, status);
     if (!running) {
         out << "No Quorvane logger runs in " << directory << ".\n";
         if (readable && !options.json) {

@@ -20,7 +20,9 @@ namespace {
 // The locked byte: far beyond the content, which others may then still read.
 constexpr DWORD kLockOffsetHigh = 1;
 
-HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+HANDLE AsHandle(std::intptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
 
 std::string SystemMessage(DWORD code) {
     char text[256] = {};
@@ -52,7 +54,9 @@ void UnlockByte(HANDLE file) {
 
 }  // namespace
 
-FileLock::~FileLock() { Release(); }
+FileLock::~FileLock() {
+    Release();
+}
 
 LockResult FileLock::Acquire(const std::string& path, const std::string& content,
                              std::string& error) {
@@ -92,7 +96,7 @@ LockState ProbeFileLock(const std::string& path) {
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? LockState::kMissing
-                                                                             : LockState::kUnknown;
+                                                                            : LockState::kUnknown;
     }
     LockState state = LockState::kFree;
     if (LockByte(file, 0)) {
@@ -104,7 +108,9 @@ LockState ProbeFileLock(const std::string& path) {
     return state;
 }
 
-int64_t OwnProcessId() { return static_cast<int64_t>(GetCurrentProcessId()); }
+int64_t OwnProcessId() {
+    return static_cast<int64_t>(GetCurrentProcessId());
+}
 
 #else
 
@@ -127,8 +133,8 @@ void WriteContent(int fd, const std::string& content) {
     }
     size_t done = 0;
     while (done < content.size()) {
-        const ssize_t n = pwrite(fd, content.data() + done, content.size() - done,
-                                 static_cast<off_t>(done));
+        const ssize_t n =
+            pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
         if (n <= 0) {
             if (n < 0 && errno == EINTR) {
                 continue;
@@ -141,7 +147,9 @@ void WriteContent(int fd, const std::string& content) {
 
 }  // namespace
 
-FileLock::~FileLock() { Release(); }
+FileLock::~FileLock() {
+    Release();
+}
 
 LockResult FileLock::Acquire(const std::string& path, const std::string& content,
                              std::string& error) {
@@ -188,10 +196,14 @@ LockState ProbeFileLock(const std::string& path) {
     return range.l_type == F_UNLCK ? LockState::kFree : LockState::kHeld;
 }
 
-int64_t OwnProcessId() { return static_cast<int64_t>(getpid()); }
+int64_t OwnProcessId() {
+    return static_cast<int64_t>(getpid());
+}
 
 #endif
 
-bool FileLock::IsHeld() const { return handle_ != -1; }
+bool FileLock::IsHeld() const {
+    return handle_ != -1;
+}
 
 }  // namespace platform

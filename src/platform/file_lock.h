@@ -12,9 +12,9 @@
 namespace platform {
 
 enum class LockResult {
-    kLocked,    // this object holds the lock now
-    kHeld,      // another open holds it
-    kFailed,    // the file could not be created or opened; see the error text
+    kLocked,  // this object holds the lock now
+    kHeld,    // another open holds it
+    kFailed,  // the file could not be created or opened; see the error text
 };
 
 class FileLock {

@@ -1,6 +1,7 @@
 // Replacing a small file as a whole: the new content goes to a temporary file
 // beside it, which then takes the file's name in one step. A reader opens the
-// old content or the new one, never a part of either.
+// old content or the new one, never a part of either (on Windows it may find
+// no file under the name for a moment, and should try again).
 #pragma once
 
 #include <string>

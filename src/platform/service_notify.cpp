@@ -19,9 +19,13 @@ namespace platform {
 
 #ifdef _WIN32
 
-int NotifyServiceManager(std::string_view /*state*/) { return 0; }
+int NotifyServiceManager(std::string_view /*state*/) {
+    return 0;
+}
 
-int64_t ServiceWatchdogIntervalMs() { return 0; }
+int64_t ServiceWatchdogIntervalMs() {
+    return 0;
+}
 
 #else
 

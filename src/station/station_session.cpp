@@ -24,7 +24,9 @@ std::string ProcessText(int64_t process) {
 
 }  // namespace
 
-StationSession::~StationSession() { Close(); }
+StationSession::~StationSession() {
+    Close();
+}
 
 StationClaim StationSession::Claim(const std::string& directory, std::string& message) {
     if (IsOpen() && Canonical(directory) == Canonical(directory_)) {

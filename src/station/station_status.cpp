@@ -92,14 +92,10 @@ std::string StatusFileText(const StatusPageCopy& page, int64_t changed, int64_t 
                          {"colour", ColourText(page.colours[at])},
                          {"state", StatusStateOf(page.colours[at])}});
     }
-    const json file = {{"program", "Quorvane"},
-                       {"version", kProgramVersion},
-                       {"commit", BuildCommit()},
-                       {"process", process},
-                       {"directory", directory},
-                       {"changed", changed},
-                       {"changed_utc", IsoUtc(changed)},
-                       {"lines", lines}};
+    const json file = {{"program", "Quorvane"},          {"version", kProgramVersion},
+                       {"commit", BuildCommit()},        {"process", process},
+                       {"directory", directory},         {"changed", changed},
+                       {"changed_utc", IsoUtc(changed)}, {"lines", lines}};
     // Texts are the engine's own ASCII; a stray byte is replaced, never thrown on.
     return file.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -118,10 +114,11 @@ std::string ServiceStatusLine(const StatusPageCopy& page) {
 }
 
 StationStatusMirror::StationStatusMirror(std::string directory)
-    : directory_(std::move(directory)),
-      path_(platform::JoinPath(directory_, kStatusFileName)) {}
+    : directory_(std::move(directory)), path_(platform::JoinPath(directory_, kStatusFileName)) {}
 
-StationStatusMirror::~StationStatusMirror() { Stop(); }
+StationStatusMirror::~StationStatusMirror() {
+    Stop();
+}
 
 void StationStatusMirror::Start() {
     {
@@ -159,8 +156,7 @@ void StationStatusMirror::Publish() {
     }
     // A file that cannot be written now is written at the next change.
     if (platform::ReplaceFileContent(
-            path_, StatusFileText(page_, platform::Now(), platform::OwnProcessId(),
-                                  directory_))) {
+            path_, StatusFileText(page_, platform::Now(), platform::OwnProcessId(), directory_))) {
         published_page_ = page_;
         published_ = true;
     }

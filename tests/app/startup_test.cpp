@@ -8,10 +8,10 @@
 #include "app/quorvane_doc.h"
 #include "app/resources.h"
 #include "config/build_info.h"
-#include "platform/file_lock.h"
-#include "station/station_session.h"
 #include "config/com_config.h"
+#include "platform/file_lock.h"
 #include "shell_fixture.h"
+#include "station/station_session.h"
 #include "support/child_test.h"
 #include "support/recorded_programs.h"
 

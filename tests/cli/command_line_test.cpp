@@ -75,7 +75,8 @@ TEST(CommandLine, UsageErrorsNameWhatIsWrongAndEndWith64) {
     };
     const Case cases[] = {
         {{}, "quorvane-cli: a command is needed: check, run or status\n"},
-        {{"chek"}, "quorvane-cli: 'chek' is not a command; the commands are check, run or status\n"},
+        {{"chek"},
+         "quorvane-cli: 'chek' is not a command; the commands are check, run or status\n"},
         {{"check", "--jsn"}, "quorvane-cli: The following argument was not expected: --jsn\n"},
         {{"--verbose"}, "quorvane-cli: The following argument was not expected: --verbose\n"},
         {{"run", "--for", "-5"},
@@ -103,7 +104,7 @@ TEST(CommandLine, HelpEndsWithZeroAndAValidLineRunsItsCommand) {
         << program.out;
     Program valid;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(valid.Parse({"check", "/nonexistent/Quorvane.ini"}), std::nullopt);
+    EXPECT_EQ(valid.Parse({"check", "nonexistent-Quorvane.ini"}), std::nullopt);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(valid.status, 1) << "check ran: the file cannot be opened";
 }

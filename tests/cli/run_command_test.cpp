@@ -187,8 +187,7 @@ TEST_F(RunCommand, ASecondLoggerInTheSameDirectoryIsRefusedWith75AndLogsNothing)
     testing::internal::CaptureStderr();
     EXPECT_EQ(RunHeadless(std::chrono::milliseconds(0), status_), 75);
     const std::string error = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(error, "quorvane-cli run: " +
-                         StationBusyMessage(data_, platform::OwnProcessId()));
+    EXPECT_EQ(error, "quorvane-cli run: " + StationBusyMessage(data_, platform::OwnProcessId()));
     EXPECT_TRUE(LogMessages(Log()).empty()) << "the other logger's log stays its own";
     EXPECT_EQ(StatusOutput(), "");
 

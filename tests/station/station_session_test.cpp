@@ -92,9 +92,10 @@ TEST_F(Session, LockHolderIsReadFromTheLockFile) {
     EXPECT_EQ(LockHolderOf(dir_.File("b.lock")), 0);
     EXPECT_EQ(LockHolderOf(dir_.File("c.lock")), 0);
     EXPECT_EQ(LockHolderOf(dir_.File("none.lock")), 0);
-    EXPECT_EQ(StationBusyMessage("D:\\DATA", 0).rfind("Another Quorvane logger already writes to "
-                                                      "D:\\DATA.\n",
-                                                      0),
+    EXPECT_EQ(StationBusyMessage("D:\\DATA", 0)
+                  .rfind("Another Quorvane logger already writes to "
+                         "D:\\DATA.\n",
+                         0),
               0u);
 }
 

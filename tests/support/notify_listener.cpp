@@ -65,9 +65,13 @@ std::optional<std::string> NotifyListener::Receive(int timeout_ms) {
     return std::string(buffer, static_cast<size_t>(got));
 }
 
-std::optional<std::string> NotifyListener::Next() { return Receive(kSafetyDeadlineMs); }
+std::optional<std::string> NotifyListener::Next() {
+    return Receive(kSafetyDeadlineMs);
+}
 
-std::optional<std::string> NotifyListener::Pending() { return Receive(0); }
+std::optional<std::string> NotifyListener::Pending() {
+    return Receive(0);
+}
 
 std::optional<std::vector<std::string>> NotifyListener::Until(const std::string& message) {
     std::vector<std::string> received;

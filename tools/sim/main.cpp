@@ -17,11 +17,10 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
-
-#include <iostream>
 
 #include "cli/command_line.h"
 #include "instruments.h"
