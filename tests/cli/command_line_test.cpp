@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -16,6 +15,18 @@
 #include "config/build_info.h"
 
 namespace {
+
+// "unknown", or twelve hex digits with "-modified" after them or not.
+bool IsCommitText(const std::string& text) {
+    if (text == "unknown") {
+        return true;
+    }
+    const std::string digits = text.substr(0, 12);
+    const std::string rest = text.substr(digits.size());
+    return digits.size() == 12 &&
+           digits.find_first_not_of("0123456789abcdef") == std::string::npos &&
+           (rest.empty() || rest == "-modified");
+}
 
 // quorvane-cli's command line as main builds it.
 struct Program {
@@ -44,8 +55,7 @@ TEST(CommandLine, VersionNamesTheProgramTheVersionAndTheCommit) {
     EXPECT_EQ(program.Parse({"--version"}), 0);
     EXPECT_EQ(program.out, "quorvane-cli 1.3 (commit " + std::string(BuildCommit()) + ")\n");
     EXPECT_EQ(program.err.str(), "");
-    EXPECT_TRUE(std::regex_match(BuildCommit(), std::regex("unknown|[0-9a-f]{12}(-modified)?")))
-        << BuildCommit();
+    EXPECT_TRUE(IsCommitText(BuildCommit())) << BuildCommit();
 }
 
 #ifndef _WIN32
