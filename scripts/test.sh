@@ -46,7 +46,8 @@ windows64() {
 # warned about falsely at -O3 is compiled with them as errors all the same;
 # the whole plain build is not repeated here.
 plain_build() {
-    cmake -S . -B build/plain -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    # -U: the default, also in a directory that a previous run left with ON.
+    cmake -S . -B build/plain -G Ninja -DCMAKE_BUILD_TYPE=Release -UQUORVANE_WERROR >/dev/null
     grep -qx 'QUORVANE_WERROR:BOOL=OFF' build/plain/CMakeCache.txt
     cmake -B build/plain -DQUORVANE_WERROR=ON >/dev/null
     cmake --build build/plain \
