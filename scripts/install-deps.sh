@@ -9,10 +9,13 @@ native=(build-essential cmake ninja-build git pkg-config
         qt6-base-dev libx11-dev fonts-dejavu-core)
 cross=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64)
 tools=(xvfb xauth socat tio datamash gawk bc time imagemagick)
+# The package check: cpack's dependency list (dpkg-shlibdeps, file), the
+# unit's verification (systemd-analyze) and the man pages (groff).
+packaging=(dpkg-dev file systemd groff-base)
 
 packages=("${native[@]}")
 if [[ "${1:-}" != "--run" ]]; then
-    packages+=("${cross[@]}" "${tools[@]}")
+    packages+=("${cross[@]}" "${tools[@]}" "${packaging[@]}")
 fi
 
 missing=()

@@ -10,6 +10,7 @@
 #include "acquisition/watchdog.h"
 #include "instruments/exchanges.h"
 #include "platform/comm.h"
+#include "platform/service_notify.h"
 
 namespace {
 
@@ -105,6 +106,7 @@ void AcquisitionRun::Run() {
     }
     const int64_t start_time = platform::Now();
     WriteLogMessage(Directory(), logmsg::k03ThreadStarted);
+    platform::NotifyServiceManager("READY=1");
     ResetWatchDogTimerAccess(Directory());
     ShowAcquisitionEnabled(start_time);
     OpenPorts();
@@ -231,6 +233,7 @@ bool AcquisitionRun::Pass() {
     if (WatchDogInUse()) {
         KickWatchDogTimer(com_.WatchDogTimerAddress, kWatchDogCount);
     }
+    platform::KickServiceWatchdog();
     for (int i = 0; i < com_.NumPorts; ++i) {
         PollPort(i);
     }

@@ -1,6 +1,7 @@
 #include "acquisition/status.h"
 
 #include <array>
+#include <atomic>
 #include <utility>
 
 std::mutex StatusLock;
@@ -33,6 +34,8 @@ std::array<std::string*, kStatusCount> kTexts = {
     &StatusReceivedData, &StatusBufferOverflows, &StatusLastUpdate, &StatusNextUpdate,
 };
 
+std::atomic<StatusObserver*> g_mirror{nullptr};
+
 std::array<Rgb, kStatusCount> g_drawn_colours = {kDarkGreen, kDarkGreen, kDarkGreen, kDarkGreen,
                                                  kDarkGreen, kDarkGreen, kDarkGreen, kDarkGreen};
 
@@ -48,9 +51,19 @@ StatusDrawBlock::StatusDrawBlock(StatusObserver* observer) : observer_(observer)
 
 StatusDrawBlock::~StatusDrawBlock() {
     lock_.unlock();
-    if (observer_ != nullptr && !drawn_.empty()) {
+    if (drawn_.empty()) {
+        return;
+    }
+    if (observer_ != nullptr) {
         observer_->OnStatusDrawn(drawn_);
     }
+    if (StatusObserver* mirror = g_mirror.load()) {
+        mirror->OnStatusDrawn(drawn_);
+    }
+}
+
+void SetStatusMirror(StatusObserver* mirror) {
+    g_mirror.store(mirror);
 }
 
 void StatusDrawBlock::Set(StatusIndex index, std::string text, Rgb colour) {

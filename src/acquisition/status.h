@@ -102,6 +102,12 @@ private:
     std::vector<StatusDraw> drawn_;
 };
 
+// A second observer of every drawing block, whatever observer the drawing
+// thread reports to: for copies of the page outside the window (a status file,
+// a service manager's status line). Called after the block's own observer.
+// Install and remove it while no acquisition thread runs; nullptr removes it.
+void SetStatusMirror(StatusObserver* mirror);
+
 // Sets the initial values of a new document: "Disabled" for the first two
 // texts, "None" for the other six; drawn colours back to dark green.
 void ResetStatusTexts();

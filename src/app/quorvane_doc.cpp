@@ -1,7 +1,6 @@
 #include "app/quorvane_doc.h"
 
 #include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
 #include "acquisition/status.h"
 #include "app/front_end.h"
 #include "app/viewers.h"
@@ -9,6 +8,7 @@
 #include "config/ini_reader.h"
 #include "platform/external_programs.h"
 #include "platform/process.h"
+#include "station/station_session.h"
 
 namespace {
 
@@ -18,13 +18,6 @@ constexpr int32_t kDirectoryNotWritable = -11;
 void StartUnrecorded(const platform::CommandLine& command) {
     if (const auto process = platform::StartProcess(command.program, command.arguments)) {
         platform::ReleaseProcess(*process);
-    }
-}
-
-// A log entry needs a directory to go to; without one there is nothing to do.
-void LogToOutputDirectory(const char* message) {
-    if (com.OutputDriveAndPath != nullptr && com.OutputDriveAndPath[0] != '\0') {
-        WriteLogMessage(com.OutputDriveAndPath, message);
     }
 }
 
@@ -50,10 +43,17 @@ bool CQuorvaneDoc::OnNewDocument() {
     FreeComConfig(com);
     com = ReadQuorInitializationFile(kInitializationFileName);
     if (com.ErrorCode == 0) {
-        LogToOutputDirectory(logmsg::k00StartupOk);
+        // Nothing is logged into a directory that another logger writes to.
+        std::string message;
+        const StationClaim claim = station_.Claim(com.OutputDriveAndPath, message);
+        if (claim != StationClaim::kClaimed) {
+            front_end_.ShowMessageBox(message);
+            platform::ExitProcess(ExitStatusOf(claim));
+        }
+        LogToOutputDirectory(com, logmsg::k00StartupOk);
         return true;
     }
-    LogToOutputDirectory(logmsg::k01StartupError);
+    LogToOutputDirectory(com, logmsg::k01StartupError);
     front_end_.ShowMessageBox(InitializationErrorMessage(
         com.ErrorCode, com.ErrorString != nullptr ? com.ErrorString : ""));
     StartUnrecorded(platform::TextEditorCommand(kInitializationFileName));

@@ -6,19 +6,28 @@
 #include <cstdint>
 #include <string>
 
+#include "station/station_session.h"
+
 class FrontEnd;
 
 class CQuorvaneDoc {
 public:
     explicit CQuorvaneDoc(FrontEnd& front_end) : front_end_(front_end) {}
 
-    // Resets the status texts, forgets the viewers, reads the configuration
-    // and logs the outcome. True when it was accepted; on a refused file the
-    // process ends with status -1 and this does not return.
+    // Resets the status texts, forgets the viewers, reads the configuration,
+    // takes its output directory for this logger and logs the outcome. True
+    // when it was accepted; on a refused file the process ends with status -1,
+    // on a directory that another logger holds with 75 (73 when its lock file
+    // cannot be made), after a message box, and this does not return.
     bool OnNewDocument();
+
+    // The output directory's lock and status file, held from the accepted
+    // configuration to the end of the program.
+    StationSession& Station() { return station_; }
 
 private:
     FrontEnd& front_end_;
+    StationSession station_;
 };
 
 // The name of the configuration file, in the current directory.

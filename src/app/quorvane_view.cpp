@@ -15,6 +15,7 @@
 #include "config/version.h"
 #include "platform/external_programs.h"
 #include "platform/files.h"
+#include "platform/service_notify.h"
 
 const char kTerminalWhileRunningWarning[] =
     "              Warning !!!\n"
@@ -231,6 +232,7 @@ void CQuorvaneView::OnDestroy() {
         return;
     }
     destroyed_ = true;
+    platform::NotifyServiceManager("STOPPING=1");
     StopAcquisition();
     ViewDrawingContext.store(nullptr);
     EndViewerProcesses();

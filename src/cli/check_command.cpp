@@ -4,9 +4,11 @@
 #include <iostream>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "cli/cli11.h"
 #include "cli/json_writer.h"
+#include "cli/lint.h"
 #include "config/ini_reader.h"
 
 namespace {
@@ -92,9 +94,9 @@ void WriteConfigJson(const ComConfig& config, std::ostream& out) {
     out << '\n';
 }
 
-int RunCheck(const CheckOptions& options, std::ostream& out) {
+int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
     ComConfig config = ReadQuorInitializationFile(options.file.c_str());
-    const int status = -config.ErrorCode;
+    int status = -config.ErrorCode;
     if (status == 0 && options.json) {
         WriteConfigJson(config, out);
     } else if (config.ErrorString != nullptr) {
@@ -103,6 +105,17 @@ int RunCheck(const CheckOptions& options, std::ostream& out) {
     }
     out.flush();
     FreeComConfig(config);
+
+    const std::vector<LintWarning> warnings = LintConfigurationFile(options.file);
+    for (const LintWarning& warning : warnings) {
+        err << options.file << ':' << warning.line << ": " << warning.text << '\n';
+    }
+    if (status == 0 && options.strict && !warnings.empty()) {
+        err << "quorvane-cli check: --strict: " << warnings.size()
+            << (warnings.size() == 1 ? " warning" : " warnings") << '\n';
+        status = kCheckExitWarnings;
+    }
+    err.flush();
     return status;
 }
 
@@ -112,6 +125,8 @@ void AddCheckCommand(CLI::App& app, int& exitStatus) {
         "check", "Read and check a configuration file as the logger does at start-up");
     check->add_flag("--json", options->json,
                     "Print the configuration as one JSON object when the file is valid");
+    check->add_flag("--strict", options->strict, "Fail (status 65) when a valid file has warnings");
     check->add_option("FILE", options->file, "The configuration file")->capture_default_str();
-    check->callback([options, &exitStatus] { exitStatus = RunCheck(*options, std::cout); });
+    check->callback(
+        [options, &exitStatus] { exitStatus = RunCheck(*options, std::cout, std::cerr); });
 }

@@ -7,14 +7,19 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
 #include "acquisition/status.h"
 #include "cli/cli11.h"
+#include "cli/command_line.h"
 #include "config/com_config.h"
 #include "config/ini_reader.h"
+#include "platform/service_notify.h"
 #include "platform/stop_requests.h"
+#include "station/station_session.h"
 
 namespace {
+
+// Longer than any run would be, short enough to count in milliseconds.
+constexpr double kLongestRunSeconds = 1e9;
 
 // Prints a status text as "label value" whenever its value changes; the
 // blanks that paint over longer values on a page mean nothing on a terminal.
@@ -43,10 +48,6 @@ private:
     std::array<std::string, kStatusCount> shown_;
 };
 
-const char* LogDirectory() {
-    return com.OutputDriveAndPath != nullptr ? com.OutputDriveAndPath : "";
-}
-
 // The refused configuration, in the words the window would show.
 void ReportConfigurationError() {
     std::string message = "Quorvane Initialization Error ... \n\n";
@@ -61,25 +62,45 @@ void ReportConfigurationError() {
     std::fprintf(stderr, "%s\n", message.c_str());
 }
 
+// The first line of a message, for a service manager's one-line status.
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
 }  // namespace
 
 int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* out) {
     ResetStatusTexts();
     com = ReadQuorInitializationFile("Quorvane.ini");
     if (com.ErrorCode != 0) {
-        WriteLogMessage(LogDirectory(), logmsg::k01StartupError);
+        LogToOutputDirectory(com, logmsg::k01StartupError);
         ReportConfigurationError();
+        platform::NotifyServiceManager(
+            "STATUS=Quorvane.ini refused: " +
+            FirstLine(com.ErrorString != nullptr ? com.ErrorString : "out of memory"));
         FreeComConfig(com);
-        return 255;
+        return kExitConfigurationRefused;
     }
-    WriteLogMessage(LogDirectory(), logmsg::k00StartupOk);
+    // Nothing is logged into a directory that another logger writes to.
+    StationSession station;
+    std::string message;
+    if (const StationClaim claim = station.Claim(com.OutputDriveAndPath, message);
+        claim != StationClaim::kClaimed) {
+        std::fprintf(stderr, "quorvane-cli run: %s", message.c_str());
+        platform::NotifyServiceManager("STATUS=" + FirstLine(message));
+        FreeComConfig(com);
+        return ExitStatusOf(claim);
+    }
+    LogToOutputDirectory(com, logmsg::k00StartupOk);
 
     platform::StopRequests stop_requests;  // before the acquisition thread exists
     StatusPrinter printer(out);
     StartAcquisitionThread(&printer);
     stop_requests.Wait(duration);
+    platform::NotifyServiceManager("STOPPING=1");
     StopAcquisitionThread();  // final flush, entry 04
-    WriteLogMessage(LogDirectory(), logmsg::k02Shutdown);
+    LogToOutputDirectory(com, logmsg::k02Shutdown);
+    station.Close();
     FreeComConfig(com);
     return 0;
 }
@@ -89,7 +110,9 @@ void AddRunCommand(CLI::App& app, int& exitStatus) {
         "run", "Run the logger without a window in the current directory (reads Quorvane.ini)");
     auto seconds = std::make_shared<double>(-1.0);
     run->add_option("--for", *seconds, "Stop after SECONDS (default: run until SIGINT or SIGTERM)")
-        ->check(CLI::NonNegativeNumber);
+        ->type_name("SECONDS")
+        ->check(CLI::Validator(
+            [](std::string& text) { return CheckSeconds(text, kLongestRunSeconds); }, "SECONDS"));
     run->callback([&exitStatus, seconds] {
         std::optional<std::chrono::milliseconds> duration;
         if (*seconds >= 0) {

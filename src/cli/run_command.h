@@ -1,7 +1,9 @@
 // quorvane-cli run: the logger without a window, for stations without a
 // display and for service managers. In a directory with Quorvane.ini it loads
 // the configuration (log entry 00, or 01 and exit status 255 when it is
-// refused), starts acquisition, prints every status change on standard
+// refused), takes the output directory (its lock and status file; a second
+// logger there is refused with status 75), starts acquisition, tells a
+// service manager when it is ready, prints every status change on standard
 // output, and on SIGINT, SIGTERM or the end of --for stops acquisition with
 // its final flush, writes log entry 02 and exits with status 0.
 #pragma once
@@ -13,6 +15,10 @@
 namespace CLI {
 class App;
 }
+
+// The exit status of a refused configuration (the window's -1). A directory
+// that another logger holds ends the run with kExitStationBusy (75).
+inline constexpr int kExitConfigurationRefused = 255;
 
 // Adds the subcommand; its result goes to `exitStatus`.
 void AddRunCommand(CLI::App& app, int& exitStatus);

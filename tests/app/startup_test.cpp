@@ -2,11 +2,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
+#include "app/program_information.h"
 #include "app/quorvane_doc.h"
 #include "app/resources.h"
+#include "config/build_info.h"
 #include "config/com_config.h"
+#include "platform/file_lock.h"
 #include "shell_fixture.h"
+#include "station/station_session.h"
 #include "support/child_test.h"
 #include "support/recorded_programs.h"
 
@@ -197,6 +202,54 @@ TEST_F(RefusedFile, AnInvalidValueIsLoggedInTheNamedDirectory) {
     EXPECT_EQ(
         station.LogMessages(),
         std::vector<std::string>{"01  Quorvane Startup - Initialization error...program aborted."});
+}
+
+// A directory that another logger writes to: the box says so, nothing is
+// logged there, no editor is started, and the program ends with 75.
+TEST_F(RefusedFile, ADirectoryThatAnotherLoggerHoldsIsRefusedInABoxWith75) {
+    station.WriteIni(station.ValidIni());
+    StationSession other;
+    std::string message;
+    ASSERT_EQ(other.Claim(station.Output(), message), StationClaim::kClaimed) << message;
+    EXPECT_EQ(StartChild(), 75);
+    EXPECT_EQ(Box(), StationBusyMessage(station.Output(), platform::OwnProcessId()));
+    EXPECT_TRUE(station.LogMessages().empty());
+    EXPECT_TRUE(programs.WaitForRuns(0).empty());
+}
+
+TEST_F(Startup, TheWindowKeepsTheStatusFileOfItsOutputDirectory) {
+    StartUp();
+    StationStatus status;
+    ASSERT_TRUE(ParseStatusFile(ReadFile(station.Output() + "/quorvane-status.json"), status));
+    EXPECT_EQ(status.process, platform::OwnProcessId());
+    ASSERT_EQ(status.lines.size(), 8u);
+    EXPECT_EQ(status.lines[0].text, "Disabled");
+    EXPECT_EQ(platform::ProbeFileLock(station.Output() + "/quorvane.lock"),
+              platform::LockState::kHeld);
+
+    app().OnCommand(ID_ACQUISITION_START);
+    app().OnCommand(ID_ACQUISITION_STOP);
+    ASSERT_TRUE(ParseStatusFile(ReadFile(station.Output() + "/quorvane-status.json"), status));
+    EXPECT_EQ(status.lines[0].text, "Disabled") << "drawn again at the stop";
+    EXPECT_EQ(status.lines[2].text, "None");
+}
+
+TEST(InformationArguments, HelpAndVersionAnswerAndEveryOtherArgumentGoesOn) {
+    std::ostringstream out;
+    EXPECT_EQ(AnswerInformationArgument({"--version"}, out), 0);
+    EXPECT_EQ(out.str(), "quorvane 1.3 (commit " + std::string(BuildCommit()) + ")\n");
+    for (const char* help : {"--help", "-h", "/?"}) {
+        out.str("");
+        EXPECT_EQ(AnswerInformationArgument({help, "/AUTO"}, out), 0);
+        EXPECT_EQ(out.str(), kWindowProgramHelp);
+    }
+    EXPECT_EQ(std::string(kWindowProgramHelp).rfind("Usage: quorvane [/AUTO]\n", 0), 0u);
+    out.str("");
+    for (const std::vector<std::string>& other :
+         {std::vector<std::string>{}, {"/AUTO"}, {"/auto", "--help"}, {"--helper"}}) {
+        EXPECT_EQ(AnswerInformationArgument(other, out), std::nullopt);
+    }
+    EXPECT_EQ(out.str(), "");
 }
 
 }  // namespace

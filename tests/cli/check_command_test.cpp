@@ -84,7 +84,8 @@ protected:
     int Run(const std::string& content, bool as_json, std::string& output) const {
         WriteFile(ini_, content);
         std::ostringstream out;
-        const int status = RunCheck({ini_, as_json}, out);
+        std::ostringstream warnings;
+        const int status = RunCheck({ini_, as_json}, out, warnings);
         output = out.str();
         return status;
     }
@@ -132,7 +133,9 @@ TEST_F(CheckCommand, PrintsTheMessageVerbatimAndExitsWithTheCodeWithoutItsSign) 
         }
     }
     std::ostringstream out;
-    EXPECT_EQ(RunCheck({dir_.File("none.ini"), false}, out), 1);
+    std::ostringstream warnings;
+    EXPECT_EQ(RunCheck({dir_.File("none.ini"), false}, out, warnings), 1);
+    EXPECT_EQ(warnings.str(), "") << "nothing to warn about in a file that cannot be read";
     EXPECT_EQ(out.str(), "Can't open INI file: " + dir_.File("none.ini") + "\n");
 }
 
@@ -145,7 +148,8 @@ TEST_F(CheckCommand, OutOfMemoryWithoutAMessageExitsWith13AndPrintsNothing) {
     SetDynamicArrayAllocator(&NoMemory, nullptr);
     std::ostringstream out;
     ::testing::internal::CaptureStdout();  // the allocator's own diagnostic
-    const int status = RunCheck({ini_, true}, out);
+    std::ostringstream warnings;
+    const int status = RunCheck({ini_, true}, out, warnings);
     ::testing::internal::GetCapturedStdout();
     SetDynamicArrayAllocator(nullptr, nullptr);
     EXPECT_EQ(status, 13);

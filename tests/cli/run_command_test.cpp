@@ -6,23 +6,31 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/engine_harness.h"
 #include "acquisition/log_file.h"
+#include "cli/status_command.h"
 #include "platform/fake_clock.h"
+#include "platform/file_lock.h"
+#include "platform/service_notify.h"
 #include "pty_pair.h"
+#include "station/station_session.h"
+#include "support/notify_listener.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using engine_testing::LogMessages;
 using engine_testing::Probe;
+using testing_support::NotifyListener;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
@@ -154,6 +162,118 @@ TEST_F(RunCommand, ForSecondsEndsTheRunWithoutASignal) {
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "02  Quorvane Shutdown.");
     EXPECT_NE(StatusOutput().find("Port errors: COM1\n"), std::string::npos);
+}
+
+TEST_F(RunCommand, AMissingFileWritesNoLogAnywhere) {
+    // No Quorvane.ini: the reader names no directory. The entry must not go to
+    // "/<day>.LOG" (a run as root would create it there).
+    clock_.SetEpochMs(platform::FakeClock::EpochMs(1999, 12, 31, 23, 0, 0));
+    const std::string in_root = LogFilePath("", platform::Now());
+    ASSERT_EQ(in_root, "/99365.LOG");
+    std::filesystem::remove(in_root);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunHeadless(std::chrono::milliseconds(0), status_), 255);
+    const std::string error = testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.find("Can't open INI file: Quorvane.ini"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(in_root));
+    EXPECT_TRUE(std::filesystem::is_empty(data_));
+}
+
+TEST_F(RunCommand, ASecondLoggerInTheSameDirectoryIsRefusedWith75AndLogsNothing) {
+    WriteFile(station_.File("Quorvane.ini"), Ini(data_, station_.File("no-device")));
+    StationSession first;
+    std::string message;
+    ASSERT_EQ(first.Claim(data_, message), StationClaim::kClaimed) << message;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunHeadless(std::chrono::milliseconds(0), status_), 75);
+    const std::string error = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(error, "quorvane-cli run: " + StationBusyMessage(data_, platform::OwnProcessId()));
+    EXPECT_TRUE(LogMessages(Log()).empty()) << "the other logger's log stays its own";
+    EXPECT_EQ(StatusOutput(), "");
+
+    first.Close();
+    EXPECT_EQ(RunHeadless(std::chrono::milliseconds(0), status_), 0);
+    EXPECT_EQ(LogMessages(Log()).front(),
+              "00  Quorvane Startup - Settings acquired from Quorvane.ini and quality controlled "
+              "successfully.");
+}
+
+// The service manager's view: ready once acquisition has started (entry 03
+// is in the log), its status line, the software watchdog's keep-alive from
+// the loop, and the stop.
+TEST_F(RunCommand, TellsTheServiceManagerReadyStatusWatchdogAndStopping) {
+    sim::PtyPair instrument;
+    ASSERT_TRUE(instrument.ok());
+    WriteFile(station_.File("Quorvane.ini"), Ini(data_, instrument.path()));
+    NotifyListener manager;
+    ASSERT_TRUE(manager.ok());
+    setenv("WATCHDOG_USEC", "60000000", 1);
+    platform::ResetServiceWatchdog();
+
+    const pthread_t runner = pthread_self();
+    std::vector<std::string> until_ready;
+    std::vector<std::string> after_ready;
+    std::string log_when_ready;
+    std::string status_while_running;
+    int status_exit = -1;
+    std::thread operator_([&] {
+        const auto received = manager.Until("READY=1");
+        ASSERT_TRUE(received.has_value());
+        until_ready = *received;
+        log_when_ready = Log();
+        const auto until_kick = manager.Until("WATCHDOG=1");
+        ASSERT_TRUE(until_kick.has_value());
+        after_ready = *until_kick;
+        ASSERT_TRUE(probe_.WaitForPasses(2));
+        std::ostringstream out;
+        std::ostringstream err;
+        status_exit = RunStatus({station_.path(), false}, out, err);
+        status_while_running = out.str() + err.str();
+        pthread_kill(runner, SIGTERM);
+    });
+    EXPECT_EQ(RunHeadless(std::nullopt, status_), 0);
+    operator_.join();
+    platform::ResetServiceWatchdog();
+
+    ASSERT_FALSE(until_ready.empty());
+    EXPECT_EQ(until_ready.front(),
+              "STATUS=Data acquisition: Disabled; Ports currently open: None; Port errors: None");
+    EXPECT_NE(log_when_ready.find("03  Data acquisition thread started."), std::string::npos)
+        << log_when_ready;
+
+    // One keep-alive: the next is due a quarter minute later, and the clock
+    // stands.
+    while (const auto next = manager.Pending()) {
+        after_ready.push_back(*next);
+    }
+    EXPECT_EQ(std::count(after_ready.begin(), after_ready.end(), "WATCHDOG=1"), 1);
+    const auto stopping = std::find(after_ready.begin(), after_ready.end(), "STOPPING=1");
+    ASSERT_NE(stopping, after_ready.end());
+    EXPECT_NE(std::find_if(after_ready.begin(), stopping,
+                           [](const std::string& m) {
+                               return m.rfind("STATUS=Data acquisition: Enabled on ", 0) == 0 &&
+                                      m.find("; Ports currently open: COM1; Port errors: None") !=
+                                          std::string::npos;
+                           }),
+              stopping);
+    EXPECT_EQ(after_ready.back(),
+              "STATUS=Data acquisition: Disabled; Ports currently open: None; Port errors: None");
+
+    // quorvane-cli status, pointed at the station directory, found the
+    // running logger's page in its output directory.
+    EXPECT_EQ(status_exit, 0) << status_while_running;
+    EXPECT_NE(status_while_running.find("A Quorvane logger runs in " + data_ + " (process " +
+                                        std::to_string(platform::OwnProcessId()) + ")"),
+              std::string::npos)
+        << status_while_running;
+    EXPECT_NE(status_while_running.find("Ports currently open:   COM1\n"), std::string::npos)
+        << status_while_running;
+    std::ostringstream after;
+    std::ostringstream err;
+    EXPECT_EQ(RunStatus({station_.path(), false}, after, err), 3);
+    EXPECT_EQ(after.str().rfind("No Quorvane logger runs in " + data_ + ".\n", 0), 0u)
+        << after.str();
+    EXPECT_NE(after.str().find("Data acquisition:       Disabled\n"), std::string::npos);
 }
 
 }  // namespace

@@ -17,10 +17,12 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "cli/command_line.h"
 #include "instruments.h"
 #include "pty_pair.h"
 
@@ -163,6 +165,7 @@ int main(int argc, char** argv) {
 
     CLI::App app{"quorvane-sim: a simulated serial instrument on a pseudo-terminal"};
     app.require_subcommand(1);
+    AddVersionFlag(app, "quorvane-sim");
     Options options;
     auto common = [&options](CLI::App* command) {
         auto* device = command->add_option("--device", options.device,
@@ -195,10 +198,13 @@ int main(int argc, char** argv) {
     hygrometer->add_option("--fields", options.shape.fields, "numbers per data record");
     hygrometer->add_option("--seed", options.shape.seed, "varies the numbers");
 
-    CLI11_PARSE(app, argc, argv);
+    if (const auto status = ParseCommandLine(app, "quorvane-sim", argc, argv, std::cerr)) {
+        return *status;
+    }
     if (!TerminatorFromName(options.terminator, options.shape.terminator)) {
-        std::fprintf(stderr, "quorvane-sim: unknown terminator %s\n", options.terminator.c_str());
-        return 2;
+        std::fprintf(stderr, "quorvane-sim: --terminator: '%s' is not crlf, cr or lf\n",
+                     options.terminator.c_str());
+        return kExitUsage;
     }
     if (numeric->parsed()) {
         return Play(options, nullptr);
@@ -209,8 +215,9 @@ int main(int argc, char** argv) {
     } else if (options.mode == "garbled") {
         mode = sim::HygrometerMode::kGarbled;
     } else if (options.mode != "normal") {
-        std::fprintf(stderr, "quorvane-sim: unknown mode %s\n", options.mode.c_str());
-        return 2;
+        std::fprintf(stderr, "quorvane-sim: --mode: '%s' is not normal, silent or garbled\n",
+                     options.mode.c_str());
+        return kExitUsage;
     }
     const sim::Hygrometer instrument(mode);
     return Play(options, &instrument);

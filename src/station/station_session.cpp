@@ -1,0 +1,104 @@
+#include "station/station_session.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "acquisition/log_file.h"
+#include "platform/files.h"
+
+namespace {
+
+// Two names of one directory compare equal; a name that cannot be resolved
+// is compared as written.
+std::string Canonical(const std::string& directory) {
+    std::error_code ec;
+    const auto path = std::filesystem::weakly_canonical(std::filesystem::path(directory), ec);
+    return ec ? directory : path.string();
+}
+
+std::string ProcessText(int64_t process) {
+    return std::to_string(process) + "\n";
+}
+
+}  // namespace
+
+StationSession::~StationSession() {
+    Close();
+}
+
+StationClaim StationSession::Claim(const std::string& directory, std::string& message) {
+    if (IsOpen() && Canonical(directory) == Canonical(directory_)) {
+        mirror_->Start();
+        return StationClaim::kClaimed;
+    }
+    const std::string lock_file = platform::JoinPath(directory, kLockFileName);
+    auto lock = std::make_unique<platform::FileLock>();
+    std::string error;
+    switch (lock->Acquire(lock_file, ProcessText(platform::OwnProcessId()), error)) {
+        case platform::LockResult::kLocked:
+            break;
+        case platform::LockResult::kHeld:
+            message = StationBusyMessage(directory, LockHolderOf(lock_file));
+            return StationClaim::kBusy;
+        case platform::LockResult::kFailed:
+            message = "The lock file " + lock_file + " cannot be created: " + error +
+                      ".\nQuorvane needs it to keep a second logger out of its output "
+                      "directory.\n";
+            return StationClaim::kUnusable;
+    }
+    Close();  // the directory held before, if any
+    directory_ = directory;
+    lock_ = std::move(lock);
+    mirror_ = std::make_unique<StationStatusMirror>(directory);
+    mirror_->Start();
+    return StationClaim::kClaimed;
+}
+
+void StationSession::Close() {
+    if (mirror_ != nullptr) {
+        mirror_->Stop();
+        mirror_.reset();
+    }
+    lock_.reset();
+    directory_.clear();
+}
+
+int ExitStatusOf(StationClaim claim) {
+    switch (claim) {
+        case StationClaim::kBusy:
+            return kExitStationBusy;
+        case StationClaim::kUnusable:
+            return kExitStationUnusable;
+        case StationClaim::kClaimed:
+            break;
+    }
+    return 0;
+}
+
+std::string StationBusyMessage(const std::string& directory, int64_t holder) {
+    std::string message = "Another Quorvane logger";
+    if (holder > 0) {
+        message += " (process " + std::to_string(holder) + ")";
+    }
+    message += " already writes to " + directory +
+               ".\nOnly one logger may use an output directory: stop that one first, or give "
+               "this one\nanother OutputDriveAndPath in Quorvane.ini.\n";
+    return message;
+}
+
+int64_t LockHolderOf(const std::string& lock_file) {
+    std::ifstream file(lock_file, std::ios::binary);
+    std::string text;
+    std::getline(file, text);
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    return end != text.c_str() && *end == '\0' && value > 0 ? value : 0;
+}
+
+void LogToOutputDirectory(const ComConfig& config, const char* message) {
+    if (config.OutputDriveAndPath != nullptr && config.OutputDriveAndPath[0] != '\0') {
+        WriteLogMessage(config.OutputDriveAndPath, message);
+    }
+}
