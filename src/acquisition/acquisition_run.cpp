@@ -85,7 +85,12 @@ std::string UpdateTimeText(int64_t seconds) {
 
 AcquisitionRun::AcquisitionRun(const ComConfig& config, StatusObserver* view,
                                ManualResetEvent& stopEvent, AcquisitionProbe* probe)
-    : com_(config), view_(view), stop_event_(stopEvent), probe_(probe), writer_(config) {}
+    : com_(config),
+      view_(view),
+      stop_event_(stopEvent),
+      probe_(probe),
+      journal_(config),
+      writer_(config) {}
 
 AcquisitionRun::~AcquisitionRun() {
     FreePerPortArrays(arrays_);
@@ -100,6 +105,7 @@ void AcquisitionRun::Run() {
     WriteLogMessage(Directory(), logmsg::k03ThreadStarted);
     ResetWatchDogTimerAccess(Directory());
     ShowAcquisitionEnabled(start_time);
+    journal_.Start(writer_);  // what an earlier run left reaches its data files first
     PortSetQueueSizes(kReceiveQueueSize, kTransmitQueueSize);
     OpenPorts();
     arrays_ = AllocatePerPortArrays(n);
@@ -126,7 +132,7 @@ void AcquisitionRun::Run() {
     if (WatchDogInUse()) {
         StopWatchDogTimer(com_.WatchDogTimerAddress);
     }
-    writer_.DiscardUnwritten("acquisition stopped");
+    journal_.KeepAtStop(writer_);
     ClosePorts();
     ShowAcquisitionDisabled();
     WriteLogMessage(Directory(), logmsg::k04ThreadStopped);
@@ -209,6 +215,7 @@ bool AcquisitionRun::Pass() {
     for (int i = 0; i < com_.NumPorts; ++i) {
         read_any = PollPort(i) || read_any;
     }
+    journal_.SyncIfDue();
     if (probe_ != nullptr) {
         probe_->OnPass(received_.data(), com_.NumPorts);
     }
@@ -260,8 +267,10 @@ bool AcquisitionRun::PollPort(int i) {
             return false;
         }
     }
-    port->ReadBlock(port, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i], kReadBlockSize);
+    char* into = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
+    port->ReadBlock(port, into, kReadBlockSize);
     arrays_.PortBufferIndex[i] += static_cast<int32_t>(port->Count);
+    journal_.Append(i, into, static_cast<int32_t>(port->Count));
     total_read_[index] += port->Count;
     return port->Count > 0;
 }
@@ -340,11 +349,13 @@ void AcquisitionRun::DrainPort(int i) {
         if (!room) {
             break;  // what is left waits in the receive queue for the next period
         }
-        port->ReadBlock(port, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i], kReadBlockSize);
+        char* into = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
+        port->ReadBlock(port, into, kReadBlockSize);
         if (port->Count == 0) {
             break;
         }
         arrays_.PortBufferIndex[i] += static_cast<int32_t>(port->Count);
+        journal_.Append(i, into, static_cast<int32_t>(port->Count));
         total_read_[index] += port->Count;
     }
     arrays_.StopTime[i] = platform::UtcNow();

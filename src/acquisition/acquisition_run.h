@@ -10,6 +10,7 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
+#include "acquisition/journal.h"
 #include "acquisition/port_buffers.h"
 #include "acquisition/status.h"
 #include "config/com_config.h"
@@ -96,5 +97,6 @@ private:
     std::array<char, kOphirHeaderSize> NextOphirHeader{};  // filled by the exchanges on the hour
     platform::SystemTime OphirTime{};                      // end of the last exchange
 
+    ReceivedTextJournal journal_;  // before writer_, which points into it
     DataFileWriter writer_;
 };

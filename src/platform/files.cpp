@@ -296,6 +296,8 @@ int AppendToFile(const char* path, AppendSource& source, const AppendOptions& op
     const bool existed = PathExists(path);
     if (existed) {
         SetReadOnly(path, false);
+    } else if (options.before_create && !options.before_create()) {
+        return kAppendRefused;
     }
     LockedAppend file;
     if (!file.Open(path)) {

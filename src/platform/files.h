@@ -81,6 +81,10 @@ inline constexpr int kAppendRefused = -3;      // before_write declined; nothing
 struct AppendOptions {
     // Flush to the disk (fdatasync; FlushFileBuffers on Windows) before closing.
     bool sync = false;
+    // Called when the file does not exist yet, before it is created, so that
+    // no empty file can appear before the caller knows of it; returning false
+    // refuses the append.
+    std::function<bool()> before_create;
     // Called once the file is open and locked, with its length, before a byte
     // is written; returning false refuses the append.
     std::function<bool(uint64_t length_before)> before_write;

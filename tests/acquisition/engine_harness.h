@@ -249,6 +249,10 @@ protected:
     bool configured_ = false;
 };
 
+// Records of 64 bytes each ("nnnnnn ...\n"), eight to a 512-byte read block,
+// numbered from `first`: a test can send whole blocks of whole records.
+std::string WholeRecords(int first, int count);
+
 // The log's entries without their time stamps (the header lines dropped).
 std::vector<std::string> LogMessages(const std::string& log);
 // The log's entries with their time stamps.
