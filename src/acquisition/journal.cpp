@@ -27,15 +27,18 @@ int64_t UtcMs() {
     return platform::ToCalendarSeconds(now) * 1000 + now.wMilliseconds;
 }
 
-constexpr char kFilePrefix[] = "COM";
+// "COM1" to "COM9" name serial devices on Windows in every folder.
+constexpr char kFilePrefix[] = "Port";
+constexpr size_t kPrefixLength = sizeof kFilePrefix - 1;
 
-// The COM number of a journal's file name ("COM12" gives 12), or 0.
+// The COM number of a journal's file name ("Port12" gives 12), or 0.
 int PortNumberOfFile(const std::string& name) {
-    if (name.rfind(kFilePrefix, 0) != 0 || name.size() == 3 || name.size() > 6) {
+    if (name.rfind(kFilePrefix, 0) != 0 || name.size() == kPrefixLength ||
+        name.size() > kPrefixLength + 5) {
         return 0;
     }
     int number = 0;
-    for (size_t i = 3; i < name.size(); ++i) {
+    for (size_t i = kPrefixLength; i < name.size(); ++i) {
         if (name[i] < '0' || name[i] > '9') {
             return 0;
         }

@@ -2,7 +2,8 @@
 // each data-file write and the end of each written span lie on disk, and the
 // sequential reader that finds them again.
 //
-// A port's journal is <output directory>/journal/COM<n> (n of [COMn]). It only
+// A port's journal is <output directory>/journal/Port<n> (n of [COMn]; not
+// COM<n>, which Windows takes for the serial device wherever it stands). It only
 // grows, until it is cut back to its header once everything in it has reached
 // the data files. Every number is little-endian.
 //

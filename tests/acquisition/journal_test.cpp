@@ -149,10 +149,10 @@ TEST_F(Journal, TextLeftByACrashIsWrittenIntoTheFilesOfTheHoursItWasReceivedIn) 
     EXPECT_EQ(File("2406111.P01"), Text("Thermo\n03/01/24 11:00:00:005 StartTime\neleven\neleven 2"
                                         "\n03/01/24 11:03:07:040 EndTime\n"));
     const std::string log = Log();
-    EXPECT_NE(log.find("  34  12 bytes of COM1 received 10:50:01 to 10:59:59 recovered.\n"),
+    EXPECT_NE(log.find("  34  12 bytes of COM1 received 10:50:01 to 10:59:59 recovered."),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("  34  15 bytes of COM1 received 11:00:00 to 11:03:07 recovered.\n"),
+    EXPECT_NE(log.find("  34  15 bytes of COM1 received 11:00:00 to 11:03:07 recovered."),
               std::string::npos);
     EXPECT_TRUE(HoldsNothing());
 
@@ -350,7 +350,7 @@ TEST_F(Journal, AJournalOfAPortNoLongerConfiguredIsRecoveredUnderItsOwnInstrumen
 TEST_F(Journal, AJournalTheDiskRefusesIsLoggedOnceAndWhatItLacksIsGivenUpAtStop) {
     auto run = NewRun();
     WriteFaults faults;
-    faults.LimitPathsContaining(std::string(1, platform::kPathSeparator) + "COM1", 0);
+    faults.LimitPathsContaining(JournalFile(), 0);
     faults.LimitPathsContaining(".P01", 0);
     run->Receive(0, "lost 1\n", 10, 1);
     run->Receive(0, "lost 2\n", 10, 2);
@@ -392,7 +392,7 @@ TEST(JournalFormat, RecordsCheckUnderTheirEpochOnly) {
     const std::string record = journal::EncodeRecord(3, journal::RecordKind::kText, 1234, "abc");
     TempDir dir;
     platform::DurableFile file;
-    ASSERT_TRUE(file.Open(dir.File("COM1")));
+    ASSERT_TRUE(file.Open(dir.File("Port1")));
     const std::string header = journal::EncodeHeader({3, 1, "X"});
     ASSERT_TRUE(file.WriteAt(0, header.data(), header.size()));
     ASSERT_TRUE(file.WriteAt(header.size(), record.data(), record.size()));

@@ -141,7 +141,7 @@ TEST(CheckedAppend, TruncateAndRemoveKeepOrClearTheReadOnlyAttribute) {
 
 TEST(DurableFile, WritesAtOffsetsReadsBackTruncatesAndIsHeldByOneOpener) {
     TempDir dir;
-    const std::string path = dir.File("COM1");
+    const std::string path = dir.File("Port1");
     platform::DurableFile file;
     ASSERT_TRUE(file.Open(path));
     ASSERT_TRUE(file.WriteAt(0, "abcdef", 6));
@@ -166,9 +166,9 @@ TEST(DurableFile, WritesAtOffsetsReadsBackTruncatesAndIsHeldByOneOpener) {
 TEST(DurableFile, AWriteTheDiskRefusesReportsFailure) {
     TempDir dir;
     platform::DurableFile file;
-    ASSERT_TRUE(file.Open(dir.File("COM2")));
+    ASSERT_TRUE(file.Open(dir.File("Port2")));
     WriteFaults faults;
-    faults.ShortenWrite("COM2", 1, 2);
+    faults.ShortenWrite("Port2", 1, 2);
     EXPECT_FALSE(file.WriteAt(0, "abcdef", 6));
     EXPECT_TRUE(file.WriteAt(0, "abcdef", 6));
     EXPECT_EQ(file.Size(), 6);
@@ -187,7 +187,7 @@ TEST(SmallDiskFull, AppendsThatDoNotFitLeaveTheFilesAsTheyWere) {
     EXPECT_EQ(Append(path, big), platform::kAppendWriteFailed);
     EXPECT_EQ(ReadFile(path), "small\n");
     platform::DurableFile journal;
-    ASSERT_TRUE(journal.Open(disk.path() + "/COM4"));
+    ASSERT_TRUE(journal.Open(disk.path() + "/Port4"));
     EXPECT_FALSE(journal.WriteAt(0, big.data(), big.size()));
     EXPECT_TRUE(journal.Truncate(0));
 
