@@ -8,7 +8,7 @@ namespace engine_testing {
 std::string WholeRecords(int first, int count) {
     std::string text;
     for (int n = first; n < first + count; ++n) {
-        char record[65];
+        char record[96];  // 64 bytes for any n below a million
         std::snprintf(record, sizeof record, "%06d %056d\n", n, n * 7);
         text += record;
     }
