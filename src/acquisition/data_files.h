@@ -62,7 +62,8 @@ public:
     virtual Period EndPeriod() = 0;
     // Records, durably, that `bytes` are about to be appended to `fileName`
     // (in the output directory, now `lengthBefore` long) for the text of
-    // `span`. False when that cannot be recorded: the write must not happen.
+    // `span`. False: the write must not happen (a journal that cannot record
+    // it may instead give itself up and let the write go ahead).
     virtual bool RecordIntent(const journal::Span& span, const std::string& fileName,
                               uint64_t lengthBefore, bool createsFile,
                               platform::AppendSource& bytes) = 0;

@@ -214,6 +214,9 @@ TextJournal::Period PortJournal::EndPeriod() {
 bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fileName,
                                uint64_t lengthBefore, bool createsFile,
                                platform::AppendSource& bytes) {
+    if (!file_.IsOpen()) {
+        return true;  // no journal (any more): no crash can leave this text in one
+    }
     journal::WriteIntent intent;
     intent.span = span;
     intent.length_before = lengthBefore;
@@ -226,10 +229,26 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
     }
     if (!AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent)) ||
         !Sync()) {
-        return false;
+        // A journal that cannot say what a write is about to do could not
+        // tell after a crash whether it happened. It is given up rather than
+        // holding the data file back: its text is in memory and goes to the
+        // data file now.
+        GiveUp();
+        return true;
     }
     Checkpoint("intent-recorded", port_number_);
     return true;
+}
+
+void PortJournal::GiveUp() {
+    if (!refusing_) {
+        WriteLogMessagef(directory_.c_str(), logmsg::k19CantOpen, path_.c_str());
+    }
+    if (file_.Truncate(0)) {
+        file_.Sync();
+    }
+    file_.Close();
+    pending_.clear();
 }
 
 void PortJournal::Forget(const journal::Span& span) {

@@ -69,6 +69,8 @@ private:
     bool Sync();
     // Back to the header alone, under a new epoch.
     bool Cut();
+    // Empties and closes the file: the port goes on without a journal.
+    void GiveUp();
     bool StartAnew();
 
     std::string directory_;

@@ -367,6 +367,25 @@ TEST_F(Journal, AJournalTheDiskRefusesIsLoggedOnceAndWhatItLacksIsGivenUpAtStop)
         << log;
 }
 
+TEST_F(Journal, AJournalThatCannotRecordAnIntentIsGivenUpAndTheTextWrittenOnce) {
+    auto run = NewRun();
+    run->Receive(0, "once\n", 10, 1);
+    {
+        WriteFaults faults;
+        faults.LimitPathsContaining(JournalFile(), 0);  // from now on the journal takes nothing
+        run->EndPeriod(At(10, 0), true, false, 10, 15);
+    }
+    run->Receive(0, "later\n", 10, 16);
+    run->EndPeriod(At(10, 15), false, true, 10, 30);
+    run->Stop();
+    NewRun()->Stop();  // a journal given up leaves nothing to recover
+    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:00:00:000 StartTime\nonce\nlater\n"
+                                        "03/01/24 10:30:00:000 EndTime\n"));
+    EXPECT_NE(Log().find("  19  Can't open " + JournalFile() + " for data output."),
+              std::string::npos);
+    EXPECT_EQ(Log().find("  34  "), std::string::npos);
+}
+
 TEST_F(Journal, ReachesTheDiskWithinASecondOfNewTextAndAtEveryPeriodEnd) {
     PortJournal journal(dir_.path().c_str(), 1, "Thermo");
     Leftovers none;
