@@ -20,6 +20,9 @@
 // The loss runs write like UARTs without flow control (tests/support/uart_writer.h):
 // each byte a pty refuses is lost and counted. They run on a clock whose calendar
 // starts where the run needs it and then goes on in real time.
+//   engine_bench journal [SECONDS]  nine ports at 115200 baud, without and with the
+//                                   journal of received text: CPU of the acquisition
+//                                   thread per MB, journal writes and syncs per second
 //
 // The engine runs under a fake clock that stands still while data streams, so
 // the whole stream is one period and its flush happens when the clock is
@@ -45,6 +48,7 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
+#include "acquisition/journal.h"
 #include "acquisition/log_file.h"
 #include "acquisition/statistics.h"
 #include "acquisition/status.h"
@@ -207,25 +211,36 @@ int Idle(double seconds) {
     return 0;
 }
 
-int Ingest(double seconds) {
-    constexpr int64_t kBytesPerSecond = 921600 / 10;
-    Station station;
+// What streaming into a station measured.
+struct StreamRun {
+    double wall = 0;          // seconds from the first byte until the thread had them all
+    double cpu = 0;           // acquisition thread CPU over that time
+    int64_t bytes = 0;        // sent, all ports
+    int lost = 0;             // ports whose data file after the flush lacks what was sent
+    JournalActivity journal;  // what the journals did over that time
+};
+
+// Streams `bytesPerSecond` into every port for `seconds`, waits until the
+// thread has it all, then ends the period and compares the files. With
+// `clockRuns`, the fake clock moves on with real time (inside the period), so
+// that what the engine does once a second happens.
+StreamRun Stream(Station& station, int64_t bytesPerSecond, double seconds, bool clockRuns) {
     const sim::NumericInstrument instrument(sim::RecordShape{});
     std::vector<std::string> sent(kPorts);
-    std::atomic<bool> go{false};
     const double cpu_before = station.meter.last_pass_cpu();
+    const JournalActivity journal_before = ReadJournalActivity();
     const auto start = SteadyClock::now();
     std::vector<std::thread> writers;
     for (int p = 0; p < kPorts; ++p) {
         writers.emplace_back([&, p] {
             // 10 ms slices at the line rate.
             const auto slice = std::chrono::milliseconds(10);
-            const int64_t total = static_cast<int64_t>(seconds * kBytesPerSecond);
+            const int64_t total = static_cast<int64_t>(seconds * bytesPerSecond);
             auto next = start;
             uint64_t record = static_cast<uint64_t>(p) << 40;
             std::string pending;
             for (int64_t done = 0; done < total;) {
-                const int64_t due = std::min<int64_t>(total - done, kBytesPerSecond / 100);
+                const int64_t due = std::min<int64_t>(total - done, bytesPerSecond / 100);
                 while (static_cast<int64_t>(pending.size()) < due) {
                     pending += instrument.Record(record++);
                 }
@@ -235,6 +250,9 @@ int Ingest(double seconds) {
                 pending.erase(0, static_cast<size_t>(due));
                 done += due;
                 next += slice;
+                if (clockRuns && p == 0) {
+                    station.clock.AdvanceMs(10);
+                }
                 std::this_thread::sleep_until(next);
             }
         });
@@ -252,35 +270,75 @@ int Ingest(double seconds) {
         }
         return true;
     });
-    const double wall = Seconds(SteadyClock::now() - start);
-    const double cpu = station.meter.last_pass_cpu() - cpu_before;
+    StreamRun run;
+    run.wall = Seconds(SteadyClock::now() - start);
+    run.cpu = station.meter.last_pass_cpu() - cpu_before;
+    const JournalActivity journal_after = ReadJournalActivity();
+    run.journal = {journal_after.writes - journal_before.writes,
+                   journal_after.syncs - journal_before.syncs};
     station.clock.Set(2024, 3, 1, 11, 0, 0, 0);  // the period's end: flush
     station.meter.WaitFor([](Meter& m) { return m.flushes_ >= 1; });
-    int64_t total = 0;
-    int lost = 0;
     for (int p = 0; p < kPorts; ++p) {
         char name[32];
         std::snprintf(name, sizeof name, "2406110.P%02d", p + 1);
         const std::string file = testing_support::ReadFile(station.dir.File(name));
         const std::string& text = sent[static_cast<size_t>(p)];
-        total += static_cast<int64_t>(text.size());
+        run.bytes += static_cast<int64_t>(text.size());
         // instrument line, start marker, the text, end marker
         if (file.find(text) == std::string::npos) {
-            ++lost;
+            ++run.lost;
         }
     }
+    return run;
+}
+
+int Ingest(double seconds) {
+    constexpr int64_t kBytesPerSecond = 921600 / 10;
+    Station station;
+    const StreamRun run = Stream(station, kBytesPerSecond, seconds, false);
     std::printf(
         "ingest: %d ports x %lld bytes/s for %.1f s (%.1f MB): acquisition thread CPU %.2f %% of "
         "one "
         "core outside the flush\n",
-        kPorts, static_cast<long long>(kBytesPerSecond), wall, static_cast<double>(total) / 1e6,
-        100.0 * cpu / wall);
+        kPorts, static_cast<long long>(kBytesPerSecond), run.wall,
+        static_cast<double>(run.bytes) / 1e6, 100.0 * run.cpu / run.wall);
     std::printf(
         "ingest: flush of %.1f MB: %.3f s (CPU %.3f s); ports whose file differs from what was "
         "sent: "
         "%d of %d\n",
-        static_cast<double>(total) / 1e6, station.meter.flush_wall_, station.meter.flush_cpu_, lost,
-        kPorts);
+        static_cast<double>(run.bytes) / 1e6, station.meter.flush_wall_, station.meter.flush_cpu_,
+        run.lost, kPorts);
+    return run.lost == 0 ? 0 : 1;
+}
+
+// The journal's cost: nine ports at 115200 baud, once with the journal and
+// once without it, the clock running with real time.
+int JournalCost(double seconds) {
+    constexpr int64_t kBytesPerSecond = 115200 / 10;
+    int lost = 0;
+    double cpu_per_mb[2] = {};
+    for (const bool journal : {false, true}) {
+        SetReceivedTextJournalEnabled(journal);
+        StreamRun run;
+        {
+            Station station;
+            run = Stream(station, kBytesPerSecond, seconds, true);
+        }
+        const double mb = static_cast<double>(run.bytes) / 1e6;
+        cpu_per_mb[journal ? 1 : 0] = run.cpu / mb;
+        lost += run.lost;
+        std::printf(
+            "journal %-3s: %d ports x %lld bytes/s for %.1f s (%.2f MB): acquisition thread CPU "
+            "%.2f %% of one core, %.1f ms per MB; journal %.0f writes/s, %.1f syncs/s\n",
+            journal ? "on" : "off", kPorts, static_cast<long long>(kBytesPerSecond), run.wall, mb,
+            100.0 * run.cpu / run.wall, 1000.0 * run.cpu / mb,
+            static_cast<double>(run.journal.writes) / run.wall,
+            static_cast<double>(run.journal.syncs) / run.wall);
+    }
+    SetReceivedTextJournalEnabled(true);
+    std::printf(
+        "journal: CPU per MB with the journal %+.0f %% of without; ports that lost text: %d\n",
+        100.0 * (cpu_per_mb[1] / cpu_per_mb[0] - 1.0), lost);
     return lost == 0 ? 0 : 1;
 }
 
@@ -566,7 +624,11 @@ int main(int argc, char** argv) {
     if (what == "reconnect") {
         return Reconnect(amount > 0 ? static_cast<int>(amount) : 20);
     }
+    if (what == "journal") {
+        return JournalCost(amount > 0 ? amount : 30);
+    }
     std::fprintf(stderr,
-                 "usage: engine_bench idle|ingest|flush|loss-hour|loss-fast|reconnect [amount]\n");
+                 "usage: engine_bench idle|ingest|flush|loss-hour|loss-fast|reconnect|journal "
+                 "[amount]\n");
     return 2;
 }

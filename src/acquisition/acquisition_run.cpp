@@ -93,7 +93,12 @@ std::string UpdateTimeText(int64_t seconds) {
 
 AcquisitionRun::AcquisitionRun(const ComConfig& config, StatusObserver* view,
                                ManualResetEvent& stopEvent, AcquisitionProbe* probe)
-    : com_(config), view_(view), stop_event_(stopEvent), probe_(probe), writer_(config) {}
+    : com_(config),
+      view_(view),
+      stop_event_(stopEvent),
+      probe_(probe),
+      journal_(config),
+      writer_(config) {}
 
 AcquisitionRun::~AcquisitionRun() {
     FreePerPortArrays(arrays_);
@@ -109,6 +114,7 @@ void AcquisitionRun::Run() {
     platform::NotifyServiceManager("READY=1");
     ResetWatchDogTimerAccess(Directory());
     ShowAcquisitionEnabled(start_time);
+    journal_.Start(writer_);  // what an earlier run left reaches its data files first
     OpenPorts();
     arrays_ = AllocatePerPortArrays(n);
     received_.assign(static_cast<size_t>(n), 0);
@@ -133,7 +139,7 @@ void AcquisitionRun::Run() {
     if (WatchDogInUse()) {
         StopWatchDogTimer(com_.WatchDogTimerAddress);
     }
-    writer_.DiscardUnwritten("acquisition stopped");
+    journal_.KeepAtStop(writer_);
     ClosePorts();
     ShowAcquisitionDisabled();
     WriteLogMessage(Directory(), logmsg::k04ThreadStopped);
@@ -237,6 +243,7 @@ bool AcquisitionRun::Pass() {
     for (int i = 0; i < com_.NumPorts; ++i) {
         PollPort(i);
     }
+    journal_.SyncIfDue();
     if (probe_ != nullptr) {
         probe_->OnPass(received_.data(), com_.NumPorts);
     }
@@ -332,9 +339,10 @@ void AcquisitionRun::ReadWholeBlocks(int i, int32_t waiting) {
     if (wanted == 0) {
         return;
     }
-    line.record->ReadBlock(line.record, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i],
-                           static_cast<uint32_t>(wanted));
+    char* into = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
+    line.record->ReadBlock(line.record, into, static_cast<uint32_t>(wanted));
     arrays_.PortBufferIndex[i] += static_cast<int32_t>(line.record->Count);
+    journal_.Append(i, into, static_cast<int32_t>(line.record->Count));
     line.total_read += line.record->Count;
 }
 
@@ -457,12 +465,13 @@ void AcquisitionRun::ReadEverything(int i) {
         if (!room) {
             break;  // what is left waits in the receive queue for the next period
         }
-        line.record->ReadBlock(line.record, arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i],
-                               static_cast<uint32_t>(waiting));
+        char* into = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
+        line.record->ReadBlock(line.record, into, static_cast<uint32_t>(waiting));
         if (line.record->Count == 0) {
             break;
         }
         arrays_.PortBufferIndex[i] += static_cast<int32_t>(line.record->Count);
+        journal_.Append(i, into, static_cast<int32_t>(line.record->Count));
         line.total_read += line.record->Count;
     }
 }

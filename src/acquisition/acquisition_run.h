@@ -10,6 +10,7 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
+#include "acquisition/journal.h"
 #include "acquisition/port_buffers.h"
 #include "acquisition/port_reopen.h"
 #include "acquisition/status.h"
@@ -125,5 +126,6 @@ private:
     bool stop_flag_ = false;
     int flushes_ = 0;
 
+    ReceivedTextJournal journal_;  // before writer_, which points into it
     DataFileWriter writer_;
 };

@@ -8,6 +8,15 @@
 #include "instruments/exchanges.h"
 #include "platform/files.h"
 
+namespace {
+
+std::string FileNameOf(const std::string& path) {
+    const size_t cut = path.find_last_of(platform::kPathSeparator);
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace
+
 int64_t FirstPeriodEnd(int periodSeconds) {
     const int64_t now = platform::Now();
     const std::tm t = platform::BreakDownUtc(now);
@@ -33,18 +42,107 @@ std::string TimeMarker(const platform::SystemTime& time, const char* word) {
     return text;
 }
 
+bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
+                    TextJournal* journal) {
+    const char* path = block.path.c_str();
+    const bool existed = platform::PathExists(path);
+    platform::TextPieces bytes;
+    if (!existed) {
+        bytes.Add(block.creation_items);
+    }
+    if (!existed || block.start_marker_due) {
+        bytes.Add(block.start_marker);
+    }
+    bytes.Add(text);
+    bytes.Add(block.end_marker);
+    const bool journaled = journal != nullptr && !block.span.empty();
+    bool intent_recorded = false;
+    auto record_intent = [&](uint64_t length_before) {
+        intent_recorded = !journaled || journal->RecordIntent(block.span, FileNameOf(block.path),
+                                                              length_before, !existed, bytes);
+        return intent_recorded;
+    };
+    platform::AppendOptions options;
+    options.sync = true;  // the journal lets go of the text only once it is on disk
+    // A new file's intent comes before the file, so that a crash can never
+    // leave an empty file that a restart would take for an old one.
+    options.before_create = [&] { return record_intent(0); };
+    options.before_write = [&](uint64_t length_before) {
+        WriteLogMessagef(directory, logmsg::k20DiskWrite, path);
+        return intent_recorded || record_intent(length_before);
+    };
+    if (platform::AppendToFile(path, bytes, options) != platform::kAppendOk) {
+        WriteLogMessagef(directory, logmsg::k19CantOpen, path);
+        return false;
+    }
+    if (journaled) {
+        journal->Forget(block.span);
+    }
+    if (block.recovered) {
+        WriteLogMessagef(directory, logmsg::k34Recovered, static_cast<long>(text.size()),
+                         block.port_number, block.start_time.wHour, block.start_time.wMinute,
+                         block.start_time.wSecond, block.stop_time.wHour, block.stop_time.wMinute,
+                         block.stop_time.wSecond);
+    }
+    return true;
+}
+
+DataBlock RecoveredBlock(const char* directory, int portNumber, const std::string& instrument,
+                         RecoveredText piece) {
+    DataBlock block;
+    block.port_number = portNumber;
+    block.path = DataFilePath(directory, piece.hour, portNumber);
+    block.creation_items = instrument + "\n";
+    block.start_marker = TimeMarker(piece.first_received, "StartTime");
+    if (piece.text.empty() || piece.text.front() != '\n') {
+        block.start_marker += '\n';
+    }
+    block.start_marker_due = true;
+    if (piece.text.empty() || piece.text.back() != '\n') {
+        block.end_marker.push_back('\n');
+    }
+    block.end_marker += TimeMarker(piece.last_received, "EndTime");
+    block.end_marker += '\n';
+    block.start_time = piece.first_received;
+    block.stop_time = piece.last_received;
+    block.span = piece.span;
+    block.recovered = true;
+    block.text = std::move(piece.text);
+    return block;
+}
+
 DataFileWriter::DataFileWriter(const ComConfig& config, size_t unwrittenCapBytes)
     : config_(config),
       cap_(unwrittenCapBytes),
       unwritten_(static_cast<size_t>(config.NumPorts)),
-      unwritten_bytes_(static_cast<size_t>(config.NumPorts), 0) {}
+      unwritten_bytes_(static_cast<size_t>(config.NumPorts), 0),
+      journals_(static_cast<size_t>(config.NumPorts), nullptr) {}
 
 DataFileWriter::~DataFileWriter() = default;
 
-DataFileWriter::Block DataFileWriter::MakeBlock(const FlushContext& context,
-                                                const PortPeriodText& period) const {
+void DataFileWriter::AttachJournal(int position, TextJournal* journal) {
+    journals_[static_cast<size_t>(position)] = journal;
+}
+
+void DataFileWriter::WriteRecovered(int position, std::vector<RecoveredText> pieces) {
+    auto& kept = unwritten_[static_cast<size_t>(position)];
+    std::deque<DataBlock> recovered;
+    for (RecoveredText& piece : pieces) {
+        const size_t size = piece.text.size();
+        recovered.push_back(RecoveredBlock(config_.OutputDriveAndPath, config_.PortNumber[position],
+                                           config_.InstrumentType[position], std::move(piece)));
+        unwritten_bytes_[static_cast<size_t>(position)] += size;
+    }
+    kept.insert(kept.begin(), std::make_move_iterator(recovered.begin()),
+                std::make_move_iterator(recovered.end()));
+    WriteUnwritten(position);
+}
+
+DataBlock DataFileWriter::MakeBlock(const FlushContext& context,
+                                    const PortPeriodText& period) const {
     const int p = period.position;
-    Block block;
+    DataBlock block;
+    block.port_number = config_.PortNumber[p];
     block.path =
         DataFilePath(config_.OutputDriveAndPath, context.file_name_time, config_.PortNumber[p]);
     block.creation_items = config_.InstrumentType[p];
@@ -70,37 +168,11 @@ DataFileWriter::Block DataFileWriter::MakeBlock(const FlushContext& context,
     return block;
 }
 
-bool DataFileWriter::WriteBlock(const Block& block, std::string_view text) {
-    const char* path = block.path.c_str();
-    const bool existed = platform::PathExists(path);
-    if (existed) {
-        platform::SetReadOnly(path, false);
-    }
-    std::FILE* file = platform::OpenAppendDenyWrite(path);
-    if (file == nullptr) {
-        platform::SetReadOnly(path, true);
-        WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k19CantOpen, path);
-        return false;
-    }
-    WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k20DiskWrite, path);
-    auto put = [file](std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), file); };
-    if (!existed) {
-        put(block.creation_items);
-    }
-    if (!existed || block.start_marker_due) {
-        put(block.start_marker);
-    }
-    put(text);
-    put(block.end_marker);
-    platform::CloseLocked(file);
-    platform::SetReadOnly(path, true);
-    return true;
-}
-
 bool DataFileWriter::WriteUnwritten(int position) {
     auto& kept = unwritten_[static_cast<size_t>(position)];
     while (!kept.empty()) {
-        if (!WriteBlock(kept.front(), kept.front().text)) {
+        if (!WriteDataBlock(config_.OutputDriveAndPath, kept.front(), kept.front().text,
+                            JournalOf(position))) {
             return false;
         }
         unwritten_bytes_[static_cast<size_t>(position)] -= kept.front().text.size();
@@ -111,6 +183,10 @@ bool DataFileWriter::WriteUnwritten(int position) {
 
 void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText& period) {
     const int p = period.position;
+    TextJournal::Period journaled;
+    if (TextJournal* journal = JournalOf(p)) {
+        journaled = journal->EndPeriod();
+    }
     const bool earlier_written = WriteUnwritten(p);
     if (period.length < 1) {
         WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k21NoData, config_.PortNumber[p],
@@ -119,42 +195,66 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
                          period.stop_time.wMinute, period.stop_time.wSecond);
         return;
     }
-    Block block = MakeBlock(context, period);
+    DataBlock block = MakeBlock(context, period);
+    block.span = journaled.span;
+    block.journal_missing = journaled.missing;
     const std::string_view text(period.text, static_cast<size_t>(period.length));
     // Text still waiting from earlier periods goes first, so a file never
     // receives a later period before an earlier one.
-    if (earlier_written && WriteBlock(block, text)) {
+    if (earlier_written && WriteDataBlock(config_.OutputDriveAndPath, block, text, JournalOf(p))) {
         return;
     }
     block.text.assign(text);
     Keep(p, std::move(block));
 }
 
-void DataFileWriter::Keep(int position, Block block) {
+void DataFileWriter::Keep(int position, DataBlock block) {
     const auto p = static_cast<size_t>(position);
     unwritten_bytes_[p] += block.text.size();
     unwritten_[p].push_back(std::move(block));
     while (unwritten_bytes_[p] > cap_ && !unwritten_[p].empty()) {
         char reason[96];
         std::snprintf(reason, sizeof reason, "more than %zu bytes waiting", cap_);
-        Discard(position, unwritten_[p].front(), reason);
-        unwritten_bytes_[p] -= unwritten_[p].front().text.size();
+        const DataBlock& oldest = unwritten_[p].front();
+        Discard(position, oldest, oldest.text.size(), reason);
+        if (TextJournal* journal = JournalOf(position);
+            journal != nullptr && !oldest.span.empty()) {
+            journal->Forget(oldest.span);
+        }
+        unwritten_bytes_[p] -= oldest.text.size();
         unwritten_[p].pop_front();
     }
 }
 
-void DataFileWriter::Discard(int position, const Block& block, const char* reason) {
+void DataFileWriter::Discard(int position, const DataBlock& block, size_t bytes,
+                             const char* reason) {
     WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k30UnwrittenDiscarded,
-                     static_cast<long>(block.text.size()), config_.PortNumber[position],
-                     block.start_time.wHour, block.start_time.wMinute, block.start_time.wSecond,
-                     block.stop_time.wHour, block.stop_time.wMinute, block.stop_time.wSecond,
-                     reason);
+                     static_cast<long>(bytes), config_.PortNumber[position], block.start_time.wHour,
+                     block.start_time.wMinute, block.start_time.wSecond, block.stop_time.wHour,
+                     block.stop_time.wMinute, block.stop_time.wSecond, reason);
+}
+
+void DataFileWriter::KeepUnwrittenAtStop() {
+    for (size_t p = 0; p < unwritten_.size(); ++p) {
+        const int position = static_cast<int>(p);
+        for (const DataBlock& block : unwritten_[p]) {
+            if (JournalOf(position) == nullptr) {
+                Discard(position, block, block.text.size(), "acquisition stopped");
+            } else if (block.journal_missing > 0) {
+                // The rest waits in the journal for the next start.
+                Discard(position, block, block.journal_missing,
+                        "acquisition stopped; the journal could not take them");
+            }
+        }
+        unwritten_[p].clear();
+        unwritten_bytes_[p] = 0;
+    }
 }
 
 void DataFileWriter::DiscardUnwritten(const char* reason) {
     for (size_t p = 0; p < unwritten_.size(); ++p) {
-        for (const Block& block : unwritten_[p]) {
-            Discard(static_cast<int>(p), block, reason);
+        for (const DataBlock& block : unwritten_[p]) {
+            Discard(static_cast<int>(p), block, block.text.size(), reason);
         }
         unwritten_[p].clear();
         unwritten_bytes_[p] = 0;

@@ -1,7 +1,7 @@
 // The period schedule and the hourly data files: each port's text of a period
 // is appended to <directory>/<yy><ddd><hh>.P<nn> between a StartTime and an
-// EndTime marker. A text whose file cannot be opened is kept and written at a
-// later flush into the file of the hour it was received in.
+// EndTime marker. A text whose file cannot be opened or written is kept and
+// written at a later flush into the file of the hour it was received in.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "acquisition/journal_file.h"
 #include "config/com_config.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 
 // The end of the first period: the first multiple of `periodSeconds` after the
 // start of the current UTC hour that lies strictly after now (the clock is
@@ -49,6 +51,69 @@ struct PortPeriodText {
 // more than an hour of a 115200-baud instrument.
 inline constexpr size_t kUnwrittenCapBytes = size_t{64} << 20;
 
+// A port's journal of received text as the writer sees it (PortJournal).
+class TextJournal {
+public:
+    virtual ~TextJournal() = default;
+
+    struct Period {
+        journal::Span span;    // the period's text in the journal
+        uint64_t missing = 0;  // bytes of it the journal could not take
+    };
+    // Ends the port's current period in the journal, durably.
+    virtual Period EndPeriod() = 0;
+    // Records, durably, that `bytes` are about to be appended to `fileName`
+    // (in the output directory, now `lengthBefore` long) for the text of
+    // `span`. False: the write must not happen (a journal that cannot record
+    // it may instead give itself up and let the write go ahead).
+    virtual bool RecordIntent(const journal::Span& span, const std::string& fileName,
+                              uint64_t lengthBefore, bool createsFile,
+                              platform::AppendSource& bytes) = 0;
+    // The text of `span` is on disk in its data file, or has been given up.
+    virtual void Forget(const journal::Span& span) = 0;
+};
+
+// Text that an earlier run left in a port's journal, of one UTC hour of
+// reception: written as a block of its own between a StartTime and an EndTime
+// marker (the receive times of its first and last blocks).
+struct RecoveredText {
+    std::tm hour;  // names the data file
+    std::string text;
+    platform::SystemTime first_received;
+    platform::SystemTime last_received;
+    journal::Span span;
+};
+
+// One block of a data file: a period's text (or a recovered piece) with every
+// item that belongs around it, decided when it was received; the items that
+// depend on the file's existence are decided when it is written.
+struct DataBlock {
+    int port_number = 0;
+    std::string path;
+    std::string creation_items;     // instrument line and hygrometer header
+    std::string start_marker;       // with its line end, if any
+    bool start_marker_due = false;  // first flush of the run, or recovered text
+    std::string end_marker;         // with its leading line end, if due
+    std::string text;               // the raw text, once it has to be kept
+    platform::SystemTime start_time{};
+    platform::SystemTime stop_time{};
+    journal::Span span;            // its text in the port's journal (empty: none)
+    uint64_t journal_missing = 0;  // bytes of it the journal could not take
+    bool recovered = false;        // from an earlier run: entry 34 once written
+};
+
+// Appends `block` with `text` to its file in one checked write, durably:
+// entry 20 once the file is open, the intent recorded in `journal` (if any)
+// before a byte is written and the span forgotten after; entry 34 for a
+// recovered block. False (entry 19, the file as it was) when the file cannot
+// be opened or written.
+bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
+                    TextJournal* journal);
+
+// The block of a recovered piece for COM `portNumber`.
+DataBlock RecoveredBlock(const char* directory, int portNumber, const std::string& instrument,
+                         RecoveredText piece);
+
 class DataFileWriter {
 public:
     DataFileWriter(const ComConfig& config, size_t unwrittenCapBytes = kUnwrittenCapBytes);
@@ -56,45 +121,41 @@ public:
     DataFileWriter(const DataFileWriter&) = delete;
     DataFileWriter& operator=(const DataFileWriter&) = delete;
 
+    // From now on every write of the port's text goes through its journal
+    // (null: none).
+    void AttachJournal(int position, TextJournal* journal);
+
+    // Writes text recovered from an earlier run, before anything else of the
+    // port; what cannot be written is kept like a period's text.
+    void WriteRecovered(int position, std::vector<RecoveredText> pieces);
+
     // Writes one port's period: entry 21 when it has no text; otherwise the
     // layout items due, after any text of the port still unwritten from
-    // earlier periods. A file that cannot be opened gets entry 19 and its
-    // text is kept for the next flush.
+    // earlier periods. A file that cannot be opened or written gets entry 19
+    // and its text is kept for the next flush.
     void WritePort(const FlushContext& context, const PortPeriodText& period);
 
-    // Gives up on text that is still unwritten (entry 30 for each piece);
-    // called as acquisition ends.
+    // As acquisition ends: text still unwritten stays in the port's journal
+    // for the next start; what no journal holds is given up (entry 30).
+    void KeepUnwrittenAtStop();
+
+    // Gives up on text that is still unwritten (entry 30 for each piece).
     void DiscardUnwritten(const char* reason);
 
     size_t UnwrittenBytes(int position) const;
 
 private:
-    // A period's text with every item that belongs around it, decided when
-    // it was received; the items that depend on the file's existence are
-    // decided when it is written.
-    struct Block {
-        std::string path;
-        std::string creation_items;  // instrument line and hygrometer header
-        std::string start_marker;    // with its line end, if any
-        bool start_marker_due;       // first flush of the run
-        std::string end_marker;      // with its leading line end, if due
-        std::string text;            // the raw text, once it has to be kept
-        platform::SystemTime start_time;
-        platform::SystemTime stop_time;
-    };
-
-    Block MakeBlock(const FlushContext& context, const PortPeriodText& period) const;
-    // Appends the block with `text` to its file; false (entry 19) when the
-    // file cannot be opened.
-    bool WriteBlock(const Block& block, std::string_view text);
+    DataBlock MakeBlock(const FlushContext& context, const PortPeriodText& period) const;
     // Writes the kept blocks of a port in order; false when one is still
     // not writable (it and those after it stay kept).
     bool WriteUnwritten(int position);
-    void Keep(int position, Block block);
-    void Discard(int position, const Block& block, const char* reason);
+    void Keep(int position, DataBlock block);
+    void Discard(int position, const DataBlock& block, size_t bytes, const char* reason);
+    TextJournal* JournalOf(int position) const { return journals_[static_cast<size_t>(position)]; }
 
     const ComConfig& config_;
     size_t cap_;
-    std::vector<std::deque<Block>> unwritten_;
+    std::vector<std::deque<DataBlock>> unwritten_;
     std::vector<size_t> unwritten_bytes_;
+    std::vector<TextJournal*> journals_;
 };

@@ -54,6 +54,8 @@ inline constexpr char k29WatchdogUnreachable[] =
     "29  Watchdog timer ports %Xh-%Xh cannot be written (%s)...acquisition continues without the watchdog.";
 inline constexpr char k30UnwrittenDiscarded[] =
     "30  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d could not be written and are discarded (%s).";
+inline constexpr char k34Recovered[] =
+    "34  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d recovered.";
 
 inline constexpr char k31BytesLost[] =
     "31  %ld bytes received on COM%d were lost: its receive queue of %ld bytes was full.";

@@ -34,28 +34,22 @@ int WriteLogMessage(const char* directory, const char* message) {
     const platform::SystemTime stamp = platform::UtcNow();
     const std::string path = platform::JoinPath(directory, FileName(day));
 
+    std::string text;
     std::lock_guard<std::mutex> lock(g_log_mutex);
-    const bool existed = platform::PathExists(path.c_str());
-    if (existed) {
-        platform::SetReadOnly(path.c_str(), false);
+    if (!platform::PathExists(path.c_str())) {
+        text = "Quorvane Version " + std::string(kProgramVersion) + " LogFile " + FileName(day) +
+               "\n\nMM/DD/YY HH:MM:SS:MMM CODE MESSAGE\n";
     }
-    std::FILE* file = platform::OpenAppendDenyWrite(path.c_str());
-    if (file == nullptr) {
-        platform::SetReadOnly(path.c_str(), true);
-        return 0;
-    }
-    if (!existed) {
-        const int year = (day.tm_year + 1900) % 100;
-        std::fprintf(file, "Quorvane Version %s LogFile %02d%03d.LOG\n\n", kProgramVersion, year,
-                     day.tm_yday + 1);
-        std::fprintf(file, "MM/DD/YY HH:MM:SS:MMM CODE MESSAGE\n");
-    }
-    std::fprintf(file, "%02d/%02d/%02d %02d:%02d:%02d:%03d  %s\n", stamp.wMonth, stamp.wDay,
-                 stamp.wYear % 100, stamp.wHour, stamp.wMinute, stamp.wSecond, stamp.wMilliseconds,
-                 message);
-    platform::CloseLocked(file);
-    platform::SetReadOnly(path.c_str(), true);
-    return 1;
+    char time_stamp[64];
+    std::snprintf(time_stamp, sizeof time_stamp, "%02d/%02d/%02d %02d:%02d:%02d:%03d  ",
+                  stamp.wMonth, stamp.wDay, stamp.wYear % 100, stamp.wHour, stamp.wMinute,
+                  stamp.wSecond, stamp.wMilliseconds);
+    text += time_stamp;
+    text += message;
+    text += '\n';
+    platform::TextPieces bytes;
+    bytes.Add(text);
+    return platform::AppendToFile(path.c_str(), bytes) == platform::kAppendOk ? 1 : 0;
 }
 
 int WriteLogMessagef(const char* directory, const char* format, ...) {

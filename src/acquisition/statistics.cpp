@@ -1,6 +1,5 @@
 #include "acquisition/statistics.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -30,7 +29,7 @@ private:
     int com_number_;
 };
 
-void WritePortRows(std::FILE* file, const ComConfig& config, int port, const char* text,
+void WritePortRows(std::string& block, const ComConfig& config, int port, const char* text,
                    int32_t length) {
     LogRecordEvents events(config.OutputDriveAndPath, config.PortNumber[port]);
     const std::vector<StatisticsRow> rows =
@@ -39,7 +38,7 @@ void WritePortRows(std::FILE* file, const ComConfig& config, int port, const cha
     for (std::size_t j = 0; j < rows.size(); ++j) {
         const std::string line = FormatStatisticsRow(
             config.InstrumentType[port], config.TokenLabelsForStatistics[port][j], rows[j]);
-        std::fputs(line.c_str(), file);
+        block += line;
     }
 }
 
@@ -52,24 +51,17 @@ int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPerio
 
     const std::string path =
         platform::JoinPath(directory, StatisticsFileName(period.file_name_time));
-    if (platform::PathExists(path.c_str())) {
-        platform::SetReadOnly(path.c_str(), false);
+    std::string block = FormatStatisticsHeader(period.period_start, period.period_end);
+    for (int port = 0; port < config.NumPorts && port < MAX_COM_PORTS; ++port) {
+        if (config.DoStats[port] != 0) {
+            WritePortRows(block, config, port, buffers[port], lengths[port]);
+        }
     }
-    std::FILE* file = platform::OpenAppendDenyWrite(path.c_str());
-    if (file == nullptr) {
-        platform::SetReadOnly(path.c_str(), true);
+    platform::TextPieces bytes;
+    bytes.Add(block);
+    if (platform::AppendToFile(path.c_str(), bytes) != platform::kAppendOk) {
         WriteLogMessagef(directory, logmsg::k19CantOpen, path.c_str());
         return -1;
     }
-
-    std::fputs(FormatStatisticsHeader(period.period_start, period.period_end).c_str(), file);
-    for (int port = 0; port < config.NumPorts && port < MAX_COM_PORTS; ++port) {
-        if (config.DoStats[port] != 0) {
-            WritePortRows(file, config, port, buffers[port], lengths[port]);
-        }
-    }
-
-    platform::CloseLocked(file);
-    platform::SetReadOnly(path.c_str(), true);
     return 0;
 }

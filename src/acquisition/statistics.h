@@ -20,6 +20,7 @@ struct StatisticsPeriod {
 // port with DoStats (in port position order). buffers[p] holds lengths[p]
 // received bytes of port position p followed by a zero byte; the buffers may
 // be changed (cut after their last record). Returns 0, or -1 when the
-// statistics file could not be opened (logged as code 19).
+// statistics file could not be opened or written (logged as code 19; the
+// file is then as it was).
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
                                   char* const* buffers, const int32_t* lengths);

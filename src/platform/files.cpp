@@ -1,20 +1,78 @@
 #include "platform/files.h"
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace platform {
 namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<WriteFault> g_write_fault{nullptr};
+
+// The directory part of a path ("." when it has none).
+std::string ParentOf(const char* path) {
+    const std::string text = path;
+    const size_t cut = text.find_last_of(kPathSeparator);
+    return cut == std::string::npos ? std::string(".") : text.substr(0, cut);
+}
+
+}  // namespace
+
+void SetWriteFault(WriteFault fault) {
+    g_write_fault.store(fault);
+}
+
+size_t AllowedWriteBytes(const char* path, size_t size) {
+    const WriteFault fault = g_write_fault.load();
+    if (fault == nullptr) {
+        return size;
+    }
+    const size_t allowed = fault(path, size);
+    return allowed < size ? allowed : size;
+}
+
+std::string_view TextPieces::Next() {
+    while (piece_ < pieces_.size() && offset_ >= pieces_[piece_].size()) {
+        ++piece_;
+        offset_ = 0;
+    }
+    if (piece_ == pieces_.size()) {
+        return {};
+    }
+    const std::string_view piece = pieces_[piece_];
+#ifdef _WIN32
+    // Bounded slices, so a long period never needs a second full copy.
+    constexpr size_t kSlice = 64 * 1024;
+    const std::string_view slice = piece.substr(offset_, kSlice);
+    offset_ += slice.size();
+    scratch_.clear();
+    for (char c : slice) {
+        if (c == '\n') {
+            scratch_ += '\r';
+        }
+        scratch_ += c;
+    }
+    return scratch_;
+#else
+    offset_ = piece.size();
+    return piece;
+#endif
+}
 
 bool PathExists(const char* path) {
     std::error_code ec;
@@ -45,6 +103,48 @@ bool IsReadOnly(const char* path) {
 std::FILE* OpenAppendDenyWrite(const char* path) { return _fsopen(path, "at+", _SH_DENYWR); }
 
 int CloseLocked(std::FILE* file) { return std::fclose(file); }
+
+namespace {
+
+// A file open for appending in binary, denying write access to other openers.
+class LockedAppend {
+public:
+    ~LockedAppend() { Close(); }
+    bool Open(const char* path) {
+        return _sopen_s(&fd_, path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _SH_DENYWR,
+                        _S_IREAD | _S_IWRITE) == 0;
+    }
+    int64_t Length() { return _filelengthi64(fd_); }
+    bool Write(const char* data, size_t size) {
+        while (size > 0) {
+            const unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+            const int written = _write(fd_, data, chunk);
+            if (written <= 0) {
+                return false;
+            }
+            data += written;
+            size -= static_cast<size_t>(written);
+        }
+        return true;
+    }
+    bool Sync() { return _commit(fd_) == 0; }
+    bool Truncate(uint64_t length) { return _chsize_s(fd_, static_cast<__int64>(length)) == 0; }
+    bool Close() {
+        if (fd_ < 0) {
+            return true;
+        }
+        const int result = _close(fd_);
+        fd_ = -1;
+        return result == 0;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+void SyncDirectory(const char*) {}  // NTFS makes the entry durable with the file
 
 DirectoryAccess TestDirectoryWritable(const char* path) {
     std::error_code ec;
@@ -79,6 +179,66 @@ std::FILE* OpenAppendDenyWrite(const char* path) {
 
 int CloseLocked(std::FILE* file) { return std::fclose(file); }  // closing the fd drops the lock
 
+namespace {
+
+// A file open for appending, locked as OpenAppendDenyWrite locks it.
+class LockedAppend {
+public:
+    ~LockedAppend() { Close(); }
+    bool Open(const char* path) {
+        fd_ = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
+            return false;
+        }
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            Close();
+            return false;
+        }
+        return true;
+    }
+    int64_t Length() {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    }
+    bool Write(const char* data, size_t size) {
+        while (size > 0) {
+            const ssize_t written = ::write(fd_, data, size);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                return false;
+            }
+            data += written;
+            size -= static_cast<size_t>(written);
+        }
+        return true;
+    }
+    bool Sync() { return ::fdatasync(fd_) == 0; }
+    bool Truncate(uint64_t length) { return ::ftruncate(fd_, static_cast<off_t>(length)) == 0; }
+    bool Close() {
+        if (fd_ < 0) {
+            return true;
+        }
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+void SyncDirectory(const char* directory) {
+    const int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 DirectoryAccess TestDirectoryWritable(const char* path) {
     std::error_code ec;
     const auto status = fs::status(fs::path(path), ec);
@@ -105,6 +265,95 @@ DirectoryAccess TestDirectoryWritable(const char* path) {
 }
 
 #endif
+
+namespace {
+
+// Puts a failed append's file back as it was: removed if the append created
+// it, else cut back to its old length.
+void Restore(const char* path, bool existed, uint64_t length_before) {
+    if (!existed) {
+        RemoveFile(path);
+    } else {
+        TruncateFile(path, length_before);
+    }
+}
+
+// Writes every piece of `source`, each through the fault seam.
+bool WritePieces(LockedAppend& file, const char* path, AppendSource& source) {
+    source.Rewind();
+    for (std::string_view piece = source.Next(); !piece.empty(); piece = source.Next()) {
+        const size_t allowed = AllowedWriteBytes(path, piece.size());
+        if (!file.Write(piece.data(), allowed) || allowed < piece.size()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int AppendToFile(const char* path, AppendSource& source, const AppendOptions& options) {
+    const bool existed = PathExists(path);
+    if (existed) {
+        SetReadOnly(path, false);
+    } else if (options.before_create && !options.before_create()) {
+        return kAppendRefused;
+    }
+    LockedAppend file;
+    if (!file.Open(path)) {
+        SetReadOnly(path, true);
+        return kAppendOpenFailed;
+    }
+    const int64_t length = file.Length();
+    const uint64_t length_before = length > 0 ? static_cast<uint64_t>(length) : 0;
+    if (length < 0 || (options.before_write && !options.before_write(length_before))) {
+        file.Close();
+        Restore(path, existed, length_before);
+        SetReadOnly(path, true);
+        return length < 0 ? kAppendOpenFailed : kAppendRefused;
+    }
+    const bool written = WritePieces(file, path, source) && (!options.sync || file.Sync());
+    if (!written) {
+        file.Truncate(length_before);  // while the lock is still held
+    }
+    const bool closed = file.Close();
+    if (!written || !closed) {
+        Restore(path, existed, length_before);
+        SetReadOnly(path, true);
+        return kAppendWriteFailed;
+    }
+    if (!existed && options.sync) {
+        SyncDirectory(ParentOf(path).c_str());
+    }
+    SetReadOnly(path, true);
+    return kAppendOk;
+}
+
+int64_t FileLength(const char* path) {
+    std::error_code ec;
+    const auto size = fs::file_size(fs::path(path), ec);
+    return ec ? -1 : static_cast<int64_t>(size);
+}
+
+bool TruncateFile(const char* path, uint64_t length) {
+    const bool read_only = IsReadOnly(path);
+    if (read_only) {
+        SetReadOnly(path, false);
+    }
+    std::error_code ec;
+    fs::resize_file(fs::path(path), length, ec);
+    if (read_only) {
+        SetReadOnly(path, true);
+    }
+    return !ec;
+}
+
+bool RemoveFile(const char* path) {
+    SetReadOnly(path, false);
+    std::error_code ec;
+    fs::remove(fs::path(path), ec);
+    return !PathExists(path);
+}
 
 std::string JoinPath(const std::string& directory, const std::string& name) {
     std::string path = directory;

@@ -1,9 +1,14 @@
 // File-system operations that differ between platforms: the read-only
-// attribute, appending under a deny-write lock, and the directory write test.
+// attribute, appending under a deny-write lock, the checked append that every
+// data, statistics and log file is written with, and the directory write test.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -30,6 +35,85 @@ bool IsReadOnly(const char* path);
 std::FILE* OpenAppendDenyWrite(const char* path);
 // Closes a stream of OpenAppendDenyWrite, releasing the lock. 0 on success.
 int CloseLocked(std::FILE* file);
+
+// The bytes of one checked append, handed out piece by piece, so that a
+// caller never needs them in one buffer. The helper may ask for them twice
+// (its caller may read them once more for a checksum), so Rewind starts over.
+class AppendSource {
+public:
+    virtual ~AppendSource() = default;
+    virtual void Rewind() = 0;
+    // The next piece; empty once there are no more.
+    virtual std::string_view Next() = 0;
+};
+
+// Text in the form a text-mode write puts on disk: on Windows every LF becomes
+// CR LF (translated in bounded slices), elsewhere the pieces pass unchanged.
+class TextPieces final : public AppendSource {
+public:
+    TextPieces() = default;
+    explicit TextPieces(std::vector<std::string_view> pieces) : pieces_(std::move(pieces)) {}
+    void Add(std::string_view piece) {
+        if (!piece.empty()) {
+            pieces_.push_back(piece);
+        }
+    }
+    void Rewind() override {
+        piece_ = 0;
+        offset_ = 0;
+    }
+    std::string_view Next() override;
+
+private:
+    std::vector<std::string_view> pieces_;
+    size_t piece_ = 0;
+    size_t offset_ = 0;
+    std::string scratch_;
+};
+
+// Results of AppendToFile. On every failure the file is as it was before the
+// call: put back to its old length, or removed again if the call created it.
+inline constexpr int kAppendOk = 0;
+inline constexpr int kAppendOpenFailed = -1;   // cannot be opened, or another writer holds it
+inline constexpr int kAppendWriteFailed = -2;  // a short or failed write, flush or close
+inline constexpr int kAppendRefused = -3;      // before_write declined; nothing was written
+
+struct AppendOptions {
+    // Flush to the disk (fdatasync; FlushFileBuffers on Windows) before closing.
+    bool sync = false;
+    // Called when the file does not exist yet, before it is created, so that
+    // no empty file can appear before the caller knows of it; returning false
+    // refuses the append.
+    std::function<bool()> before_create;
+    // Called once the file is open and locked, with its length, before a byte
+    // is written; returning false refuses the append.
+    std::function<bool(uint64_t length_before)> before_write;
+};
+
+// The one way the log, data and statistics files are written: clears the
+// read-only attribute, opens for appending under the deny-write lock, writes
+// every byte of `source` as it stands (binary), flushes, closes and makes the
+// file read-only again (also when the open failed). Returns kAppendOk or a
+// negative code above.
+int AppendToFile(const char* path, AppendSource& source, const AppendOptions& options = {});
+
+// The length of a file in bytes; -1 when it cannot be read.
+int64_t FileLength(const char* path);
+// Cuts a file back to `length`, keeping its read-only attribute as it was.
+bool TruncateFile(const char* path, uint64_t length);
+// Removes a file (read-only or not). True when it is gone.
+bool RemoveFile(const char* path);
+// Makes a new directory entry in `directory` durable (POSIX: fsync of the
+// directory; nothing to do on Windows).
+void SyncDirectory(const char* directory);
+
+// Test seam: asked before every write of AppendToFile and of a DurableFile,
+// with the path and the number of bytes; returns how many of them the disk
+// takes (fewer: the write comes out short, as on a full disk). nullptr: all.
+using WriteFault = size_t (*)(const char* path, size_t size);
+void SetWriteFault(WriteFault fault);
+// The number of bytes the installed fault lets through (all without one).
+size_t AllowedWriteBytes(const char* path, size_t size);
 
 enum class DirectoryAccess {
     kWritable,  // exists and may be written

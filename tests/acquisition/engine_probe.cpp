@@ -1,8 +1,19 @@
 #include "engine_probe.h"
 
+#include <cstdio>
 #include <sstream>
 
 namespace engine_testing {
+
+std::string WholeRecords(int first, int count) {
+    std::string text;
+    for (int n = first; n < first + count; ++n) {
+        char record[96];  // 64 bytes for any n below a million
+        std::snprintf(record, sizeof record, "%06d %056d\n", n, n * 7);
+        text += record;
+    }
+    return text;
+}
 
 std::vector<std::string> LogLines(const std::string& log) {
     std::vector<std::string> lines;

@@ -161,6 +161,10 @@ private:
     std::array<size_t, kStatusCount> seen_{};  // per text, the blocks a wait has looked past
 };
 
+// Records of 64 bytes each ("nnnnnn ...\n"), eight to a 512-byte read block,
+// numbered from `first`: a test can send whole blocks of whole records.
+std::string WholeRecords(int first, int count);
+
 // The log's entries without their time stamps (the header lines dropped).
 std::vector<std::string> LogMessages(const std::string& log);
 // The log's entries with their time stamps.

@@ -11,6 +11,7 @@
 #include "platform/fake_clock.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
+#include "support/write_faults.h"
 
 namespace {
 
@@ -85,6 +86,34 @@ TEST_F(LogFile, FileHeldByAnotherWriterLosesTheEntry) {
     EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), "03  x"), 0);
     platform::CloseLocked(other);
     EXPECT_EQ(ReadFile(path), "");
+}
+
+TEST_F(LogFile, AnEntryThatDoesNotFitIsNotLeftHalfWritten) {
+    ASSERT_EQ(WriteLogMessage(dir_.path().c_str(), "03  first"), 1);
+    const std::string path = dir_.File("97123.LOG");
+    const std::string before = ReadFile(path);
+    {
+        testing_support::WriteFaults faults;
+        faults.ShortenWrite("97123.LOG", 1, 10);  // the disk takes 10 bytes of it
+        EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), "04  second"), 0);
+    }
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_TRUE(platform::IsReadOnly(path.c_str()));
+    EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), "04  third"), 1);
+    EXPECT_EQ(ReadFile(path), before + "05/03/97 14:05:09:042  04  third" + kEol);
+
+    // A new day's file that cannot be written whole is not left behind, so
+    // its header comes with the next entry that fits.
+    clock_.Set(1997, 5, 4, 0, 0, 1);
+    {
+        testing_support::WriteFaults faults;
+        faults.LimitPathsContaining("97124.LOG", 20);
+        EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), "03  x"), 0);
+    }
+    EXPECT_FALSE(platform::PathExists(dir_.File("97124.LOG").c_str()));
+    EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), "03  y"), 1);
+    EXPECT_EQ(ReadFile(dir_.File("97124.LOG")).rfind("Quorvane Version 1.3 LogFile 97124.LOG", 0),
+              0u);
 }
 
 TEST_F(LogFile, ConcurrentWritersFromTwoThreadsAreAllKept) {

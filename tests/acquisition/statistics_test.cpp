@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "support/config_builder.h"
 #include "support/temp_dir.h"
+#include "support/write_faults.h"
 
 namespace {
 
@@ -198,6 +199,21 @@ TEST_F(StatisticsFile, RejectedRecordsAreLoggedOnceEachWithTheComNumber) {
                      "          0            1              2             0"),
         std::string::npos)
         << content;
+}
+
+TEST_F(StatisticsFile, ABlockThatDoesNotFitLeavesTheFileAsItWasAndLogs19) {
+    builder_.AddPort(WeatherPort(1));
+    ASSERT_EQ(Run({"\n0 1 2\n"}, start_, half_), 0);
+    const std::string path = dir_.File("9712314.sta");
+    const std::string before = ReadFile(path);
+    testing_support::WriteFaults faults;
+    faults.LimitPathsContaining("9712314.sta", 100);  // the disk is full after 100 bytes
+    EXPECT_EQ(Run({"\n0 3 4\n"}, half_, end_), -1);
+    EXPECT_EQ(ReadFile(path), before);  // no half block
+    EXPECT_TRUE(platform::IsReadOnly(path.c_str()));
+    const std::vector<std::string> log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "19  Can't open " + path + " for data output.");
 }
 
 TEST_F(StatisticsFile, FileThatCannotBeOpenedLogs19AndSkipsThePeriod) {

@@ -16,6 +16,7 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/engine_harness.h"
+#include "acquisition/journal.h"
 #include "acquisition/log_file.h"
 #include "cli/status_command.h"
 #include "platform/fake_clock.h"
@@ -138,6 +139,25 @@ TEST_F(RunCommand, RunsUntilSigtermThenFlushesAndLogsTheShutdown) {
     const std::string end = "Data acquisition: Disabled\n";
     ASSERT_GE(out.size(), end.size());
     EXPECT_EQ(out.substr(out.size() - end.size()), end);
+}
+
+TEST_F(RunCommand, TextAnEarlierRunLeftInTheJournalIsWrittenBeforeAcquisitionStarts) {
+    WriteFile(station_.File("Quorvane.ini"), Ini(data_, station_.File("no-device")));
+    {
+        PortJournal left(data_.c_str(), 1, "Thermo");  // what a killed run left behind
+        Leftovers none;
+        ASSERT_TRUE(left.Open(none));
+        left.Append("20.5 1012\n", 10, platform::FakeClock::EpochMs(2024, 3, 1, 9, 59, 58, 125));
+    }
+    EXPECT_EQ(RunHeadless(std::chrono::milliseconds(0), status_), 0);
+    EXPECT_EQ(ReadFile(data_ + "/2406109.P01"),
+              "Thermo\n03/01/24 09:59:58:125 StartTime\n20.5 1012\n"
+              "03/01/24 09:59:58:125 EndTime\n");
+    const auto messages = LogMessages(Log());
+    ASSERT_GE(messages.size(), 4u);
+    EXPECT_EQ(messages[1], "03  Data acquisition thread started.");
+    EXPECT_EQ(messages[2], "20  Disk I/O: Write to " + data_ + "/2406109.P01.");
+    EXPECT_EQ(messages[3], "34  10 bytes of COM1 received 09:59:58 to 09:59:58 recovered.");
 }
 
 TEST_F(RunCommand, ARefusedConfigurationIsLoggedReportedAndEndsWith255) {

@@ -1,0 +1,379 @@
+#include "acquisition/journal.h"
+
+#include <atomic>
+#include <filesystem>
+#include <system_error>
+
+#include "acquisition/log_codes.h"
+#include "acquisition/log_file.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace {
+
+std::atomic<bool> g_enabled{true};
+std::atomic<int64_t> g_writes{0};
+std::atomic<int64_t> g_syncs{0};
+std::atomic<JournalCheckpoint> g_checkpoint{nullptr};
+
+void Checkpoint(const char* point, int portNumber, int64_t value = 0) {
+    if (JournalCheckpoint checkpoint = g_checkpoint.load()) {
+        checkpoint(point, portNumber, value);
+    }
+}
+
+int64_t UtcMs() {
+    const platform::SystemTime now = platform::UtcNow();
+    return platform::ToCalendarSeconds(now) * 1000 + now.wMilliseconds;
+}
+
+// "COM1" to "COM9" name serial devices on Windows in every folder.
+constexpr char kFilePrefix[] = "Port";
+constexpr size_t kPrefixLength = sizeof kFilePrefix - 1;
+
+// The COM number of a journal's file name ("Port12" gives 12), or 0.
+int PortNumberOfFile(const std::string& name) {
+    if (name.rfind(kFilePrefix, 0) != 0 || name.size() == kPrefixLength ||
+        name.size() > kPrefixLength + 5) {
+        return 0;
+    }
+    int number = 0;
+    for (size_t i = kPrefixLength; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return 0;
+        }
+        number = number * 10 + (name[i] - '0');
+    }
+    return number;
+}
+
+}  // namespace
+
+void SetReceivedTextJournalEnabled(bool enabled) {
+    g_enabled.store(enabled);
+}
+
+JournalActivity ReadJournalActivity() {
+    return {g_writes.load(), g_syncs.load()};
+}
+
+void SetJournalCheckpoint(JournalCheckpoint checkpoint) {
+    g_checkpoint.store(checkpoint);
+}
+
+std::string JournalFolderPath(const char* directory) {
+    return platform::JoinPath(directory, kJournalFolder);
+}
+
+std::string JournalPath(const char* directory, int portNumber) {
+    return platform::JoinPath(JournalFolderPath(directory),
+                              kFilePrefix + std::to_string(portNumber));
+}
+
+PortJournal::PortJournal(const char* directory, int portNumber, std::string instrument)
+    : directory_(directory),
+      port_number_(portNumber),
+      instrument_(std::move(instrument)),
+      path_(JournalPath(directory, portNumber)) {}
+
+PortJournal::~PortJournal() {
+    Close();
+}
+
+bool PortJournal::Open(Leftovers& leftovers) {
+    const std::string folder = JournalFolderPath(directory_.c_str());
+    std::error_code ec;
+    if (std::filesystem::create_directory(folder, ec)) {
+        platform::SyncDirectory(directory_.c_str());
+    }
+    const bool existed = platform::PathExists(path_.c_str());
+    if (!file_.Open(path_)) {
+        return false;
+    }
+    if (!existed) {
+        platform::SyncDirectory(folder.c_str());
+    }
+    const int64_t size = file_.Size();
+    journal::Header header;
+    journal::Reader reader(file_);
+    if (size <= 0 || !reader.ReadHeader(header)) {
+        // New, or a header that a power cut tore while it was rewritten at a
+        // cut: the records behind it had all been written.
+        return StartAnew();
+    }
+    epoch_ = header.epoch;
+    if (instrument_.empty()) {
+        instrument_ = header.instrument;  // a port the configuration no longer names
+    }
+    leftovers = ReadLeftovers(file_, header, reader.position(), directory_.c_str());
+    end_ = leftovers.end;
+    if (static_cast<uint64_t>(size) > end_ && !(file_.Truncate(end_) && Sync())) {
+        file_.Close();  // a torn tail that cannot be cut off would hide what follows
+        return false;
+    }
+    period_begin_ = end_;
+    for (const RecoveredText& piece : leftovers.pieces) {
+        pending_.push_back(piece.span);
+    }
+    return pending_.empty() ? Cut() : true;
+}
+
+bool PortJournal::StartAnew() {
+    epoch_ = 0;
+    return Cut();
+}
+
+bool PortJournal::Cut() {
+    ++epoch_;
+    const std::string header = journal::EncodeHeader({epoch_, port_number_, instrument_});
+    if (!file_.WriteAt(0, header.data(), header.size()) || !file_.Truncate(header.size()) ||
+        !Sync()) {
+        // Records behind a header that did not reach the disk could not be
+        // read again: the port goes on without a journal.
+        file_.Close();
+        return false;
+    }
+    ++g_writes;
+    end_ = header.size();
+    period_begin_ = end_;
+    text_since_period_ = false;
+    pending_.clear();
+    return true;
+}
+
+bool PortJournal::AppendRecord(journal::RecordKind kind, int64_t timeMs, std::string_view payload) {
+    if (!file_.IsOpen()) {
+        return false;
+    }
+    const std::string record = journal::EncodeRecord(epoch_, kind, timeMs, payload);
+    if (!file_.WriteAt(end_, record.data(), record.size())) {
+        file_.Truncate(end_);  // nothing half-written stays in front of the next record
+        if (!refusing_) {
+            WriteLogMessagef(directory_.c_str(), logmsg::k19CantOpen, path_.c_str());
+            refusing_ = true;
+        }
+        return false;
+    }
+    refusing_ = false;
+    ++g_writes;
+    end_ += record.size();
+    if (!dirty_) {
+        dirty_ = true;
+        dirty_since_ = platform::TickCount();
+    }
+    return true;
+}
+
+bool PortJournal::Sync() {
+    if (!file_.Sync()) {
+        return false;
+    }
+    ++g_syncs;
+    dirty_ = false;
+    return true;
+}
+
+void PortJournal::Append(const char* bytes, size_t count, int64_t receivedMs) {
+    while (count > 0) {
+        const size_t piece = count < journal::kMaxTextRecord ? count : journal::kMaxTextRecord;
+        if (AppendRecord(journal::RecordKind::kText, receivedMs, std::string_view(bytes, piece))) {
+            text_since_period_ = true;
+            journaled_ += static_cast<int64_t>(piece);
+        } else {
+            missing_ += piece;
+        }
+        bytes += piece;
+        count -= piece;
+    }
+    Checkpoint("appended", port_number_, journaled_);
+}
+
+void PortJournal::SyncIfDue(uint32_t tick) {
+    if (dirty_ && file_.IsOpen() && tick - dirty_since_ >= kJournalSyncIntervalMs) {
+        Sync();
+    }
+}
+
+TextJournal::Period PortJournal::EndPeriod() {
+    Period period;
+    if (text_since_period_) {
+        period.span = {period_begin_, end_};
+        pending_.push_back(period.span);
+    }
+    period.missing = missing_;
+    missing_ = 0;
+    period_begin_ = end_;
+    text_since_period_ = false;
+    if (dirty_ && file_.IsOpen()) {
+        Sync();
+    }
+    Checkpoint("period-ended", port_number_);
+    return period;
+}
+
+bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fileName,
+                               uint64_t lengthBefore, bool createsFile,
+                               platform::AppendSource& bytes) {
+    if (!file_.IsOpen()) {
+        return true;  // no journal (any more): no crash can leave this text in one
+    }
+    journal::WriteIntent intent;
+    intent.span = span;
+    intent.length_before = lengthBefore;
+    intent.creates_file = createsFile;
+    intent.file_name = fileName;
+    bytes.Rewind();
+    for (std::string_view piece = bytes.Next(); !piece.empty(); piece = bytes.Next()) {
+        intent.crc = journal::Crc32(intent.crc, piece.data(), piece.size());
+        intent.bytes_to_add += piece.size();
+    }
+    if (!AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent)) ||
+        !Sync()) {
+        // A journal that cannot say what a write is about to do could not
+        // tell after a crash whether it happened. It is given up rather than
+        // holding the data file back: its text is in memory and goes to the
+        // data file now.
+        GiveUp();
+        return true;
+    }
+    Checkpoint("intent-recorded", port_number_);
+    return true;
+}
+
+void PortJournal::GiveUp() {
+    if (!refusing_) {
+        WriteLogMessagef(directory_.c_str(), logmsg::k19CantOpen, path_.c_str());
+    }
+    if (file_.Truncate(0)) {
+        file_.Sync();
+    }
+    file_.Close();
+    pending_.clear();
+}
+
+void PortJournal::Forget(const journal::Span& span) {
+    Checkpoint("data-written", port_number_);
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (*it == span) {
+            pending_.erase(it);
+            break;
+        }
+    }
+    if (!file_.IsOpen()) {
+        return;
+    }
+    if (Empty()) {
+        if (!Cut()) {
+            WriteLogMessagef(directory_.c_str(), logmsg::k19CantOpen, path_.c_str());
+            return;
+        }
+        Checkpoint("journal-cut", port_number_);
+    } else {
+        AppendRecord(journal::RecordKind::kDone, UtcMs(), journal::EncodeSpan(span));
+    }
+}
+
+void PortJournal::Close() {
+    if (file_.IsOpen()) {
+        if (dirty_) {
+            Sync();
+        }
+        file_.Close();
+    }
+}
+
+ReceivedTextJournal::ReceivedTextJournal(const ComConfig& config)
+    : config_(config), ports_(static_cast<size_t>(config.NumPorts > 0 ? config.NumPorts : 0)) {}
+
+ReceivedTextJournal::~ReceivedTextJournal() = default;
+
+void ReceivedTextJournal::Start(DataFileWriter& writer) {
+    if (!g_enabled.load()) {
+        return;
+    }
+    const char* directory = config_.OutputDriveAndPath;
+    for (size_t p = 0; p < ports_.size(); ++p) {
+        const int position = static_cast<int>(p);
+        auto port = std::make_unique<PortJournal>(directory, config_.PortNumber[position],
+                                                  config_.InstrumentType[position]);
+        Leftovers leftovers;
+        if (!port->Open(leftovers)) {
+            WriteLogMessagef(directory, logmsg::k19CantOpen, port->path().c_str());
+            continue;  // this port runs without a journal
+        }
+        writer.AttachJournal(position, port.get());
+        ports_[p] = std::move(port);
+        if (!leftovers.pieces.empty()) {
+            writer.WriteRecovered(position, std::move(leftovers.pieces));
+        }
+    }
+    RecoverUnconfigured();
+}
+
+// A journal of a port that the configuration no longer has: its text is
+// written once now; what cannot be written waits for the next start.
+void ReceivedTextJournal::RecoverUnconfigured() {
+    const char* directory = config_.OutputDriveAndPath;
+    std::error_code ec;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(JournalFolderPath(directory), ec)) {
+        const int number = PortNumberOfFile(entry.path().filename().string());
+        bool configured = false;
+        for (int p = 0; p < config_.NumPorts; ++p) {
+            configured = configured || config_.PortNumber[p] == number;
+        }
+        if (number == 0 || configured) {
+            continue;
+        }
+        PortJournal port(directory, number, "");
+        Leftovers leftovers;
+        if (!port.Open(leftovers)) {
+            continue;
+        }
+        for (RecoveredText& piece : leftovers.pieces) {
+            const DataBlock block =
+                RecoveredBlock(directory, number, port.instrument(), std::move(piece));
+            if (!WriteDataBlock(directory, block, block.text, &port)) {
+                break;
+            }
+        }
+        const bool empty = port.Empty();
+        port.Close();
+        if (empty) {
+            platform::RemoveFile(port.path().c_str());
+        }
+    }
+}
+
+void ReceivedTextJournal::Append(int position, const char* bytes, int32_t count) {
+    PortJournal* port = ports_.empty() ? nullptr : ports_[static_cast<size_t>(position)].get();
+    if (port != nullptr && count > 0) {
+        port->Append(bytes, static_cast<size_t>(count), UtcMs());
+    }
+}
+
+void ReceivedTextJournal::SyncIfDue() {
+    bool waiting = false;
+    for (const auto& port : ports_) {
+        waiting = waiting || (port && port->dirty());
+    }
+    if (!waiting) {
+        return;  // nothing to make durable: not even the clock is read
+    }
+    const uint32_t tick = platform::TickCount();
+    for (auto& port : ports_) {
+        if (port) {
+            port->SyncIfDue(tick);
+        }
+    }
+}
+
+void ReceivedTextJournal::KeepAtStop(DataFileWriter& writer) {
+    writer.KeepUnwrittenAtStop();
+    for (size_t p = 0; p < ports_.size(); ++p) {
+        if (ports_[p]) {
+            writer.AttachJournal(static_cast<int>(p), nullptr);
+            ports_[p]->Close();
+        }
+    }
+}

@@ -1,0 +1,139 @@
+// The journal of received text, so that nothing received is lost to a power
+// cut, a crash, a full disk or a stop. Every block the engine moves into a
+// port's buffer is appended at once to the port's journal with its receive
+// time; the journal reaches the disk at least once a second while text
+// arrives and at every period end; and a period's text is forgotten only
+// after its data file has been written and flushed to disk. What an earlier
+// run left behind is written into the data files when acquisition starts
+// (entry 34 per piece). The file format is described in journal_file.h.
+//
+// The journals live in <output directory>/journal, one file per port.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquisition/data_files.h"
+#include "acquisition/journal_file.h"
+#include "acquisition/recovery.h"
+#include "config/com_config.h"
+#include "platform/durable_file.h"
+
+// The folder of the journals in the output directory, and a port's file.
+inline constexpr char kJournalFolder[] = "journal";
+std::string JournalFolderPath(const char* directory);
+std::string JournalPath(const char* directory, int portNumber);
+
+// How often the journal reaches the disk while text arrives.
+inline constexpr uint32_t kJournalSyncIntervalMs = 1000;
+
+// One port's journal.
+class PortJournal final : public TextJournal {
+public:
+    PortJournal(const char* directory, int portNumber, std::string instrument);
+    ~PortJournal() override;
+    PortJournal(const PortJournal&) = delete;
+    PortJournal& operator=(const PortJournal&) = delete;
+
+    // Opens the file, creating it (and the folder) when missing, and returns
+    // what an earlier run left in it (an intent it was in the middle of is
+    // settled). False when it cannot be opened (entry 19 is the caller's).
+    bool Open(Leftovers& leftovers);
+    bool IsOpen() const { return file_.IsOpen(); }
+    const std::string& path() const { return path_; }
+    // The instrument named in the file as found (for a port no longer configured).
+    const std::string& instrument() const { return instrument_; }
+
+    // Appends text received at `receivedMs` (UTC milliseconds since 1970).
+    // A record the disk refuses is taken back and counted as missing.
+    void Append(const char* bytes, size_t count, int64_t receivedMs);
+    // Makes the journal durable when text has waited `kJournalSyncIntervalMs`.
+    void SyncIfDue(uint32_t tick);
+    // True while something written has not yet reached the disk.
+    bool dirty() const { return dirty_; }
+    // Makes everything durable and closes the file; what it still holds waits
+    // for the next start.
+    void Close();
+    // True when everything in it has been forgotten.
+    bool Empty() const { return pending_.empty() && !text_since_period_; }
+
+    Period EndPeriod() override;
+    bool RecordIntent(const journal::Span& span, const std::string& fileName, uint64_t lengthBefore,
+                      bool createsFile, platform::AppendSource& bytes) override;
+    void Forget(const journal::Span& span) override;
+
+private:
+    bool AppendRecord(journal::RecordKind kind, int64_t timeMs, std::string_view payload);
+    bool Sync();
+    // Back to the header alone, under a new epoch.
+    bool Cut();
+    // Empties and closes the file: the port goes on without a journal.
+    void GiveUp();
+    bool StartAnew();
+
+    std::string directory_;
+    int port_number_;
+    std::string instrument_;
+    std::string path_;
+    platform::DurableFile file_;
+    uint32_t epoch_ = 0;
+    uint64_t end_ = 0;           // where the next record goes
+    uint64_t period_begin_ = 0;  // where the current period's text begins
+    bool text_since_period_ = false;
+    uint64_t missing_ = 0;                // bytes of this period the disk refused
+    int64_t journaled_ = 0;               // text bytes appended since the journal opened
+    bool refusing_ = false;               // the last append was refused (entry 19 given)
+    std::vector<journal::Span> pending_;  // handed out, not yet forgotten
+    bool dirty_ = false;
+    uint32_t dirty_since_ = 0;
+};
+
+// The journals of one acquisition run, by port position. Owned by the run,
+// used on the acquisition thread only.
+class ReceivedTextJournal {
+public:
+    explicit ReceivedTextJournal(const ComConfig& config);
+    ~ReceivedTextJournal();
+    ReceivedTextJournal(const ReceivedTextJournal&) = delete;
+    ReceivedTextJournal& operator=(const ReceivedTextJournal&) = delete;
+
+    // At start, before the ports are opened: opens every port's journal,
+    // attaches it to `writer` and has the writer write what an earlier run
+    // left (into the data files of the hours it was received in). Journals
+    // of ports no longer configured are recovered as well.
+    void Start(DataFileWriter& writer);
+    // Right after a read that added `count` bytes to port `position`'s buffer.
+    void Append(int position, const char* bytes, int32_t count);
+    // Once per pass of the loop.
+    void SyncIfDue();
+    // As acquisition stops: text that could not be written stays in the
+    // journals for the next start; the writer gives up only what they lack.
+    void KeepAtStop(DataFileWriter& writer);
+
+private:
+    void RecoverUnconfigured();
+
+    const ComConfig& config_;
+    std::vector<std::unique_ptr<PortJournal>> ports_;  // null: no journal for that port
+};
+
+// Off only to measure what the journal costs (benchmarks); on by default.
+void SetReceivedTextJournalEnabled(bool enabled);
+
+// What the journals have done since the process started (benchmarks).
+struct JournalActivity {
+    int64_t writes = 0;  // records written
+    int64_t syncs = 0;   // flushes to disk
+};
+JournalActivity ReadJournalActivity();
+
+// Test seam: called on the acquisition thread at the journal's named points,
+// with the COM number and, for "appended", the port's bytes journaled so far:
+// "appended", "period-ended" (text durable, before the data file is written),
+// "intent-recorded" (before the first byte of the data-file write),
+// "data-written" (the data file is on disk, the journal not yet cut),
+// "journal-cut". Nothing in the program installs one.
+using JournalCheckpoint = void (*)(const char* point, int portNumber, int64_t value);
+void SetJournalCheckpoint(JournalCheckpoint checkpoint);

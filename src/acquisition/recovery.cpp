@@ -1,0 +1,165 @@
+#include "acquisition/recovery.h"
+
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "platform/files.h"
+
+namespace {
+
+using journal::Record;
+using journal::RecordKind;
+using journal::Span;
+using journal::WriteIntent;
+
+struct ControlRecords {
+    std::vector<WriteIntent> intents;  // in journal order
+    std::vector<Span> done;
+    uint64_t end = 0;
+};
+
+ControlRecords ReadControlRecords(platform::DurableFile& file, const journal::Header& header,
+                                  uint64_t begin) {
+    ControlRecords found;
+    journal::Reader reader(file);
+    reader.Seek(header.epoch, begin);
+    Record record;
+    while (reader.Next(record)) {
+        if (record.kind == RecordKind::kIntent) {
+            WriteIntent intent;
+            if (journal::DecodeIntent(record.payload, intent)) {
+                found.intents.push_back(std::move(intent));
+            }
+        } else if (record.kind == RecordKind::kDone) {
+            Span span;
+            if (journal::DecodeSpan(record.payload, span)) {
+                found.done.push_back(span);
+            }
+        }
+    }
+    found.end = reader.position();
+    return found;
+}
+
+bool Listed(const std::vector<Span>& spans, const Span& span) {
+    for (const Span& s : spans) {
+        if (s == span) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HeldByAny(const std::vector<Span>& spans, uint64_t offset) {
+    for (const Span& s : spans) {
+        if (s.Holds(offset)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// CRC-32 of `count` bytes of the file from `offset`; nothing when the file
+// holds fewer.
+std::optional<uint32_t> CrcOfRange(const std::string& path, uint64_t offset, uint64_t count) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    if (!in) {
+        return std::nullopt;
+    }
+    std::vector<char> chunk(64 * 1024);
+    uint32_t crc = 0;
+    while (count > 0) {
+        const auto want = static_cast<std::streamsize>(count < chunk.size() ? count : chunk.size());
+        in.read(chunk.data(), want);
+        if (in.gcount() != want) {
+            return std::nullopt;
+        }
+        crc = journal::Crc32(crc, chunk.data(), static_cast<size_t>(want));
+        count -= static_cast<uint64_t>(want);
+    }
+    return crc;
+}
+
+// True when the intent's bytes are in its file. The last intent of a journal
+// is the only write that can have been under way when the run ended: a file
+// it left part-written is put back as it was before it (a file it was
+// creating is removed, so that the next write makes it anew).
+bool Settle(const char* directory, const WriteIntent& intent, bool last) {
+    const std::string path = platform::JoinPath(directory, intent.file_name);
+    const int64_t found = platform::FileLength(path.c_str());
+    if (found < 0) {
+        return false;  // no file: nothing of it was written
+    }
+    const auto length = static_cast<uint64_t>(found);
+    const uint64_t full = intent.length_before + intent.bytes_to_add;
+    if (length >= full &&
+        CrcOfRange(path, intent.length_before, intent.bytes_to_add) == intent.crc) {
+        return true;
+    }
+    if (last && length >= intent.length_before && length <= full) {
+        if (intent.creates_file) {
+            platform::RemoveFile(path.c_str());
+        } else if (length > intent.length_before) {
+            platform::TruncateFile(path.c_str(), intent.length_before);
+        }
+    }
+    return false;
+}
+
+int64_t HourOf(int64_t ms) {
+    const int64_t seconds = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    return seconds >= 0 ? seconds / 3600 : (seconds - 3599) / 3600;
+}
+
+platform::SystemTime TimeOf(int64_t ms) {
+    const int64_t seconds = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    return platform::ToSystemTime(seconds, static_cast<int>(ms - seconds * 1000));
+}
+
+// Adds a text record to the pieces: to the last one while the hour is the
+// same, else as the start of a new one.
+void AddToPieces(std::vector<RecoveredText>& pieces, int64_t& pieceHour, const Record& record) {
+    const int64_t hour = HourOf(record.time_ms);
+    if (pieces.empty() || hour != pieceHour) {
+        RecoveredText piece{};
+        piece.hour = platform::BreakDownUtc(hour * 3600);
+        piece.first_received = TimeOf(record.time_ms);
+        piece.span.begin = record.offset;
+        pieces.push_back(std::move(piece));
+        pieceHour = hour;
+    }
+    RecoveredText& piece = pieces.back();
+    piece.text += record.payload;
+    piece.last_received = TimeOf(record.time_ms);
+    piece.span.end = record.end;
+}
+
+}  // namespace
+
+Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& header,
+                        uint64_t recordsBegin, const char* directory) {
+    ControlRecords control = ReadControlRecords(file, header, recordsBegin);
+    for (size_t i = 0; i < control.intents.size(); ++i) {
+        const WriteIntent& intent = control.intents[i];
+        if (!Listed(control.done, intent.span) &&
+            Settle(directory, intent, i + 1 == control.intents.size())) {
+            control.done.push_back(intent.span);
+        }
+    }
+
+    Leftovers leftovers;
+    leftovers.end = control.end;
+    journal::Reader reader(file);
+    reader.Seek(header.epoch, recordsBegin);
+    Record record;
+    int64_t piece_hour = 0;
+    while (reader.position() < control.end && reader.Next(record)) {
+        if (record.kind == RecordKind::kText && !record.payload.empty() &&
+            !HeldByAny(control.done, record.offset)) {
+            AddToPieces(leftovers.pieces, piece_hour, record);
+        }
+    }
+    return leftovers;
+}

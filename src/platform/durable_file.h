@@ -1,0 +1,47 @@
+// A file written at chosen offsets and made durable on request: the storage of
+// the journal of received text. One opener at a time may write it (deny-write
+// for every other opener; POSIX: an exclusive advisory lock).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+class DurableFile {
+public:
+    DurableFile() = default;
+    ~DurableFile();
+    DurableFile(const DurableFile&) = delete;
+    DurableFile& operator=(const DurableFile&) = delete;
+
+    // Opens `path` for reading and writing, creating it when missing. False
+    // when it cannot be opened or another opener holds it.
+    bool Open(const std::string& path);
+    bool IsOpen() const;
+    // Its size in bytes; -1 on an error.
+    int64_t Size();
+    // Writes all `size` bytes at `offset` (through the test seam of
+    // SetWriteFault); false when that could not be done.
+    bool WriteAt(uint64_t offset, const void* data, size_t size);
+    // Reads up to `size` bytes at `offset`; the number read (0 at the end),
+    // -1 on an error.
+    int64_t ReadAt(uint64_t offset, void* data, size_t size);
+    bool Truncate(uint64_t size);
+    // Everything written so far reaches the disk (fdatasync; FlushFileBuffers).
+    bool Sync();
+    void Close();
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
+
+}  // namespace platform

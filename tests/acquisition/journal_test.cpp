@@ -1,0 +1,435 @@
+// The journal of received text with the real data-file writer and real files:
+// what a normal period leaves behind (nothing), a failed write, a stop, the
+// recovery of what an earlier run left (also cut mid-record, and in the
+// middle of a data-file write), a journal the disk refuses.
+#include "acquisition/journal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquisition/data_files.h"
+#include "acquisition/log_file.h"
+#include "platform/fake_clock.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+#include "support/test_config.h"
+#include "support/write_faults.h"
+
+namespace {
+
+using platform::FakeClock;
+using testing_support::Port;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFaults;
+
+// Data files are written in text mode: a line feed becomes CR LF on Windows.
+std::string Text(const std::string& text) {
+#ifdef _WIN32
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+#else
+    return text;
+#endif
+}
+
+int64_t At(int hour, int minute, int second = 0) {
+    return FakeClock::EpochMs(2024, 3, 1, hour, minute, second) / 1000;
+}
+
+// One acquisition run as the engine drives the journal and the writer:
+// Start, an Append per read, the period's WritePort, KeepAtStop. Letting it
+// go without Stop() is a crash: every write so far is in the files, nothing
+// after it happens.
+class EngineRun {
+public:
+    EngineRun(const ComConfig& config, FakeClock& clock)
+        : config_(config), clock_(clock), journal_(config), writer_(config) {
+        journal_.Start(writer_);
+        buffers_.resize(static_cast<size_t>(config.NumPorts));
+    }
+    void Receive(int position, const std::string& text, int hour, int minute, int second = 0,
+                 int ms = 0) {
+        clock_.Set(2024, 3, 1, hour, minute, second, ms);
+        buffers_[static_cast<size_t>(position)] += text;
+        journal_.Append(position, text.data(), static_cast<int32_t>(text.size()));
+    }
+    // The period's end: every port's text to its file.
+    void EndPeriod(int64_t fileNameTime, bool first, bool endMarker, int hour, int minute) {
+        clock_.Set(2024, 3, 1, hour, minute);
+        const FlushContext context{platform::BreakDownUtc(fileNameTime), first, endMarker};
+        for (int p = 0; p < config_.NumPorts; ++p) {
+            std::string& text = buffers_[static_cast<size_t>(p)];
+            writer_.WritePort(context, {p, text.c_str(), static_cast<int32_t>(text.size()),
+                                        platform::ToSystemTime(fileNameTime), platform::UtcNow(),
+                                        ""});
+            text.clear();
+        }
+    }
+    void Stop() { journal_.KeepAtStop(writer_); }
+    DataFileWriter& writer() { return writer_; }
+
+private:
+    const ComConfig& config_;
+    FakeClock& clock_;
+    ReceivedTextJournal journal_;
+    DataFileWriter writer_;
+    std::vector<std::string> buffers_;
+};
+
+class Journal : public ::testing::Test {
+protected:
+    Journal() : clock_(FakeClock::EpochMs(2024, 3, 1, 10, 0)), clock_scope_(clock_) {
+        config_ = testing_support::MakeTestConfig(dir_.path(), 15, {Port(1, "Thermo")});
+    }
+    ~Journal() override {
+        SetJournalCheckpoint(nullptr);
+        FreeComConfig(config_);
+    }
+    std::unique_ptr<EngineRun> NewRun() { return std::make_unique<EngineRun>(config_, clock_); }
+    std::string File(const char* name) { return ReadFile(dir_.File(name)); }
+    std::string Log() { return ReadFile(LogFilePath(dir_.path().c_str(), clock_.Now())); }
+    std::string JournalFile(int port = 1) { return JournalPath(dir_.path().c_str(), port); }
+    // A journal that holds its header and nothing else.
+    bool HoldsNothing(int port = 1, const std::string& instrument = "Thermo") {
+        return platform::FileLength(JournalFile(port).c_str()) ==
+               static_cast<int64_t>(16 + instrument.size() + 4);
+    }
+
+    TempDir dir_;
+    FakeClock clock_;
+    platform::ClockScope clock_scope_;
+    ComConfig config_;
+};
+
+TEST_F(Journal, ANormalPeriodLeavesTheDataFileAsWithoutItAndTheJournalEmpty) {
+    auto run = NewRun();
+    EXPECT_TRUE(std::filesystem::is_directory(JournalFolderPath(dir_.path().c_str())));
+    EXPECT_EQ(JournalFolderPath(dir_.path().c_str()).find('.'), std::string::npos);
+    run->Receive(0, "a 1\n", 10, 1);
+    run->Receive(0, "b 2\n", 10, 2);
+    EXPECT_FALSE(HoldsNothing());
+    run->EndPeriod(At(10, 0), true, false, 10, 15);
+    EXPECT_TRUE(HoldsNothing());
+    run->Receive(0, "c 3\n", 10, 20);
+    run->EndPeriod(At(10, 15), false, true, 10, 30);
+    run->Stop();
+    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:00:00:000 StartTime\na 1\nb 2\nc 3\n"
+                                        "03/01/24 10:30:00:000 EndTime\n"));
+    EXPECT_TRUE(HoldsNothing());
+    EXPECT_EQ(Log().find("  34  "), std::string::npos);
+
+    // The next start finds nothing to recover.
+    NewRun()->Stop();
+    EXPECT_EQ(Log().find("  34  "), std::string::npos);
+}
+
+TEST_F(Journal, TextLeftByACrashIsWrittenIntoTheFilesOfTheHoursItWasReceivedIn) {
+    {
+        auto run = NewRun();
+        run->Receive(0, "ten 1\n", 10, 50, 1, 250);
+        run->Receive(0, "ten 2\n", 10, 59, 59, 999);
+        run->Receive(0, "eleven\n", 11, 0, 0, 5);
+        run->Receive(0, "eleven 2", 11, 3, 7, 40);
+    }  // the process dies
+    clock_.Set(2024, 3, 1, 11, 20);
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:50:01:250 StartTime\nten 1\nten 2\n"
+                                        "03/01/24 10:59:59:999 EndTime\n"));
+    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n03/01/24 11:00:00:005 StartTime\neleven\neleven 2"
+                                        "\n03/01/24 11:03:07:040 EndTime\n"));
+    const std::string log = Log();
+    EXPECT_NE(log.find("  34  12 bytes of COM1 received 10:50:01 to 10:59:59 recovered."),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("  34  15 bytes of COM1 received 11:00:00 to 11:03:07 recovered."),
+              std::string::npos);
+    EXPECT_TRUE(HoldsNothing());
+
+    // Recovered once: a further start writes nothing more.
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n03/01/24 11:00:00:005 StartTime\neleven\neleven 2"
+                                        "\n03/01/24 11:03:07:040 EndTime\n"));
+}
+
+TEST_F(Journal, AJournalCutInTheMiddleOfARecordRecoversEverythingBeforeTheCut) {
+    {
+        auto run = NewRun();
+        run->Receive(0, "first\n", 10, 1);
+        run->Receive(0, "second\n", 10, 2);
+        run->Receive(0, "third\n", 10, 3);
+    }
+    const std::string whole = ReadFile(JournalFile());
+    const size_t last_record = 20 + 6;  // header and payload of "third\n"
+    ASSERT_GT(whole.size(), last_record);
+    // Every length from just after the second record to just before the end
+    // of the third, then the whole journal with garbage behind it.
+    std::vector<std::string> journals;
+    for (size_t cut = whole.size() - last_record; cut < whole.size(); ++cut) {
+        journals.push_back(whole.substr(0, cut));
+    }
+    journals.push_back(whole + std::string(30, '\x5A'));
+    for (size_t i = 0; i < journals.size(); ++i) {
+        SCOPED_TRACE("journal " + std::to_string(i));
+        platform::RemoveFile(dir_.File("2406110.P01").c_str());
+        testing_support::WriteFile(JournalFile(), journals[i]);
+        clock_.Set(2024, 3, 1, 10, 20);
+        NewRun()->Stop();
+        const bool complete = i + 1 == journals.size();
+        EXPECT_EQ(File("2406110.P01"),
+                  Text(std::string("Thermo\n03/01/24 10:01:00:000 StartTime\nfirst\nsecond\n") +
+                       (complete ? "third\n03/01/24 10:03:00:000" : "03/01/24 10:02:00:000") +
+                       " EndTime\n"));
+        EXPECT_TRUE(HoldsNothing());
+    }
+}
+
+TEST_F(Journal, AFailedDataWriteKeepsTheTextForTheNextFlushWithoutAHalfPeriod) {
+    auto run = NewRun();
+    run->Receive(0, "one\n", 10, 1);
+    run->EndPeriod(At(10, 0), true, false, 10, 15);
+    const std::string after_first = File("2406110.P01");
+    {
+        WriteFaults faults;
+        faults.LimitPathsContaining("2406110.P01", 7);  // the disk is full after 7 bytes
+        run->Receive(0, "two two two\n", 10, 16);
+        run->EndPeriod(At(10, 15), false, false, 10, 30);
+        EXPECT_EQ(File("2406110.P01"), after_first);  // put back: no half period
+        EXPECT_EQ(run->writer().UnwrittenBytes(0), 12u);
+        EXPECT_FALSE(HoldsNothing());
+    }  // space is back
+    run->Receive(0, "three\n", 10, 31);
+    run->EndPeriod(At(10, 30), false, true, 10, 45);
+    run->Stop();
+    EXPECT_EQ(File("2406110.P01"),
+              Text("Thermo\n03/01/24 10:00:00:000 StartTime\none\ntwo two two\nthree\n"
+                   "03/01/24 10:45:00:000 EndTime\n"));
+    EXPECT_NE(Log().find("  19  Can't open " + dir_.File("2406110.P01") + " for data output."),
+              std::string::npos);
+    EXPECT_TRUE(HoldsNothing());
+}
+
+TEST_F(Journal, AStopKeepsWhatCouldNotBeWrittenAndTheNextStartWritesIt) {
+    {
+        auto run = NewRun();
+        WriteFaults faults;
+        faults.LimitPathsContaining(".P01", 0);
+        run->Receive(0, "kept\n", 10, 5, 30);
+        run->EndPeriod(At(10, 0), true, true, 10, 7);  // the final flush of a stop
+        run->Stop();
+    }
+    EXPECT_FALSE(platform::PathExists(dir_.File("2406110.P01").c_str()));
+    EXPECT_EQ(Log().find("  30  "), std::string::npos);  // nothing is given up
+
+    clock_.Set(2024, 3, 1, 10, 9);
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:05:30:000 StartTime\nkept\n"
+                                        "03/01/24 10:05:30:000 EndTime\n"));
+    EXPECT_NE(Log().find("  34  5 bytes of COM1 received 10:05:30 to 10:05:30 recovered."),
+              std::string::npos);
+}
+
+// Builds the state a crash leaves in the middle of a data-file write: the
+// period's text and the intent in the journal, and the data file as
+// `damage` leaves it. Returns the bytes the write was to add.
+class InterruptedWrite : public Journal {
+protected:
+    std::string Interrupt(
+        const std::function<void(const std::string& path, const std::string& bytes)>& damage) {
+        const std::string path = dir_.File("2406110.P01");
+        platform::TextPieces earlier;
+        earlier.Add(
+            "Thermo\n03/01/24 09:58:00:000 StartTime\nold\n03/01/24 09:59:00:000 EndTime\n");
+        EXPECT_EQ(platform::AppendToFile(path.c_str(), earlier), platform::kAppendOk);
+        const uint64_t before = static_cast<uint64_t>(platform::FileLength(path.c_str()));
+        PortJournal journal(dir_.path().c_str(), 1, "Thermo");
+        Leftovers none;
+        EXPECT_TRUE(journal.Open(none));
+        journal.Append("new 1\n", 6, FakeClock::EpochMs(2024, 3, 1, 10, 1));
+        journal.Append("new 2\n", 6, FakeClock::EpochMs(2024, 3, 1, 10, 2));
+        const journal::Span span = journal.EndPeriod().span;
+        const std::string text = "03/01/24 10:00:00:000 StartTime\nnew 1\nnew 2\n";
+        platform::TextPieces bytes;
+        bytes.Add(text);
+        EXPECT_TRUE(journal.RecordIntent(span, "2406110.P01", before, false, bytes));
+        std::string on_disk;
+        bytes.Rewind();
+        for (std::string_view piece = bytes.Next(); !piece.empty(); piece = bytes.Next()) {
+            on_disk.append(piece);
+        }
+        damage(path, on_disk);
+        return on_disk;
+    }
+    static void AppendRaw(const std::string& path, const std::string& bytes) {
+        platform::SetReadOnly(path.c_str(), false);
+        std::FILE* file = std::fopen(path.c_str(), "ab");
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+        platform::SetReadOnly(path.c_str(), true);
+    }
+    const std::string earlier_ =
+        Text("Thermo\n03/01/24 09:58:00:000 StartTime\nold\n03/01/24 09:59:00:000 EndTime\n");
+    const std::string recovered_ =
+        Text("03/01/24 10:01:00:000 StartTime\nnew 1\nnew 2\n03/01/24 10:02:00:000 EndTime\n");
+};
+
+TEST_F(InterruptedWrite, NotBegunIsWrittenOnce) {
+    Interrupt([](const std::string&, const std::string&) {});
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), earlier_ + recovered_);
+    EXPECT_TRUE(HoldsNothing());
+}
+
+TEST_F(InterruptedWrite, CompletedIsNotWrittenAgain) {
+    const std::string bytes = Interrupt(AppendRaw);
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), earlier_ + bytes);
+    EXPECT_EQ(Log().find("  34  "), std::string::npos);
+    EXPECT_TRUE(HoldsNothing());
+}
+
+TEST_F(InterruptedWrite, CutShortIsPutBackAndWrittenAgain) {
+    Interrupt([](const std::string& path, const std::string& bytes) {
+        AppendRaw(path, bytes.substr(0, 20));
+    });
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), earlier_ + recovered_);
+    EXPECT_TRUE(platform::IsReadOnly(dir_.File("2406110.P01").c_str()));
+}
+
+TEST_F(InterruptedWrite, FullLengthButNotItsBytesIsPutBackAndWrittenAgain) {
+    // A power cut can leave the length without the bytes (zeros instead).
+    Interrupt([](const std::string& path, const std::string& bytes) {
+        AppendRaw(path, std::string(bytes.size(), '\0'));
+    });
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), earlier_ + recovered_);
+}
+
+TEST_F(InterruptedWrite, AFileTheWriteWasCreatingIsMadeAnewWithItsInstrumentLine) {
+    const std::string path = dir_.File("2406110.P01");
+    PortJournal journal(dir_.path().c_str(), 1, "Thermo");
+    Leftovers none;
+    ASSERT_TRUE(journal.Open(none));
+    journal.Append("fresh\n", 6, FakeClock::EpochMs(2024, 3, 1, 10, 4));
+    const journal::Span span = journal.EndPeriod().span;
+    platform::TextPieces bytes({"Thermo\n", "03/01/24 10:00:00:000 StartTime\nfresh\n"});
+    ASSERT_TRUE(journal.RecordIntent(span, "2406110.P01", 0, true, bytes));
+    journal.Close();
+    AppendRaw(path, "Thermo\n03/0");  // the crash came early in the write
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:04:00:000 StartTime\nfresh\n"
+                                        "03/01/24 10:04:00:000 EndTime\n"));
+}
+
+TEST_F(Journal, AJournalOfAPortNoLongerConfiguredIsRecoveredUnderItsOwnInstrument) {
+    {
+        PortJournal gone(dir_.path().c_str(), 7, "Anemometer");
+        Leftovers none;
+        ASSERT_TRUE(gone.Open(none));
+        gone.Append("wind 3\n", 7, FakeClock::EpochMs(2024, 3, 1, 9, 30, 15));
+    }
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406109.P07"), Text("Anemometer\n03/01/24 09:30:15:000 StartTime\nwind 3\n"
+                                        "03/01/24 09:30:15:000 EndTime\n"));
+    EXPECT_NE(Log().find("  34  7 bytes of COM7 received 09:30:15 to 09:30:15 recovered."),
+              std::string::npos);
+    EXPECT_FALSE(platform::PathExists(JournalFile(7).c_str()));
+}
+
+TEST_F(Journal, AJournalTheDiskRefusesIsLoggedOnceAndWhatItLacksIsGivenUpAtStop) {
+    auto run = NewRun();
+    WriteFaults faults;
+    faults.LimitPathsContaining(JournalFile(), 0);
+    faults.LimitPathsContaining(".P01", 0);
+    run->Receive(0, "lost 1\n", 10, 1);
+    run->Receive(0, "lost 2\n", 10, 2);
+    run->EndPeriod(At(10, 0), true, true, 10, 3);
+    run->Stop();
+    const std::string log = Log();
+    const std::string refused = "  19  Can't open " + JournalFile() + " for data output.";
+    ASSERT_NE(log.find(refused), std::string::npos) << log;
+    EXPECT_EQ(log.find(refused), log.rfind(refused));
+    EXPECT_NE(log.find("  30  14 bytes of COM1 received 10:00:00 to 10:03:00 could not be "
+                       "written and are discarded (acquisition stopped; the journal could not "
+                       "take them)."),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(Journal, AJournalThatCannotRecordAnIntentIsGivenUpAndTheTextWrittenOnce) {
+    auto run = NewRun();
+    run->Receive(0, "once\n", 10, 1);
+    {
+        WriteFaults faults;
+        faults.LimitPathsContaining(JournalFile(), 0);  // from now on the journal takes nothing
+        run->EndPeriod(At(10, 0), true, false, 10, 15);
+    }
+    run->Receive(0, "later\n", 10, 16);
+    run->EndPeriod(At(10, 15), false, true, 10, 30);
+    run->Stop();
+    NewRun()->Stop();  // a journal given up leaves nothing to recover
+    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:00:00:000 StartTime\nonce\nlater\n"
+                                        "03/01/24 10:30:00:000 EndTime\n"));
+    EXPECT_NE(Log().find("  19  Can't open " + JournalFile() + " for data output."),
+              std::string::npos);
+    EXPECT_EQ(Log().find("  34  "), std::string::npos);
+}
+
+TEST_F(Journal, ReachesTheDiskWithinASecondOfNewTextAndAtEveryPeriodEnd) {
+    PortJournal journal(dir_.path().c_str(), 1, "Thermo");
+    Leftovers none;
+    ASSERT_TRUE(journal.Open(none));
+    const uint32_t start = platform::TickCount();
+    const int64_t syncs = ReadJournalActivity().syncs;
+    journal.Append("a", 1, 0);
+    journal.SyncIfDue(start + kJournalSyncIntervalMs - 1);
+    EXPECT_EQ(ReadJournalActivity().syncs, syncs);
+    EXPECT_TRUE(journal.dirty());
+    journal.SyncIfDue(start + kJournalSyncIntervalMs);
+    EXPECT_EQ(ReadJournalActivity().syncs, syncs + 1);
+    EXPECT_FALSE(journal.dirty());
+    journal.SyncIfDue(start + 5 * kJournalSyncIntervalMs);  // nothing new: no sync
+    EXPECT_EQ(ReadJournalActivity().syncs, syncs + 1);
+    journal.Append("b", 1, 0);
+    journal.EndPeriod();  // the period's end does not wait for the second
+    EXPECT_EQ(ReadJournalActivity().syncs, syncs + 2);
+    EXPECT_FALSE(journal.dirty());
+}
+
+TEST(JournalFormat, RecordsCheckUnderTheirEpochOnly) {
+    const std::string record = journal::EncodeRecord(3, journal::RecordKind::kText, 1234, "abc");
+    TempDir dir;
+    platform::DurableFile file;
+    ASSERT_TRUE(file.Open(dir.File("Port1")));
+    const std::string header = journal::EncodeHeader({3, 1, "X"});
+    ASSERT_TRUE(file.WriteAt(0, header.data(), header.size()));
+    ASSERT_TRUE(file.WriteAt(header.size(), record.data(), record.size()));
+    journal::Reader reader(file);
+    journal::Header read;
+    ASSERT_TRUE(reader.ReadHeader(read));
+    EXPECT_EQ(read.epoch, 3u);
+    EXPECT_EQ(read.port_number, 1);
+    EXPECT_EQ(read.instrument, "X");
+    journal::Record found;
+    ASSERT_TRUE(reader.Next(found));
+    EXPECT_EQ(found.payload, "abc");
+    EXPECT_EQ(found.time_ms, 1234);
+    EXPECT_FALSE(reader.Next(found));
+    reader.Seek(4, header.size());  // a later epoch: the record is a leftover of an earlier one
+    EXPECT_FALSE(reader.Next(found));
+    EXPECT_EQ(journal::Crc32(0, "123456789", 9), 0xCBF43926u);  // the standard check value
+}
+
+}  // namespace
