@@ -127,6 +127,7 @@ void AcquisitionRun::Run() {
     }
     for (int i = 0; i < n; ++i) {
         arrays_.StartTime[i] = platform::UtcNow();
+        Line(i).tail_read_ms = NowMs();
     }
     PeriodStartTime = platform::Now();
     FileNameTime = platform::BreakDownUtc(PeriodStartTime);
@@ -320,6 +321,15 @@ void AcquisitionRun::PollPort(int i) {
     received_[static_cast<size_t>(i)] = line.total_read + (waiting > 0 ? waiting : 0);
     if (waiting >= kReadBlockSize && !line.growth_failed) {
         ReadWholeBlocks(i, waiting);
+    }
+    // The rest of a block would wait in the queue until the period's end,
+    // where a crash would lose it; once a second it goes to the buffer and
+    // the journal as well.
+    const int64_t now_ms = NowMs();
+    if (waiting % kReadBlockSize != 0 && !line.growth_failed &&
+        now_ms - line.tail_read_ms >= kTailReadMs) {
+        line.tail_read_ms = now_ms;
+        ReadEverything(i);
     }
 }
 

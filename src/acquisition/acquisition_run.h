@@ -38,6 +38,9 @@ private:
     // this often. The wait also ends when a port has a whole block, at a stop
     // request and at the next status update or period end.
     static constexpr int kLongestWaitMs = 100;
+    // How long less than a block may wait in a port's receive queue before
+    // it is read all the same (and so reaches the journal).
+    static constexpr int64_t kTailReadMs = 1000;
 
     // What the run keeps of one configured port besides the per-port arrays.
     struct PortLine {
@@ -48,6 +51,7 @@ private:
         bool growth_failed = false;    // no more in-period reads until the flush
         int64_t total_read = 0;        // bytes read into its buffers since the start
         uint32_t queue_size = 0;       // its receive queue, as asked of the driver
+        int64_t tail_read_ms = 0;      // when less than a block was last read
         // The instrument exchange's results: the header of this period's new
         // files, the one the exchange on the hour fills for the next period,
         // and when the last exchange ended (exchanged: in this flush).

@@ -42,6 +42,24 @@ TEST_F(EngineJournal, ANormalRunLeavesItsJournalEmptyAndItsFilesAsBefore) {
     EXPECT_EQ(JournalLength(dir_.path()), kEmptyThermoJournal);
 }
 
+// Less than a block waits in the receive queue only for a second: then it is
+// read, and so journaled, before the period's end.
+TEST_F(EngineJournal, LessThanABlockReachesTheJournalWithinASecond) {
+    sim::PtyPair& pty = AddPty();
+    SetTime(10, 7, 30, 250);
+    Start(testing_support::MakeTestConfig(dir_.path(), 15,
+                                          {Port(1, "Thermo").WithDevice(pty.path())}));
+    Send(pty, 0, "a short record\n");
+    EXPECT_EQ(JournalLength(dir_.path()), kEmptyThermoJournal) << "still in the queue";
+    const int64_t passes = probe_.passes();
+    SetTime(10, 7, 31, 250);
+    ASSERT_TRUE(probe_.WaitForPasses(passes + 2));
+    const std::string journal = testing_support::ReadFile(JournalPath(dir_.path().c_str(), 1));
+    EXPECT_NE(journal.find("a short record\n"), std::string::npos);
+    EndPeriodAt(10, 15);
+    EXPECT_EQ(File("2406110.P01"), "Thermo\n03/01/24 10:07:30:250 StartTime\na short record\n");
+}
+
 TEST_F(EngineJournal, AStopThatCannotWriteKeepsTheTextAndTheNextStartWritesIt) {
     sim::PtyPair& pty = AddPty();
     SetTime(10, 7, 30, 250);
