@@ -55,4 +55,10 @@ inline constexpr char k29WatchdogUnreachable[] =
 inline constexpr char k30UnwrittenDiscarded[] =
     "30  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d could not be written and are discarded (%s).";
 
+// One port's analysis in one period logs the first ten records of each of the
+// codes 22, 23 and 28; this entry counts the rest of one code (the count, the
+// COM number, the code).
+inline constexpr char k35MoreRecords[] =
+    "35  %ld more records of COM%d like the entries %02d above in this period.";
+
 }  // namespace logmsg

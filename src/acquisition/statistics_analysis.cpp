@@ -4,12 +4,15 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <system_error>
+#include <utility>
 
+#include "acquisition/log_codes.h"
 #include "config/version.h"
 #include "platform/clock.h"
 
@@ -383,6 +386,59 @@ double ConvertStatisticsToken(const char* token, std::size_t length) {
         value = OutOfRangeValue(p, result.ptr);
     }
     return negative ? -value : value;
+}
+
+RecordEntryLimit::RecordEntryLimit(int com_number, Writer write)
+    : com_number_(com_number),
+      write_(std::move(write)),
+      counts_{{{22, logmsg::k22RecordTooLong, 0},
+               {23, logmsg::k23TooManyTokens, 0},
+               {28, logmsg::k28IncompleteTokens, 0}}} {}
+
+RecordEntryLimit::CodeCount* RecordEntryLimit::Find(int code) {
+    for (CodeCount& count : counts_) {
+        if (count.code == code) {
+            return &count;
+        }
+    }
+    return nullptr;
+}
+
+void RecordEntryLimit::OnRecordEvent(int code) {
+    CodeCount* count = Find(code);
+    if (count != nullptr && ++count->seen <= kRecordEntriesPerCode) {
+        Write(count->format, com_number_);
+    }
+}
+
+void RecordEntryLimit::WriteSummaries() {
+    for (const CodeCount& count : counts_) {
+        if (count.seen > kRecordEntriesPerCode) {
+            Write(logmsg::k35MoreRecords, count.seen - kRecordEntriesPerCode, com_number_,
+                  count.code);
+        }
+    }
+}
+
+long RecordEntryLimit::Count(int code) const {
+    for (const CodeCount& count : counts_) {
+        if (count.code == code) {
+            return count.seen;
+        }
+    }
+    return 0;
+}
+
+void RecordEntryLimit::Write(const char* format, ...) {
+    if (!write_) {
+        return;
+    }
+    char message[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    write_(message);
 }
 
 PortStatisticsSettings PortStatisticsSettingsOf(const ComConfig& config, int port) {

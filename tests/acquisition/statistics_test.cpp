@@ -200,6 +200,60 @@ TEST_F(StatisticsFile, RejectedRecordsAreLoggedOnceEachWithTheComNumber) {
         << content;
 }
 
+// A port sending nothing but bad records must not write an entry per record:
+// ten of each code per port and period, then one entry with the count of the rest.
+TEST_F(StatisticsFile, RejectedRecordsBeyondTenOfACodeAreCountedInOneEntry) {
+    builder_.AddPort(WeatherPort(5)).AddPort(WeatherPort(6));
+    std::string five = "\n";
+    for (int i = 0; i < 25; ++i) {
+        five += "0 1\n";  // position 2 missing: 28
+        if (i < 12) {
+            five += std::string(1001, '1') + "\n";  // too long: 22
+        }
+    }
+    for (int i = 0; i < 10; ++i) {
+        for (int t = 0; t < 101; ++t) {  // 101 tokens: 23, yet complete
+            five += "1 ";
+        }
+        five += "\n";
+    }
+    std::string six = "\n";
+    for (int i = 0; i < 11; ++i) {
+        six += "0\n";
+    }
+    EXPECT_EQ(Run({five, six}, start_, end_), 0);
+
+    const std::string k22 =
+        "22  The number of characters in SampleTok exceeds MAX_WORKING_STRING_LEN for COM5";
+    const std::string k23 = "23  The number of detected field tokens exceeds MAX_TOKENS for COM5";
+    const std::string k28 = "28  Incomplete number of tokens acquired from COM5 data string.";
+    std::vector<std::string> expected = {"24  Calculating diagnostic statistics."};
+    // As the records come: 28 and 22 in turn, ten of each; the 23s (only ten:
+    // no summary for them); the summaries at the end of the port's analysis.
+    for (int i = 0; i < 10; ++i) {
+        expected.push_back(k28);
+        expected.push_back(k22);
+    }
+    for (int i = 0; i < 10; ++i) {
+        expected.push_back(k23);
+    }
+    expected.push_back("35  2 more records of COM5 like the entries 22 above in this period.");
+    expected.push_back("35  15 more records of COM5 like the entries 28 above in this period.");
+    for (int i = 0; i < 10; ++i) {
+        expected.push_back("28  Incomplete number of tokens acquired from COM6 data string.");
+    }
+    expected.push_back("35  1 more records of COM6 like the entries 28 above in this period.");
+    EXPECT_EQ(Log(), expected);
+
+    // The rows count every record all the same.
+    const std::string content = ReadFile(dir_.File("9712314.sta"));
+    EXPECT_NE(
+        content.find("WXT              Temp                    10              1             0"
+                     "          0            0             22             0"),
+        std::string::npos)
+        << content;
+}
+
 TEST_F(StatisticsFile, FileThatCannotBeOpenedLogs19AndSkipsThePeriod) {
     builder_.AddPort(WeatherPort(1));
     // A directory where the file should be: no open can succeed.
