@@ -306,6 +306,67 @@ TEST(StatisticsSettings, OutOfRangeSettingsStaySafe) {
     EXPECT_EQ(codes.seen, (std::vector<int>{28, 28}));
 }
 
+// One position summarised, no error flag: every record "v" is one sample.
+std::vector<StatisticsRow> RowsOfSeries(const std::vector<std::string>& readings) {
+    std::string text = "\n";
+    for (const std::string& reading : readings) {
+        text += reading + "\n";
+    }
+    const int32_t positions[] = {0};
+    const int32_t error_positions[] = {0};
+    const double error_values[] = {-1e300};
+    PortStatisticsSettings settings;
+    settings.count = 1;
+    settings.positions = positions;
+    settings.error_positions = error_positions;
+    settings.error_values = error_values;
+    return AnalysePortText(text.data(), text.size(), settings, nullptr);
+}
+
+TEST(StatisticsDeviation, AConstantSeriesHasNoSpreadAtAll) {
+    const std::vector<StatisticsRow> rows = RowsOfSeries(std::vector<std::string>(930, "45.2"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].samples, 930);
+    EXPECT_EQ(rows[0].deviation, 0.0);
+    EXPECT_EQ(FormatStatisticsRow("Baro", "T", rows[0]),
+              "Baro             T                      930           45.2             0          0"
+              "            0              0             0\n");
+}
+
+// Pressure readings around 101325 Pa that vary by about 0.01: the spread is
+// a ten-millionth of the values, where a sum of squares keeps no digit of it.
+TEST(StatisticsDeviation, ASmallSpreadFarFromZeroIsRightToNineDigits) {
+    std::vector<std::string> readings;
+    std::vector<double> values;
+    uint32_t state = 12345;
+    for (int i = 0; i < 3600; ++i) {
+        state = state * 1103515245u + 12345u;
+        const int hundredths_of_a_step = static_cast<int>((state >> 16) % 401) - 200;
+        char reading[32];
+        std::snprintf(reading, sizeof reading, "%.4f", 101325.0 + hundredths_of_a_step * 0.0001);
+        readings.push_back(reading);
+        values.push_back(std::strtod(reading, nullptr));
+    }
+    // The figure of the same doubles, by two passes in long double.
+    long double sum = 0;
+    for (double v : values) {
+        sum += v;
+    }
+    const long double mean = sum / values.size();
+    long double squares = 0;
+    for (double v : values) {
+        squares += (v - mean) * (v - mean);
+    }
+    const double expected = static_cast<double>(std::sqrt(squares / values.size()));
+    ASSERT_GT(expected, 0.01);
+    ASSERT_LT(expected, 0.013);
+
+    const std::vector<StatisticsRow> rows = RowsOfSeries(readings);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_NEAR(rows[0].deviation, expected, expected * 1e-9);
+    EXPECT_NEAR(rows[0].mean, static_cast<double>(mean), 1e-9);
+}
+
 TEST(StatisticsFileName, TwoDigitYearDayOfYearFromOneAndHour) {
     EXPECT_EQ(
         StatisticsFileName(platform::BreakDownUtc(FakeClock::EpochMs(1997, 2, 14, 14) / 1000)),
