@@ -25,6 +25,7 @@
 #include "app/resources.h"
 #include "app/terminal_dlg.h"
 #include "app/viewers.h"
+#include "dialog_checks.h"
 #include "gui/qt/dialogs.h"
 #include "gui/qt/main_window.h"
 #include "gui/qt/qt_front_end.h"
@@ -400,6 +401,12 @@ TEST(RefusedConfiguration, EndsWithStatusMinusOneAfterOk) {
     const auto runs = programs.WaitForRuns(1);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0], (std::vector<std::string>{"xdg-open", "Quorvane.ini"}));
+}
+
+TEST(AboutBoxWindow, EveryTextIsShownWhole) {
+    AboutDialog dialog(nullptr);
+    dialog.show();
+    ExpectAboutBoxTextsWhole(dialog);
 }
 
 }  // namespace
