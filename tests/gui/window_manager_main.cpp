@@ -28,7 +28,8 @@
 extern char** environ;
 
 // The sanitizer suppressions of the offscreen tests hold here too; the X
-// client libraries keep caches of their own until the process ends.
+// client libraries and the message bus library that the xcb platform loads
+// keep caches of their own until the process ends.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libQt6Core.so.6\n"
            "called_from_lib:libQt6Gui.so.6\n"
@@ -40,7 +41,8 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\n"
            "leak:libX11\n"
            "leak:libxcb\n"
-           "leak:libQt6XcbQpa\n";
+           "leak:libQt6XcbQpa\n"
+           "leak:libdbus-1\n";
 }
 
 namespace {
