@@ -35,7 +35,20 @@ extern "C" const char* __tsan_default_suppressions() {
            "called_from_lib:libQt6Gui.so.6\n"
            "called_from_lib:libQt6Widgets.so.6\n"
            "called_from_lib:libQt6XcbQpa.so.6\n"
-           "race:libQt6Core.so.6\n";
+           "race:libQt6Core.so.6\n"
+           // The X client libraries (libxcb, libX11 and its extension
+           // libraries) are not instrumented: libxcb takes its own two locks
+           // in either order, and Xlib's locks are taken where the sanitizer
+           // does not see it.
+           "deadlock:libxcb.so.1\n"
+           "called_from_lib:libxcb.so.1\n"
+           "called_from_lib:libX11.so.6\n"
+           "called_from_lib:libXrender.so.1\n"
+           "called_from_lib:libXfixes.so.3\n"
+           "mutex:libX\n"
+           // The xcb platform's event reader thread and GLib's main loop.
+           "called_from_lib:libglib-2.0.so.0\n"
+           "race:libglib-2.0.so.0\n";
 }
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\n"
