@@ -10,6 +10,7 @@
 #endif
 
 #include "scripted_front_end.h"
+#include "support/process_watch.h"
 #include "support/recorded_programs.h"
 #include "support/temp_dir.h"
 
@@ -112,7 +113,9 @@ TEST_F(Viewers, ShutdownEndsRunningViewersAndPassesOverClosedOnes) {
     EXPECT_EQ(ViewerProcesses.size(), 2u) << "an ended program stays in the list";
     EXPECT_FALSE(platform::WaitForProcessEnd(open, 0));
 
+    const testing_support::ProcessWatch watch(open);
     EndViewerProcesses();
+    EXPECT_TRUE(watch.Ended());
 #ifndef _WIN32
     // Both are collected: neither lingers as a zombie until the logger ends.
     EXPECT_FALSE(IsUncollectedChild(open));

@@ -31,6 +31,7 @@
 #include "gui/qt/qt_front_end.h"
 #include "gui/qt/status_view_widget.h"
 #include "support/child_test.h"
+#include "support/process_watch.h"
 #include "support/recorded_programs.h"
 #include "support/station.h"
 
@@ -272,9 +273,9 @@ TEST_F(Window, ViewersStartedFromTheMenuAreEndedAtShutdown) {
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0], (std::vector<std::string>{"xdg-open", station.Output() + "/00001.sta"}));
     ASSERT_EQ(ViewerProcesses.size(), 1u);
-    const platform::ProcessHandle viewer = ViewerProcesses.front();
+    const testing_support::ProcessWatch viewer(ViewerProcesses.front());
     window()->close();
-    EXPECT_TRUE(platform::WaitForProcessEnd(viewer, kDeadlineMs));
+    EXPECT_TRUE(viewer.Ended());
 }
 
 TEST_F(Window, MenuCommandMessagesAppearInAQuorvaneBoxWithOneButton) {
