@@ -8,7 +8,7 @@ native=(build-essential cmake ninja-build git pkg-config
         libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev
         qt6-base-dev libx11-dev fonts-dejavu-core)
 cross=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64)
-tools=(xvfb xauth socat tio datamash gawk bc time imagemagick)
+tools=(xvfb xauth twm xfonts-base socat tio datamash gawk bc time imagemagick)
 # The package check: cpack's dependency list (dpkg-shlibdeps, file), the
 # unit's verification (systemd-analyze) and the man pages (groff).
 packaging=(dpkg-dev file systemd groff-base)

@@ -67,4 +67,10 @@ inline constexpr char k36ClockStep[] =
 inline constexpr char k37PortFlapping[] =
     "37  COM%d was lost and reopened %ld more times in this period than the entries above tell.";
 
+// One port's analysis in one period logs the first ten records of each of the
+// codes 22, 23 and 28; this entry counts the rest of one code (the count, the
+// COM number, the code).
+inline constexpr char k35MoreRecords[] =
+    "35  %ld more records of COM%d like the entries %02d above in this period.";
+
 }  // namespace logmsg

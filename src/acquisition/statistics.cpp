@@ -10,31 +10,18 @@
 
 namespace {
 
-// The records a port's analysis rejects go to the day's log, one entry each,
-// with the port's COM number.
-class LogRecordEvents final : public StatisticsEvents {
-public:
-    LogRecordEvents(const char* directory, int com_number)
-        : directory_(directory), com_number_(com_number) {}
-
-    void OnRecordEvent(int code) override {
-        const char* format = code == 22   ? logmsg::k22RecordTooLong
-                             : code == 23 ? logmsg::k23TooManyTokens
-                                          : logmsg::k28IncompleteTokens;
-        WriteLogMessagef(directory_, format, com_number_);
-    }
-
-private:
-    const char* directory_;
-    int com_number_;
-};
-
 void WritePortRows(std::string& block, const ComConfig& config, int port, const char* text,
                    int32_t length) {
-    LogRecordEvents events(config.OutputDriveAndPath, config.PortNumber[port]);
+    // The records the analysis rejects go to the day's log with the port's COM
+    // number, at most ten of each code, and a count of the rest.
+    const char* directory = config.OutputDriveAndPath;
+    RecordEntryLimit entries(config.PortNumber[port], [directory](const char* message) {
+        WriteLogMessage(directory, message);
+    });
     const std::vector<StatisticsRow> rows =
         AnalysePortText(text, length > 0 ? static_cast<std::size_t>(length) : 0,
-                        PortStatisticsSettingsOf(config, port), &events);
+                        PortStatisticsSettingsOf(config, port), &entries);
+    entries.WriteSummaries();
     for (std::size_t j = 0; j < rows.size(); ++j) {
         const std::string line = FormatStatisticsRow(
             config.InstrumentType[port], config.TokenLabelsForStatistics[port][j], rows[j]);

@@ -4,12 +4,15 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <system_error>
+#include <utility>
 
+#include "acquisition/log_codes.h"
 #include "config/version.h"
 #include "platform/clock.h"
 
@@ -74,6 +77,7 @@ private:
     void CountForEveryListedPosition(std::array<long, MAX_TOKENS>& table);
     void EvaluateToken(int position, const char* token, std::size_t length);
     void AccumulateRecord();
+    void AddSample(int position, double value);
     void ForgetRecord();
     void Report(int code) {
         if (events_ != nullptr) {
@@ -92,7 +96,13 @@ private:
 
     std::array<long, MAX_TOKENS> samples_{};
     std::array<double, MAX_TOKENS> sum_{};
-    std::array<double, MAX_TOKENS> sum_of_squares_{};
+    // The spread, accumulated as Welford's running mean and sum of squared
+    // differences of the samples less the position's first sample. The sum of
+    // squares less n times the squared mean would cancel to rounding noise for
+    // readings far from zero (a constant 45.2 gave 6.8e-06, not 0).
+    std::array<double, MAX_TOKENS> shift_{};
+    std::array<double, MAX_TOKENS> shifted_mean_{};
+    std::array<double, MAX_TOKENS> squared_differences_{};
     std::array<long, MAX_TOKENS> missing_{};
     std::array<long, MAX_TOKENS> non_printable_{};
     std::array<long, MAX_TOKENS> non_parsable_{};
@@ -258,13 +268,25 @@ void PortAnalysis::AccumulateRecord() {
         const double value = value_[position];
         // Exact comparisons, as the marker and the error values are meant.
         if (value != kNoStatisticsValue && checked != error_value) {
-            sum_[position] += value;
-            sum_of_squares_[position] += value * value;
-            ++samples_[position];
+            AddSample(position, value);
         } else if (checked == error_value) {
             ++missing_[position];
         }
     }
+}
+
+void PortAnalysis::AddSample(int position, double value) {
+    if (samples_[position] == 0) {
+        shift_[position] = value;
+    }
+    const long n = ++samples_[position];
+    sum_[position] += value;
+    // Near the first sample the subtraction is exact, so the differences keep
+    // every digit that the readings have.
+    const double shifted = value - shift_[position];
+    const double delta = shifted - shifted_mean_[position];
+    shifted_mean_[position] += delta / static_cast<double>(n);
+    squared_differences_[position] += delta * (shifted - shifted_mean_[position]);
 }
 
 void PortAnalysis::ForgetRecord() {
@@ -291,12 +313,10 @@ std::vector<StatisticsRow> PortAnalysis::Rows() const {
         if (row.samples > 0) {
             const double n = static_cast<double>(row.samples);
             row.mean = sum_[position] / n;
-            const double mean_square = sum_of_squares_[position] / n;
-            double variance = mean_square - row.mean * row.mean;
-            if (variance < 0.0) {
-                variance = 0.0;  // rounding can make a constant series slightly negative
-            }
-            row.deviation = std::sqrt(variance);
+            // The population variance: divided by n, not n - 1. Each term of
+            // the sum is a product of two numbers of one sign, so it is never
+            // negative.
+            row.deviation = std::sqrt(squared_differences_[position] / n);
         }
     }
     return rows;
@@ -383,6 +403,59 @@ double ConvertStatisticsToken(const char* token, std::size_t length) {
         value = OutOfRangeValue(p, result.ptr);
     }
     return negative ? -value : value;
+}
+
+RecordEntryLimit::RecordEntryLimit(int com_number, Writer write)
+    : com_number_(com_number),
+      write_(std::move(write)),
+      counts_{{{22, logmsg::k22RecordTooLong, 0},
+               {23, logmsg::k23TooManyTokens, 0},
+               {28, logmsg::k28IncompleteTokens, 0}}} {}
+
+RecordEntryLimit::CodeCount* RecordEntryLimit::Find(int code) {
+    for (CodeCount& count : counts_) {
+        if (count.code == code) {
+            return &count;
+        }
+    }
+    return nullptr;
+}
+
+void RecordEntryLimit::OnRecordEvent(int code) {
+    CodeCount* count = Find(code);
+    if (count != nullptr && ++count->seen <= kRecordEntriesPerCode) {
+        Write(count->format, com_number_);
+    }
+}
+
+void RecordEntryLimit::WriteSummaries() {
+    for (const CodeCount& count : counts_) {
+        if (count.seen > kRecordEntriesPerCode) {
+            Write(logmsg::k35MoreRecords, count.seen - kRecordEntriesPerCode, com_number_,
+                  count.code);
+        }
+    }
+}
+
+long RecordEntryLimit::Count(int code) const {
+    for (const CodeCount& count : counts_) {
+        if (count.code == code) {
+            return count.seen;
+        }
+    }
+    return 0;
+}
+
+void RecordEntryLimit::Write(const char* format, ...) {
+    if (!write_) {
+        return;
+    }
+    char message[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    write_(message);
 }
 
 PortStatisticsSettings PortStatisticsSettingsOf(const ComConfig& config, int port) {

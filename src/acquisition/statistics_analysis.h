@@ -4,9 +4,11 @@
 // configured token positions are summarised into one row each.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,45 @@ class StatisticsEvents {
 public:
     virtual ~StatisticsEvents() = default;
     virtual void OnRecordEvent(int code) = 0;
+};
+
+// How many entries of each of the codes 22, 23 and 28 one port's analysis
+// writes to the log in a period. A port that sends nothing but bad records
+// would otherwise write one entry per record: hundreds of thousands in one
+// flush, during which nothing is polled and the watchdog is not kicked.
+inline constexpr long kRecordEntriesPerCode = 10;
+
+// The log side of one port's analysis in one period, shared by the logger and
+// the command line so that both count alike: the first kRecordEntriesPerCode
+// records of each code are written as they come (the entry texts of codes 22,
+// 23 and 28, with the port's COM number); the rest are only counted, and
+// WriteSummaries writes one code 35 entry for each code that had more.
+class RecordEntryLimit final : public StatisticsEvents {
+public:
+    using Writer = std::function<void(const char* message)>;
+
+    // `write` gets each entry's whole message; it may be empty (count only).
+    RecordEntryLimit(int com_number, Writer write);
+
+    void OnRecordEvent(int code) override;
+    // Once, after the port's analysis: the summary entries, in code order.
+    void WriteSummaries();
+
+    // Records of `code` (22, 23 or 28) seen so far, written or not.
+    long Count(int code) const;
+
+private:
+    struct CodeCount {
+        int code;
+        const char* format;
+        long seen;
+    };
+    CodeCount* Find(int code);
+    void Write(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    int com_number_;
+    Writer write_;
+    std::array<CodeCount, 3> counts_;
 };
 
 // Analyses `length` bytes of one port's period text (zero bytes included; a

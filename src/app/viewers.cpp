@@ -1,11 +1,22 @@
 #include "app/viewers.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <new>
 
 #include "app/front_end.h"
 #include "platform/directory_listing.h"
 
 std::vector<platform::ProcessHandle> ViewerProcesses;
+
+namespace {
+
+// How long the shutdown waits for the viewers to end when asked, before it
+// kills those that are left.
+constexpr std::chrono::milliseconds kViewerEndTimeout{3000};
+
+}  // namespace
 
 bool LaunchViewer(FrontEnd& front_end, const platform::CommandLine& command,
                   const std::string& error_message) {
@@ -32,6 +43,16 @@ void EndViewerProcesses() {
     for (const platform::ProcessHandle& process : ViewerProcesses) {
         platform::TerminateProcess(process);
     }
+    // All are asked first, so they end side by side; then each is collected,
+    // and one that has not ended within the common deadline is killed.
+    const auto deadline = std::chrono::steady_clock::now() + kViewerEndTimeout;
+    for (const platform::ProcessHandle& process : ViewerProcesses) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        platform::CollectProcess(process, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    }
+    // Collected processes leave numbers that other processes may get.
+    ViewerProcesses.clear();
 }
 
 void ForgetViewerProcesses() {

@@ -20,8 +20,9 @@ extern std::vector<platform::ProcessHandle> ViewerProcesses;
 bool LaunchViewer(FrontEnd& front_end, const platform::CommandLine& command,
                   const std::string& error_message);
 
-// Ends every recorded program (those that have ended already are passed
-// over). The list stays as it is.
+// Ends every recorded program with everything it started in its process
+// group (those that have ended already are passed over, but not what they
+// left running), collects them, and empties the list.
 void EndViewerProcesses();
 
 // Stops tracking the recorded programs; they keep running.

@@ -98,31 +98,17 @@ bool IsTextsOwnLineEnd(std::string_view content, std::size_t text_begin, std::si
     return !(previous_in_text && content[previous - 1] == '\r');
 }
 
-// Counts the records the logger would have logged.
-class CountingEvents final : public StatisticsEvents {
-public:
-    void OnRecordEvent(int code) override {
-        if (code == 22) {
-            ++too_long;
-        } else if (code == 23) {
-            ++too_many_tokens;
-        } else {
-            ++incomplete;
-        }
-    }
-    long too_long = 0;
-    long too_many_tokens = 0;
-    long incomplete = 0;
-};
-
-void ReportEvents(const CountingEvents& events, const std::string& file, int com_number,
+// On `err`, how many records the logger would have logged for this file, by
+// code (counted by the logger's own limit on those entries).
+void ReportEvents(const RecordEntryLimit& events, const std::string& file, int com_number,
                   std::ostream& err) {
-    const std::array<std::pair<long, const char*>, 3> counts = {{
-        {events.too_long, logmsg::k22RecordTooLong},
-        {events.too_many_tokens, logmsg::k23TooManyTokens},
-        {events.incomplete, logmsg::k28IncompleteTokens},
+    const std::array<std::pair<int, const char*>, 3> codes = {{
+        {22, logmsg::k22RecordTooLong},
+        {23, logmsg::k23TooManyTokens},
+        {28, logmsg::k28IncompleteTokens},
     }};
-    for (const auto& [count, format] : counts) {
+    for (const auto& [code, format] : codes) {
+        const long count = events.Count(code);
         if (count > 0) {
             char message[256];
             std::snprintf(message, sizeof message, format, com_number);
@@ -188,7 +174,7 @@ bool WriteFileStatistics(const ComConfig& config, int port, const std::string& p
         end = times.last_marker;
     }
 
-    CountingEvents events;
+    RecordEntryLimit events(config.PortNumber[port], {});
     const std::vector<StatisticsRow> rows = AnalysePortText(
         content.data(), content.size(), PortStatisticsSettingsOf(config, port), &events);
     std::string block = FormatStatisticsHeader(start, end);

@@ -135,6 +135,13 @@ bool TerminateProcess(const ProcessHandle& process) {
     return ::TerminateProcess(AsHandle(process), 0) != 0;
 }
 
+void CollectProcess(const ProcessHandle& process, int timeout_ms) {
+    if (WaitForSingleObject(AsHandle(process), static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0) {
+        ::TerminateProcess(AsHandle(process), 0);
+    }
+    CloseHandle(AsHandle(process));
+}
+
 bool WaitForProcessEnd(const ProcessHandle& process, int timeout_ms) {
     return WaitForSingleObject(AsHandle(process), static_cast<DWORD>(timeout_ms)) == WAIT_OBJECT_0;
 }
@@ -198,15 +205,25 @@ std::optional<ProcessHandle> StartProcess(const std::string& program,
 
 bool TerminateProcess(const ProcessHandle& process) {
     const pid_t pid = AsPid(process);
-    if (HasEnded(pid)) {
-        return false;
+    const bool ended = HasEnded(pid);
+    // The whole group, whether or not its leader still runs: a launcher such
+    // as xdg-open starts the viewer as its own child and may have exited. The
+    // leader is not collected until CollectProcess, so the group's number
+    // cannot have passed to another process meanwhile.
+    if (::kill(-pid, SIGTERM) != 0 && !ended) {
+        ::kill(pid, SIGTERM);
     }
-    // The whole group: a launcher such as xdg-open may have started the viewer
-    // as its own child.
-    if (::kill(-pid, SIGTERM) != 0) {
-        return ::kill(pid, SIGTERM) == 0;
+    return !ended;
+}
+
+void CollectProcess(const ProcessHandle& process, int timeout_ms) {
+    const pid_t pid = AsPid(process);
+    if (!WaitForProcessEnd(process, timeout_ms)) {
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
     }
-    return true;
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
 }
 
 bool WaitForProcessEnd(const ProcessHandle& process, int timeout_ms) {

@@ -26,8 +26,17 @@ std::optional<ProcessHandle> StartProcess(const std::string& program,
                                           const std::vector<std::string>& arguments);
 
 // Ends a started program at once (Windows: exit code 0; POSIX: SIGTERM to its
-// process group) without waiting for it. False when it had already ended.
+// process group) without waiting for it. On POSIX the group is signalled also
+// when the program itself has ended: a launcher such as xdg-open or
+// x-terminal-emulator hands over to a viewer in its group and exits. False
+// when the program itself had already ended.
 bool TerminateProcess(const ProcessHandle& process);
+
+// Collects a program that has been asked to end, so that nothing of it stays
+// behind (POSIX: no zombie). Waits up to `timeout_ms` for it to end; one that
+// still runs then is killed outright (POSIX: SIGKILL to its process group) and
+// collected. The handle must not be used afterwards: its number may be reused.
+void CollectProcess(const ProcessHandle& process, int timeout_ms);
 
 // Waits up to `timeout_ms` for the program to end, without collecting it, so a
 // later TerminateProcess still sees it as ended and not as somebody else.

@@ -216,6 +216,60 @@ TEST_F(StatisticsFile, ABlockThatDoesNotFitLeavesTheFileAsItWasAndLogs19) {
     EXPECT_EQ(log.back(), "19  Can't open " + path + " for data output.");
 }
 
+// A port sending nothing but bad records must not write an entry per record:
+// ten of each code per port and period, then one entry with the count of the rest.
+TEST_F(StatisticsFile, RejectedRecordsBeyondTenOfACodeAreCountedInOneEntry) {
+    builder_.AddPort(WeatherPort(5)).AddPort(WeatherPort(6));
+    std::string five = "\n";
+    for (int i = 0; i < 25; ++i) {
+        five += "0 1\n";  // position 2 missing: 28
+        if (i < 12) {
+            five += std::string(1001, '1') + "\n";  // too long: 22
+        }
+    }
+    for (int i = 0; i < 10; ++i) {
+        for (int t = 0; t < 101; ++t) {  // 101 tokens: 23, yet complete
+            five += "1 ";
+        }
+        five += "\n";
+    }
+    std::string six = "\n";
+    for (int i = 0; i < 11; ++i) {
+        six += "0\n";
+    }
+    EXPECT_EQ(Run({five, six}, start_, end_), 0);
+
+    const std::string k22 =
+        "22  The number of characters in SampleTok exceeds MAX_WORKING_STRING_LEN for COM5";
+    const std::string k23 = "23  The number of detected field tokens exceeds MAX_TOKENS for COM5";
+    const std::string k28 = "28  Incomplete number of tokens acquired from COM5 data string.";
+    std::vector<std::string> expected = {"24  Calculating diagnostic statistics."};
+    // As the records come: 28 and 22 in turn, ten of each; the 23s (only ten:
+    // no summary for them); the summaries at the end of the port's analysis.
+    for (int i = 0; i < 10; ++i) {
+        expected.push_back(k28);
+        expected.push_back(k22);
+    }
+    for (int i = 0; i < 10; ++i) {
+        expected.push_back(k23);
+    }
+    expected.push_back("35  2 more records of COM5 like the entries 22 above in this period.");
+    expected.push_back("35  15 more records of COM5 like the entries 28 above in this period.");
+    for (int i = 0; i < 10; ++i) {
+        expected.push_back("28  Incomplete number of tokens acquired from COM6 data string.");
+    }
+    expected.push_back("35  1 more records of COM6 like the entries 28 above in this period.");
+    EXPECT_EQ(Log(), expected);
+
+    // The rows count every record all the same.
+    const std::string content = ReadFile(dir_.File("9712314.sta"));
+    EXPECT_NE(
+        content.find("WXT              Temp                    10              1             0"
+                     "          0            0             22             0"),
+        std::string::npos)
+        << content;
+}
+
 TEST_F(StatisticsFile, FileThatCannotBeOpenedLogs19AndSkipsThePeriod) {
     builder_.AddPort(WeatherPort(1));
     // A directory where the file should be: no open can succeed.
@@ -266,6 +320,67 @@ TEST(StatisticsSettings, OutOfRangeSettingsStaySafe) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].samples + rows[0].missing + rows[1].samples + rows[1].missing, 0);
     EXPECT_EQ(codes.seen, (std::vector<int>{28, 28}));
+}
+
+// One position summarised, no error flag: every record "v" is one sample.
+std::vector<StatisticsRow> RowsOfSeries(const std::vector<std::string>& readings) {
+    std::string text = "\n";
+    for (const std::string& reading : readings) {
+        text += reading + "\n";
+    }
+    const int32_t positions[] = {0};
+    const int32_t error_positions[] = {0};
+    const double error_values[] = {-1e300};
+    PortStatisticsSettings settings;
+    settings.count = 1;
+    settings.positions = positions;
+    settings.error_positions = error_positions;
+    settings.error_values = error_values;
+    return AnalysePortText(text.data(), text.size(), settings, nullptr);
+}
+
+TEST(StatisticsDeviation, AConstantSeriesHasNoSpreadAtAll) {
+    const std::vector<StatisticsRow> rows = RowsOfSeries(std::vector<std::string>(930, "45.2"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].samples, 930);
+    EXPECT_EQ(rows[0].deviation, 0.0);
+    EXPECT_EQ(FormatStatisticsRow("Baro", "T", rows[0]),
+              "Baro             T                      930           45.2             0          0"
+              "            0              0             0\n");
+}
+
+// Pressure readings around 101325 Pa that vary by about 0.01: the spread is
+// a ten-millionth of the values, where a sum of squares keeps no digit of it.
+TEST(StatisticsDeviation, ASmallSpreadFarFromZeroIsRightToNineDigits) {
+    std::vector<std::string> readings;
+    std::vector<double> values;
+    uint32_t state = 12345;
+    for (int i = 0; i < 3600; ++i) {
+        state = state * 1103515245u + 12345u;
+        const int hundredths_of_a_step = static_cast<int>((state >> 16) % 401) - 200;
+        char reading[32];
+        std::snprintf(reading, sizeof reading, "%.4f", 101325.0 + hundredths_of_a_step * 0.0001);
+        readings.push_back(reading);
+        values.push_back(std::strtod(reading, nullptr));
+    }
+    // The figure of the same doubles, by two passes in long double.
+    long double sum = 0;
+    for (double v : values) {
+        sum += v;
+    }
+    const long double mean = sum / values.size();
+    long double squares = 0;
+    for (double v : values) {
+        squares += (v - mean) * (v - mean);
+    }
+    const double expected = static_cast<double>(std::sqrt(squares / values.size()));
+    ASSERT_GT(expected, 0.01);
+    ASSERT_LT(expected, 0.013);
+
+    const std::vector<StatisticsRow> rows = RowsOfSeries(readings);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_NEAR(rows[0].deviation, expected, expected * 1e-9);
+    EXPECT_NEAR(rows[0].mean, static_cast<double>(mean), 1e-9);
 }
 
 TEST(StatisticsFileName, TwoDigitYearDayOfYearFromOneAndHour) {

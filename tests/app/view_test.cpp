@@ -5,6 +5,7 @@
 
 #include "app/resources.h"
 #include "shell_fixture.h"
+#include "support/process_watch.h"
 #include "support/recorded_programs.h"
 
 namespace {
@@ -115,7 +116,7 @@ TEST_F(StatusView, ShutdownStopsAcquisitionEndsViewersThenLogsItsEntry) {
     app().OnCommand(ID_VIEW_DIAGNOSTIC_STATISTICS);
     ASSERT_EQ(programs.WaitForRuns(1).size(), 1u);
     ASSERT_EQ(ViewerProcesses.size(), 1u);
-    const platform::ProcessHandle viewer = ViewerProcesses.front();
+    const testing_support::ProcessWatch viewer(ViewerProcesses.front());
     app().OnCommand(ID_ACQUISITION_START);
 
     app().OnCommand(ID_APP_EXIT);
@@ -123,7 +124,7 @@ TEST_F(StatusView, ShutdownStopsAcquisitionEndsViewersThenLogsItsEntry) {
     view().OnDestroy();  // what closing the window does
 
     EXPECT_FALSE(Running());
-    EXPECT_TRUE(platform::WaitForProcessEnd(viewer, 30000));
+    EXPECT_TRUE(viewer.Ended());
     const auto codes = station.LogCodes();
     ASSERT_GE(codes.size(), 4u);
     EXPECT_EQ(codes.front(), "00");

@@ -5,7 +5,12 @@
 #include <chrono>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
 #include "scripted_front_end.h"
+#include "support/process_watch.h"
 #include "support/recorded_programs.h"
 #include "support/temp_dir.h"
 
@@ -21,6 +26,15 @@ using testing_support::WriteFile;
 constexpr char kViewer[] = "v.exe";
 #else
 constexpr char kViewer[] = "xdg-open";
+#endif
+
+#ifndef _WIN32
+// Whether a started program is still a child of this process, ended or not.
+bool IsUncollectedChild(const platform::ProcessHandle& process) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(process.value), &info, WEXITED | WNOHANG | WNOWAIT) ==
+           0;
+}
 #endif
 
 // Writes a file and dates it `hours_ago` hours back.
@@ -99,9 +113,15 @@ TEST_F(Viewers, ShutdownEndsRunningViewersAndPassesOverClosedOnes) {
     EXPECT_EQ(ViewerProcesses.size(), 2u) << "an ended program stays in the list";
     EXPECT_FALSE(platform::WaitForProcessEnd(open, 0));
 
+    const testing_support::ProcessWatch watch(open);
     EndViewerProcesses();
-    EXPECT_TRUE(platform::WaitForProcessEnd(open, 30000));
-    EXPECT_EQ(ViewerProcesses.size(), 2u);
+    EXPECT_TRUE(watch.Ended());
+#ifndef _WIN32
+    // Both are collected: neither lingers as a zombie until the logger ends.
+    EXPECT_FALSE(IsUncollectedChild(open));
+    EXPECT_FALSE(IsUncollectedChild(closed));
+#endif
+    EXPECT_TRUE(ViewerProcesses.empty()) << "collected processes are not kept";
 }
 
 }  // namespace

@@ -214,6 +214,40 @@ TEST_F(StatsCommand, EveryFileGetsItsBlockAndUnusableOnesAreReportedWithStatus1)
         << err_.str();
 }
 
+// Every count on the error stream is a line of its own, and the counts are
+// those of the logger's log for the same period: ten entries of a code and one
+// entry with the rest.
+TEST_F(StatsCommand, RecordCountsAreWholeLinesAndAgreeWithTheLog) {
+    WriteIni();
+    std::string text = "\n0 20.5 40 2\n" + std::string(1001, '7') + "\n";
+    for (int i = 0; i < 15; ++i) {
+        text += "0 21.5\n";
+    }
+    const std::string data_file = dir_.File("9712314.P03");
+    WriteFile(data_file, "Station A\n" + Block(text, kStart, kEnd));
+
+    EXPECT_EQ(Run({data_file, data_file}), 0);
+    const std::string counts =
+        data_file +
+        ": 1 record: 22  The number of characters in SampleTok exceeds MAX_WORKING_STRING_LEN "
+        "for COM3\n" +
+        data_file +
+        ": 15 records: 28  Incomplete number of tokens acquired from COM3 data string.\n";
+    EXPECT_EQ(err_.str(), counts + counts);
+
+    LoggerBlock(text);
+    const std::string log = ReadFile(dir_.File("97123.LOG"));
+    std::size_t incomplete = 0;
+    for (std::size_t at = log.find(" 28  "); at != std::string::npos;
+         at = log.find(" 28  ", at + 1)) {
+        ++incomplete;
+    }
+    EXPECT_EQ(incomplete, 10u) << log;
+    EXPECT_NE(log.find(" 35  5 more records of COM3 like the entries 28 above in this period."),
+              std::string::npos)
+        << log;
+}
+
 TEST_F(StatsCommand, UnknownPortAndRefusedConfigurationPrintNoBlock) {
     WriteIni();
     const std::string good = dir_.File("9712314.P03");

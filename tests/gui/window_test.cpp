@@ -25,11 +25,13 @@
 #include "app/resources.h"
 #include "app/terminal_dlg.h"
 #include "app/viewers.h"
+#include "dialog_checks.h"
 #include "gui/qt/dialogs.h"
 #include "gui/qt/main_window.h"
 #include "gui/qt/qt_front_end.h"
 #include "gui/qt/status_view_widget.h"
 #include "support/child_test.h"
+#include "support/process_watch.h"
 #include "support/recorded_programs.h"
 #include "support/station.h"
 
@@ -271,9 +273,9 @@ TEST_F(Window, ViewersStartedFromTheMenuAreEndedAtShutdown) {
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0], (std::vector<std::string>{"xdg-open", station.Output() + "/00001.sta"}));
     ASSERT_EQ(ViewerProcesses.size(), 1u);
-    const platform::ProcessHandle viewer = ViewerProcesses.front();
+    const testing_support::ProcessWatch viewer(ViewerProcesses.front());
     window()->close();
-    EXPECT_TRUE(platform::WaitForProcessEnd(viewer, kDeadlineMs));
+    EXPECT_TRUE(viewer.Ended());
 }
 
 TEST_F(Window, MenuCommandMessagesAppearInAQuorvaneBoxWithOneButton) {
@@ -400,6 +402,12 @@ TEST(RefusedConfiguration, EndsWithStatusMinusOneAfterOk) {
     const auto runs = programs.WaitForRuns(1);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0], (std::vector<std::string>{"xdg-open", "Quorvane.ini"}));
+}
+
+TEST(AboutBoxWindow, EveryTextIsShownWhole) {
+    AboutDialog dialog(nullptr);
+    dialog.show();
+    ExpectAboutBoxTextsWhole(dialog);
 }
 
 }  // namespace

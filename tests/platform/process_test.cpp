@@ -3,11 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include "platform/external_programs.h"
 #include "support/recorded_programs.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -17,6 +29,10 @@ using testing_support::RecordedPrograms;
 constexpr char kFake[] = "fake-viewer.exe";
 #else
 constexpr char kFake[] = "fake-viewer";
+
+pid_t AsPid(const platform::ProcessHandle& process) {
+    return static_cast<pid_t>(process.value);
+}
 #endif
 
 TEST(Process, EveryArgumentArrivesUnchanged) {
@@ -67,6 +83,95 @@ TEST(Process, TerminateEndsARunningProgramAndPassesOverAnEndedOne) {
     EXPECT_FALSE(platform::TerminateProcess(*finished));
     platform::ReleaseProcess(*finished);
 }
+
+#ifndef _WIN32
+// True once the process `pid` (not necessarily a child) has ended, waiting up
+// to the safety deadline.
+bool EndsWithinDeadline(pid_t pid) {
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0) {
+        return errno == ESRCH;  // gone already
+    }
+    pollfd entry{pidfd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, 30000);
+    ::close(pidfd);
+    return ready > 0;
+}
+
+// Whether `pid` is still a child of this process, ended or not (a zombie).
+bool IsUncollectedChild(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+}
+
+// A launcher as xdg-open and x-terminal-emulator are: it starts the viewer in
+// its own process group, writes the viewer's process id to the file named by
+// its argument, and exits.
+class HandingOffLauncher : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing_support::WriteFile(launcher_,
+                                   "#!/bin/sh\nsleep 600 &\necho $! > \"$1.part\"\n"
+                                   "mv \"$1.part\" \"$1\"\n");
+        std::filesystem::permissions(launcher_, std::filesystem::perms::owner_all);
+    }
+
+    // Starts the launcher, waits until it has handed over and ended, and
+    // gives the viewer's process id.
+    pid_t HandOff(platform::ProcessHandle& launcher) {
+        const auto started = platform::StartProcess(launcher_, {viewer_pid_file_});
+        EXPECT_TRUE(started.has_value());
+        if (!started) {
+            return 0;
+        }
+        launcher = *started;
+        EXPECT_TRUE(platform::WaitForProcessEnd(launcher, 30000));
+        return static_cast<pid_t>(std::atol(testing_support::ReadFile(viewer_pid_file_).c_str()));
+    }
+
+    testing_support::TempDir dir_;
+    std::string launcher_ = dir_.File("launcher");
+    std::string viewer_pid_file_ = dir_.File("viewer.pid");
+};
+
+TEST_F(HandingOffLauncher, EndingTheLauncherEndsTheViewerItLeftInItsGroup) {
+    platform::ProcessHandle launcher;
+    const pid_t viewer = HandOff(launcher);
+    ASSERT_GT(viewer, 0);
+    ASSERT_EQ(::kill(viewer, 0), 0) << "the viewer runs on after the hand-over";
+
+    EXPECT_FALSE(platform::TerminateProcess(launcher)) << "the launcher itself had ended";
+    const bool viewer_ended = EndsWithinDeadline(viewer);
+    EXPECT_TRUE(viewer_ended);
+    if (!viewer_ended) {
+        ::kill(viewer, SIGKILL);
+    }
+    EXPECT_TRUE(IsUncollectedChild(AsPid(launcher))) << "not collected before CollectProcess";
+
+    platform::CollectProcess(launcher, 30000);
+    EXPECT_FALSE(IsUncollectedChild(AsPid(launcher))) << "no zombie left";
+}
+
+TEST(Process, CollectingAnEndedProgramLeavesNoZombie) {
+    RecordedPrograms programs({kFake});
+    programs.StayRunning(true);
+    const auto running = platform::StartProcess(kFake, {"stay"});
+    ASSERT_TRUE(running.has_value());
+    ASSERT_EQ(programs.WaitForRuns(1).size(), 1u);
+    EXPECT_TRUE(platform::TerminateProcess(*running));
+    platform::CollectProcess(*running, 30000);
+    EXPECT_FALSE(IsUncollectedChild(AsPid(*running)));
+}
+
+// A program that ignores the request to end is killed when the wait is over.
+TEST(Process, CollectKillsAProgramThatDoesNotEndWhenAsked) {
+    const auto stubborn = platform::StartProcess("sh", {"-c", "trap '' TERM; exec sleep 600"});
+    ASSERT_TRUE(stubborn.has_value());
+    EXPECT_TRUE(platform::TerminateProcess(*stubborn));
+    platform::CollectProcess(*stubborn, 0);
+    EXPECT_FALSE(IsUncollectedChild(AsPid(*stubborn)));
+}
+#endif
 
 TEST(Process, WindowsCommandLineQuoting) {
     using platform::QuoteWindowsArgument;

@@ -8,7 +8,9 @@
 //
 // Without --device it creates a pseudo-terminal and prints the path of its
 // terminal side on the first line of standard output; --link also makes a
-// symbolic link with a stable name to it. SIGINT or SIGTERM end it.
+// symbolic link with a stable name to it (refused when the name is taken by
+// another live link or a file). SIGINT or SIGTERM end it, also while the
+// terminal's queue is full because nobody reads it.
 #include <poll.h>
 #include <unistd.h>
 
@@ -16,7 +18,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -24,6 +25,7 @@
 
 #include "cli/command_line.h"
 #include "instruments.h"
+#include "pty_link.h"
 #include "pty_pair.h"
 
 namespace {
@@ -77,34 +79,22 @@ public:
             }
             fd_ = pty_->master_fd();
             std::string shown = pty_->path();
-            if (!options.link.empty()) {
-                std::error_code ec;
-                std::filesystem::remove(options.link, ec);
-                std::filesystem::create_symlink(pty_->path(), options.link, ec);
-                if (ec) {
-                    std::fprintf(stderr, "quorvane-sim: cannot link %s: %s\n", options.link.c_str(),
-                                 ec.message().c_str());
-                    return false;
-                }
-                link_ = options.link;
+            std::string error;
+            if (!options.link.empty() && !link_.Make(options.link, pty_->path(), error)) {
+                std::fprintf(stderr, "quorvane-sim: %s; not replaced.\n", error.c_str());
+                return false;
             }
             std::printf("%s\n", shown.c_str());
         }
         std::fflush(stdout);
         return true;
     }
-    ~Line() {
-        if (!link_.empty()) {
-            std::error_code ec;
-            std::filesystem::remove(link_, ec);
-        }
-    }
     int fd() const { return fd_; }
 
 private:
     std::unique_ptr<sim::PtyPair> pty_;
     std::unique_ptr<sim::DeviceWriter> device_;
-    std::string link_;
+    sim::PtyLink link_;  // after the pty: removed before it closes
     int fd_ = -1;
 };
 
@@ -126,8 +116,8 @@ int Play(const Options& options, const sim::Hygrometer* hygrometer) {
     while (g_stop == 0 && (options.count == 0 || sent < options.count || hygrometer != nullptr)) {
         if (options.rate > 0 && (options.count == 0 || sent < options.count) &&
             Clock::now() >= next) {
-            if (!sim::WriteAll(line.fd(), instrument.Record(sent++))) {
-                return 1;
+            if (!sim::WriteAll(line.fd(), instrument.Record(sent++), &g_stop)) {
+                return g_stop != 0 ? 0 : 1;
             }
             next += interval;
             continue;
@@ -150,7 +140,7 @@ int Play(const Options& options, const sim::Hygrometer* hygrometer) {
             if (options.delay_ms > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(options.delay_ms));
             }
-            sim::WriteAll(line.fd(), reply);
+            sim::WriteAll(line.fd(), reply, &g_stop);
         }
     }
     return 0;

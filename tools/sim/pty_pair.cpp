@@ -59,8 +59,11 @@ DeviceWriter::~DeviceWriter() {
     }
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
+bool WriteAll(int fd, std::string_view bytes, const volatile std::sig_atomic_t* stop) {
     while (!bytes.empty()) {
+        if (stop != nullptr && *stop != 0) {
+            return false;
+        }
         const ssize_t put = ::write(fd, bytes.data(), bytes.size());
         if (put > 0) {
             bytes.remove_prefix(static_cast<size_t>(put));

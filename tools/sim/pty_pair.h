@@ -3,6 +3,7 @@
 // and writes the other end.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -50,8 +51,10 @@ private:
     int fd_ = -1;
 };
 
-// Writes every byte to `fd`, waiting while it is full. False on an error.
-bool WriteAll(int fd, std::string_view bytes);
+// Writes every byte to `fd`, waiting while it is full. False on an error, and
+// when `stop` (if given) becomes non-zero before everything is written: a
+// queue that nobody reads stays full, and a signal must still end the writer.
+bool WriteAll(int fd, std::string_view bytes, const volatile std::sig_atomic_t* stop = nullptr);
 // Reads what is there, waiting up to `timeoutMs` for the first byte.
 std::string ReadSome(int fd, int timeoutMs);
 

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/resources.h"
 #include "app/terminal_dlg.h"
@@ -106,4 +107,12 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     button->setGeometry(DialogRect(ok.x, ok.y, ok.width, ok.height));
     button->setDefault(true);
     connect(button, &QPushButton::clicked, this, &QDialog::accept);
+
+    // The box's size is meant for the texts in the resource's font; in a
+    // wider font it grows to show every text whole, with the icon's margin
+    // on the right and below.
+    const QRect items = childrenRect();
+    const int margin = DialogUnitsToPixelsX(layout.icon.x);
+    setFixedSize(std::max(width(), items.right() + 1 + margin),
+                 std::max(height(), items.bottom() + 1 + margin));
 }

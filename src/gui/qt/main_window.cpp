@@ -190,6 +190,42 @@ void MainWindow::RefreshLockKeys() {
     }
 }
 
+void MainWindow::SetOuterGeometry(const WindowGeometry& geometry) {
+    unfitted_outer_geometry_ = geometry;
+    resize(geometry.width, geometry.height);
+    move(geometry.x, geometry.y);
+    FitToFrame();
+}
+
+void MainWindow::FitToFrame() {
+    if (!unfitted_outer_geometry_) {
+        return;
+    }
+    // The frame becomes known when the window manager has put the window into
+    // it, which the toolkit hears of after the window was shown; a window
+    // that is never framed keeps its client area at the whole size.
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    if (frame == client) {
+        return;
+    }
+    const WindowGeometry outer = *unfitted_outer_geometry_;
+    unfitted_outer_geometry_.reset();  // once: later sizes are the operator's
+    resize(outer.width - (frame.width() - client.width()),
+           outer.height - (frame.height() - client.height()));
+    move(outer.x, outer.y);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    FitToFrame();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FitToFrame();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing is never refused. The view's shutdown blocks until acquisition
     // has made its final flush.

@@ -4,6 +4,9 @@
 
 #include <QMainWindow>
 #include <map>
+#include <optional>
+
+#include "app/main_frame.h"
 
 class CQuorvaneApp;
 class QAction;
@@ -22,17 +25,25 @@ public:
     // The pane of a lock-key indicator (ID_INDICATOR_CAPS ...).
     QLabel* IndicatorPane(int indicator) const;
 
+    // Gives the window this outer geometry (frame included). Until a window
+    // manager has framed the window its frame is not known: the client area
+    // takes the whole size, and it is fitted once, when the frame appears.
+    void SetOuterGeometry(const WindowGeometry& geometry);
+
     // Enables and disables the menu items by the shell's menu state.
     void RefreshCommandStates();
     void RefreshLockKeys();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildMenu();
     void BuildAccelerators();
     void BuildStatusBar();
+    void FitToFrame();
 
     CQuorvaneApp& app_;
     StatusViewWidget* status_view_;
@@ -41,4 +52,5 @@ private:
     std::map<int, QAction*> actions_;
     QObject* lock_key_watch_ = nullptr;
     bool shut_down_ = false;
+    std::optional<WindowGeometry> unfitted_outer_geometry_;
 };

@@ -34,9 +34,7 @@ bool QtFrontEnd::CreateMainWindow(CMainFrame&, CQuorvaneView& view) {
         return false;
     }
     window_ = std::make_unique<MainWindow>(*app_);
-    const WindowGeometry geometry = CMainFrame::InitialGeometry(MaximisedWindowWidth());
-    window_->resize(geometry.width, geometry.height);
-    window_->move(geometry.x, geometry.y);
+    window_->SetOuterGeometry(CMainFrame::InitialGeometry(MaximisedWindowWidth()));
     const bool status_bar_created = window_->statusBar() != nullptr;
     if (CMainFrame::OnCreate(true, status_bar_created) != 0 || view.OnCreate(true) != 0) {
         window_.reset();
@@ -48,16 +46,9 @@ bool QtFrontEnd::CreateMainWindow(CMainFrame&, CQuorvaneView& view) {
 }
 
 void QtFrontEnd::ShowMainWindow() {
+    // The window fits its outer size to the window manager's frame once the
+    // frame is known (MainWindow::SetOuterGeometry).
     window_->show();
-    // The size is that of the whole window: take off the decorations that the
-    // window manager added, now that they are known.
-    const QSize decorations = window_->frameGeometry().size() - window_->geometry().size();
-    if (!decorations.isEmpty()) {
-        const WindowGeometry geometry = CMainFrame::InitialGeometry(MaximisedWindowWidth());
-        window_->resize(geometry.width - decorations.width(),
-                        geometry.height - decorations.height());
-        window_->move(geometry.x, geometry.y);
-    }
     // The first paint happens now, whether or not the window system has put
     // the window on the screen yet: it makes the "/AUTO" start of the view.
     window_->StatusView()->grab();
