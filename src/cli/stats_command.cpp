@@ -272,7 +272,10 @@ int RunStatsCommand(const StatsCommandOptions& options, std::ostream& out, std::
     if (config.ErrorCode != INI_OK) {
         err << options.ini << ": ";
         if (config.ErrorString != nullptr) {
-            err << config.ErrorString;
+            // One reader message has no line end of its own; the next line
+            // must not run on from it.
+            const std::string message = config.ErrorString;
+            err << message << (message.empty() || message.back() != '\n' ? "\n" : "");
         } else {
             err << "error " << config.ErrorCode << '\n';
         }

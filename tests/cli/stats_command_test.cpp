@@ -263,6 +263,21 @@ TEST_F(StatsCommand, UnknownPortAndRefusedConfigurationPrintNoBlock) {
     EXPECT_EQ(out_.str(), "");
     EXPECT_NE(err_.str().find("Missing OutputDriveAndPath definition"), std::string::npos)
         << err_.str();
+
+    // A reader's message without a line end of its own still ends its line.
+    std::string list = "0";
+    for (int i = 1; i <= 100; ++i) {
+        list += " 0";
+    }
+    WriteIni();
+    std::string ini = ReadFile(ini_);
+    ini.replace(ini.find("ErrorCheckingTokenIndices=0 0 0"),
+                std::string("ErrorCheckingTokenIndices=0 0 0").size(),
+                "ErrorCheckingTokenIndices=" + list);
+    WriteFile(ini_, ini);
+    EXPECT_EQ(Run({good}), 1);
+    EXPECT_EQ(err_.str(),
+              ini_ + ": The number of ErrorCheckingTokenIndices exceeds MAX_TOKENS for COM3\n");
 }
 
 TEST_F(StatsCommand, CommandLineTakesIniPortRawAndFilesInAnyOrder) {
