@@ -22,6 +22,11 @@ std::string Blanks(size_t count) {
     return std::string(count, ' ');
 }
 
+std::string Trimmed(std::string text) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
 // Appends "COMn" to a list of ports, after a comma unless it is the first.
 void AppendPortName(std::string& list, bool hasEntry, int portNumber) {
     if (hasEntry) {
@@ -393,6 +398,7 @@ void AcquisitionRun::WaitForWork(uint64_t wakeMark) {
 }
 
 void AcquisitionRun::UpdateStatus() {
+    ShowPortLists();  // a log that cannot be written shows within the minute
     std::string received;
     std::string overflows;
     bool any_data = false;
@@ -439,6 +445,7 @@ void AcquisitionRun::Flush() {
         CalculateStatistics();
     }
     StartNextPeriod();
+    ShowPortLists();  // what could not be written shows at once
     ++flushes_;
     if (probe_ != nullptr) {
         probe_->OnFlush(flushes_);
@@ -545,7 +552,9 @@ void AcquisitionRun::LogUnloggedLosses() {
     }
 }
 
-// "Ports currently open:" and "Port errors:" as the ports stand now.
+// "Ports currently open:" and "Port errors:" as the ports stand now. The
+// errors also name what the logger cannot write: a port whose data file
+// holds text back, the statistics, the log. Drawn only when they change.
 void AcquisitionRun::ShowPortLists() {
     std::string open;
     std::string errors;
@@ -553,13 +562,34 @@ void AcquisitionRun::ShowPortLists() {
         std::string& list = Line(i).open ? open : errors;
         AppendPortName(list, !list.empty(), com_.PortNumber[i]);
     }
+    auto add = [&errors](const std::string& problem) {
+        errors += (errors.empty() ? "" : ",") + problem;
+    };
+    for (int i = 0; i < com_.NumPorts; ++i) {
+        if (writer_.UnwrittenBytes(i) > 0) {
+            add(PortName(com_.PortNumber[i]) + " not written");
+        }
+    }
+    if (KeptStatisticsBlocks() > 0) {
+        add("statistics not written");
+    }
+    if (LogWritesFailing(Directory())) {
+        add("log not written");
+    }
     const bool any_open = !open.empty();
     const bool any_error = !errors.empty();
+    const std::string open_text = any_open ? open : "None";
+    const std::string error_text = any_error ? errors : "None";
+    {
+        std::lock_guard<std::mutex> lock(StatusLock);
+        if (Trimmed(StatusText(kStatusPortsOpen)) == open_text &&
+            Trimmed(StatusText(kStatusPortErrors)) == error_text) {
+            return;
+        }
+    }
     StatusDrawBlock block(view_);
-    block.Set(kStatusPortsOpen, (any_open ? open : "None") + Blanks(57),
-              any_open ? kDarkGreen : kRed);
-    block.Set(kStatusPortErrors, (any_error ? errors : "None") + Blanks(57),
-              any_error ? kRed : kDarkGreen);
+    block.Set(kStatusPortsOpen, open_text + Blanks(57), any_open ? kDarkGreen : kRed);
+    block.Set(kStatusPortErrors, error_text + Blanks(57), any_error ? kRed : kDarkGreen);
 }
 
 // The exchange on the hour, for ports that ask for it during acquisition:

@@ -1,10 +1,12 @@
 #include "acquisition/data_files.h"
 
 #include <cstdio>
+#include <set>
 #include <utility>
 
 #include "acquisition/log_codes.h"
 #include "acquisition/log_file.h"
+#include "acquisition/write_problems.h"
 #include "instruments/exchanges.h"
 #include "platform/files.h"
 
@@ -68,13 +70,15 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     // leave an empty file that a restart would take for an old one.
     options.before_create = [&] { return record_intent(0); };
     options.before_write = [&](uint64_t length_before) {
-        WriteLogMessagef(directory, logmsg::k20DiskWrite, path);
         return intent_recorded || record_intent(length_before);
     };
     if (platform::AppendToFile(path, bytes, options) != platform::kAppendOk) {
         WriteLogMessagef(directory, logmsg::k19CantOpen, path);
+        ReportWriteProblem(std::string("cannot write the data file ") + path);
         return false;
     }
+    // Only a write that is on disk is logged as one.
+    WriteLogMessagef(directory, logmsg::k20DiskWrite, path);
     if (journaled) {
         journal->Forget(block.span);
     }
@@ -168,17 +172,23 @@ DataBlock DataFileWriter::MakeBlock(const FlushContext& context,
     return block;
 }
 
-bool DataFileWriter::WriteUnwritten(int position) {
+// A file that cannot be written holds back only its own later blocks: the
+// blocks of other files (a later hour) are written as soon as they can be,
+// and each file still receives its blocks in the order they were received.
+std::set<std::string> DataFileWriter::WriteUnwritten(int position) {
     auto& kept = unwritten_[static_cast<size_t>(position)];
-    while (!kept.empty()) {
-        if (!WriteDataBlock(config_.OutputDriveAndPath, kept.front(), kept.front().text,
-                            JournalOf(position))) {
-            return false;
+    std::set<std::string> blocked;
+    for (auto it = kept.begin(); it != kept.end();) {
+        if (blocked.count(it->path) == 0 &&
+            WriteDataBlock(config_.OutputDriveAndPath, *it, it->text, JournalOf(position))) {
+            unwritten_bytes_[static_cast<size_t>(position)] -= it->text.size();
+            it = kept.erase(it);
+        } else {
+            blocked.insert(it->path);
+            ++it;
         }
-        unwritten_bytes_[static_cast<size_t>(position)] -= kept.front().text.size();
-        kept.pop_front();
     }
-    return true;
+    return blocked;
 }
 
 void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText& period) {
@@ -187,7 +197,7 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
     if (TextJournal* journal = JournalOf(p)) {
         journaled = journal->EndPeriod();
     }
-    const bool earlier_written = WriteUnwritten(p);
+    const std::set<std::string> blocked = WriteUnwritten(p);
     if (period.length < 1) {
         WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k21NoData, config_.PortNumber[p],
                          period.start_time.wHour, period.start_time.wMinute,
@@ -199,9 +209,10 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
     block.span = journaled.span;
     block.journal_missing = journaled.missing;
     const std::string_view text(period.text, static_cast<size_t>(period.length));
-    // Text still waiting from earlier periods goes first, so a file never
-    // receives a later period before an earlier one.
-    if (earlier_written && WriteDataBlock(config_.OutputDriveAndPath, block, text, JournalOf(p))) {
+    // Text of this file still waiting from earlier periods goes first, so a
+    // file never receives a later period before an earlier one.
+    if (blocked.count(block.path) == 0 &&
+        WriteDataBlock(config_.OutputDriveAndPath, block, text, JournalOf(p))) {
         return;
     }
     block.text.assign(text);

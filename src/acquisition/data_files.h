@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -146,9 +147,10 @@ public:
 
 private:
     DataBlock MakeBlock(const FlushContext& context, const PortPeriodText& period) const;
-    // Writes the kept blocks of a port in order; false when one is still
-    // not writable (it and those after it stay kept).
-    bool WriteUnwritten(int position);
+    // Writes the kept blocks of a port in order; returns the files that are
+    // still not writable (their blocks stay kept, and hold back only later
+    // blocks of the same file).
+    std::set<std::string> WriteUnwritten(int position);
     void Keep(int position, DataBlock block);
     void Discard(int position, const DataBlock& block, size_t bytes, const char* reason);
     TextJournal* JournalOf(int position) const { return journals_[static_cast<size_t>(position)]; }

@@ -54,23 +54,22 @@ inline constexpr char k29WatchdogUnreachable[] =
     "29  Watchdog timer ports %Xh-%Xh cannot be written (%s)...acquisition continues without the watchdog.";
 inline constexpr char k30UnwrittenDiscarded[] =
     "30  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d could not be written and are discarded (%s).";
-inline constexpr char k34Recovered[] =
-    "34  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d recovered.";
-
 inline constexpr char k31BytesLost[] =
     "31  %ld bytes received on COM%d were lost: its receive queue of %ld bytes was full.";
-
 inline constexpr char k32PortLost[] = "32  COM%d lost (%s); it is reopened when it returns.";
 inline constexpr char k33PortReopened[] = "33  COM%d reopened after %ld s.";
-inline constexpr char k36ClockStep[] =
-    "36  The clock moved from %02d/%02d/%02d %02d:%02d:%02d to %02d/%02d/%02d %02d:%02d:%02d; the period is cut short and the schedule set anew.";
-inline constexpr char k37PortFlapping[] =
-    "37  COM%d was lost and reopened %ld more times in this period than the entries above tell.";
-
+inline constexpr char k34Recovered[] =
+    "34  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d recovered.";
 // One port's analysis in one period logs the first ten records of each of the
 // codes 22, 23 and 28; this entry counts the rest of one code (the count, the
 // COM number, the code).
 inline constexpr char k35MoreRecords[] =
     "35  %ld more records of COM%d like the entries %02d above in this period.";
+inline constexpr char k36ClockStep[] =
+    "36  The clock moved from %02d/%02d/%02d %02d:%02d:%02d to %02d/%02d/%02d %02d:%02d:%02d; the period is cut short and the schedule set anew.";
+inline constexpr char k37PortFlapping[] =
+    "37  COM%d was lost and reopened %ld more times in this period than the entries above tell.";
+inline constexpr char k38LogEntriesLost[] =
+    "38  %ld log entries could not be written between %s and %s.";
 
 }  // namespace logmsg

@@ -9,6 +9,13 @@
 // Safe to call from several threads: entries of one process never collide.
 int WriteLogMessage(const char* directory, const char* message);
 
+// Entries that could not be written are counted by directory; the next entry
+// that can be written there is preceded by one entry 38 that tells how many
+// and when.
+
+// True while the last entry for `directory` could not be written.
+bool LogWritesFailing(const char* directory);
+
 // printf-style convenience: formats the message, then WriteLogMessage.
 int WriteLogMessagef(const char* directory, const char* format, ...)
     __attribute__((format(printf, 2, 3)));

@@ -1,11 +1,15 @@
 #include "acquisition/statistics.h"
 
+#include <deque>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "acquisition/log_codes.h"
 #include "acquisition/log_file.h"
 #include "acquisition/statistics_analysis.h"
+#include "acquisition/write_problems.h"
 #include "platform/files.h"
 
 namespace {
@@ -29,7 +33,61 @@ void WritePortRows(std::string& block, const ComConfig& config, int port, const 
     }
 }
 
+// Statistics blocks whose file could not be written, in the order they were
+// made: each is appended at the next write that can reach its file, before
+// that file's newer blocks. They outlive an acquisition run (not the process).
+struct KeptBlock {
+    std::string path;
+    std::string block;
+};
+std::mutex g_kept_mutex;
+std::deque<KeptBlock> g_kept;
+// A day of hourly blocks of nine ports many times over; beyond it the oldest goes.
+constexpr size_t kMostKeptBlocks = 1000;
+
+bool AppendBlock(const char* directory, const std::string& path, const std::string& block) {
+    platform::TextPieces bytes;
+    bytes.Add(block);
+    if (platform::AppendToFile(path.c_str(), bytes) == platform::kAppendOk) {
+        return true;
+    }
+    WriteLogMessagef(directory, logmsg::k19CantOpen, path.c_str());
+    ReportWriteProblem("cannot write the statistics file " + path);
+    return false;
+}
+
+// Appends the kept blocks of the output directory that can be written now;
+// returns the files that still cannot be.
+std::set<std::string> WriteKeptBlocks(const char* directory) {
+    std::set<std::string> blocked;
+    const std::string folder = platform::JoinPath(directory, "");
+    for (auto it = g_kept.begin(); it != g_kept.end();) {
+        if (it->path.rfind(folder, 0) != 0) {
+            ++it;  // another station's (a configuration read again)
+        } else if (blocked.count(it->path) == 0 && AppendBlock(directory, it->path, it->block)) {
+            it = g_kept.erase(it);
+        } else {
+            blocked.insert(it->path);
+            ++it;
+        }
+    }
+    return blocked;
+}
+
+void Keep(std::string path, std::string block) {
+    g_kept.push_back(KeptBlock{std::move(path), std::move(block)});
+    if (g_kept.size() > kMostKeptBlocks) {
+        ReportWriteProblem("a statistics block for " + g_kept.front().path + " is given up");
+        g_kept.pop_front();
+    }
+}
+
 }  // namespace
+
+size_t KeptStatisticsBlocks() {
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    return g_kept.size();
+}
 
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
                                   char* const* buffers, const int32_t* lengths) {
@@ -44,11 +102,11 @@ int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPerio
             WritePortRows(block, config, port, buffers[port], lengths[port]);
         }
     }
-    platform::TextPieces bytes;
-    bytes.Add(block);
-    if (platform::AppendToFile(path.c_str(), bytes) != platform::kAppendOk) {
-        WriteLogMessagef(directory, logmsg::k19CantOpen, path.c_str());
-        return -1;
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    const std::set<std::string> blocked = WriteKeptBlocks(directory);
+    if (blocked.count(path) == 0 && AppendBlock(directory, path, block)) {
+        return 0;
     }
-    return 0;
+    Keep(path, std::move(block));
+    return -1;
 }

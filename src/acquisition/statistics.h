@@ -3,6 +3,7 @@
 // rows of the hour's statistics file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -21,6 +22,10 @@ struct StatisticsPeriod {
 // received bytes of port position p followed by a zero byte; the buffers may
 // be changed (cut after their last record). Returns 0, or -1 when the
 // statistics file could not be opened or written (logged as code 19; the
-// file is then as it was).
+// file is then as it was): the block is kept, and appended before anything
+// newer at the next statistics run that can write its file.
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
                                   char* const* buffers, const int32_t* lengths);
+
+// Statistics blocks kept because their file could not be written.
+size_t KeptStatisticsBlocks();

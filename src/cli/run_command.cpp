@@ -8,6 +8,7 @@
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/log_codes.h"
 #include "acquisition/status.h"
+#include "acquisition/write_problems.h"
 #include "cli/cli11.h"
 #include "cli/command_line.h"
 #include "config/com_config.h"
@@ -67,6 +68,13 @@ std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find('\n'));
 }
 
+// A log, data or statistics file that cannot be written is told on standard
+// error at once (the status page lists it too, and the log when it can).
+void PrintWriteProblem(const std::string& problem) {
+    std::fprintf(stderr, "quorvane-cli run: %s\n", problem.c_str());
+    std::fflush(stderr);
+}
+
 }  // namespace
 
 int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* out) {
@@ -95,11 +103,13 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
 
     platform::StopRequests stop_requests;  // before the acquisition thread exists
     StatusPrinter printer(out);
+    SetWriteProblemHandler(PrintWriteProblem);
     StartAcquisitionThread(&printer);
     stop_requests.Wait(duration);
     platform::NotifyServiceManager("STOPPING=1");
     StopAcquisitionThread();  // final flush, entry 04
     LogToOutputDirectory(com, logmsg::k02Shutdown);
+    SetWriteProblemHandler(nullptr);
     station.Close();
     FreeComConfig(com);
     return 0;

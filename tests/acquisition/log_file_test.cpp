@@ -43,13 +43,15 @@ protected:
 TEST_F(LogFile, FirstEntryOfADayCreatesTheFileWithItsHeader) {
     EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), logmsg::k03ThreadStarted), 1);
     clock_.AdvanceMs(1000);
-    EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), "25  Memory Allocation Error in GetOphirConstants.\n"),
-              1);
+    EXPECT_EQ(
+        WriteLogMessage(dir_.path().c_str(), "25  Memory Allocation Error in GetOphirConstants.\n"),
+        1);
     const std::string path = dir_.File("97123.LOG");
-    EXPECT_EQ(ReadFile(path),
-              Lines({"Quorvane Version 1.3 LogFile 97123.LOG", "", "MM/DD/YY HH:MM:SS:MMM CODE MESSAGE",
-                     "05/03/97 14:05:09:042  03  Data acquisition thread started.",
-                     "05/03/97 14:05:10:042  25  Memory Allocation Error in GetOphirConstants.", ""}));
+    EXPECT_EQ(
+        ReadFile(path),
+        Lines({"Quorvane Version 1.3 LogFile 97123.LOG", "", "MM/DD/YY HH:MM:SS:MMM CODE MESSAGE",
+               "05/03/97 14:05:09:042  03  Data acquisition thread started.",
+               "05/03/97 14:05:10:042  25  Memory Allocation Error in GetOphirConstants.", ""}));
     EXPECT_TRUE(platform::IsReadOnly(path.c_str()));
 }
 
@@ -99,8 +101,14 @@ TEST_F(LogFile, AnEntryThatDoesNotFitIsNotLeftHalfWritten) {
     }
     EXPECT_EQ(ReadFile(path), before);
     EXPECT_TRUE(platform::IsReadOnly(path.c_str()));
+    EXPECT_TRUE(LogWritesFailing(dir_.path().c_str()));
     EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), "04  third"), 1);
-    EXPECT_EQ(ReadFile(path), before + "05/03/97 14:05:09:042  04  third" + kEol);
+    EXPECT_FALSE(LogWritesFailing(dir_.path().c_str()));
+    // The entry that could not be written is told before the next that can.
+    EXPECT_EQ(ReadFile(path), before +
+                                  "05/03/97 14:05:09:042  38  1 log entries could not be written "
+                                  "between 05/03/97 14:05:09 and 05/03/97 14:05:09." +
+                                  kEol + "05/03/97 14:05:09:042  04  third" + kEol);
 
     // A new day's file that cannot be written whole is not left behind, so
     // its header comes with the next entry that fits.
