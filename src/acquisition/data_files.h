@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -72,6 +73,12 @@ public:
                               platform::AppendSource& bytes) = 0;
     // The text of `span` is on disk in its data file, or has been given up.
     virtual void Forget(const journal::Span& span) = 0;
+    // True while the journal holds every byte of the current period, so that
+    // the period's text may be read back from it (and dropped from memory).
+    virtual bool HoldsCurrentPeriod() const = 0;
+    // The received text of `span`, read back in pieces of at most 64 KiB; it
+    // reads the journal as it stands, so it lives only as long as a write.
+    virtual std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span) = 0;
 };
 
 // Text that an earlier run left in a port's journal, of one UTC hour of

@@ -188,6 +188,38 @@ void PortJournal::Append(const char* bytes, size_t count, int64_t receivedMs) {
     Checkpoint("appended", port_number_, journaled_);
 }
 
+namespace {
+
+// The text records of a span, in order, one record's payload at a time.
+class SpanText final : public platform::AppendSource {
+public:
+    SpanText(platform::DurableFile& file, uint32_t epoch, journal::Span span)
+        : reader_(file), epoch_(epoch), span_(span) {}
+    void Rewind() override { reader_.Seek(epoch_, span_.begin); }
+    std::string_view Next() override {
+        while (reader_.position() < span_.end && reader_.Next(record_)) {
+            if (record_.kind == journal::RecordKind::kText && span_.Holds(record_.offset)) {
+                return record_.payload;
+            }
+        }
+        return {};
+    }
+
+private:
+    journal::Reader reader_;
+    uint32_t epoch_;
+    journal::Span span_;
+    journal::Record record_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::AppendSource> PortJournal::ReadText(const journal::Span& span) {
+    auto text = std::make_unique<SpanText>(file_, epoch_, span);
+    text->Rewind();
+    return text;
+}
+
 void PortJournal::SyncIfDue(uint32_t tick) {
     if (dirty_ && file_.IsOpen() && tick - dirty_since_ >= kJournalSyncIntervalMs) {
         Sync();
@@ -350,6 +382,11 @@ void ReceivedTextJournal::Append(int position, const char* bytes, int32_t count)
     if (port != nullptr && count > 0) {
         port->Append(bytes, static_cast<size_t>(count), UtcMs());
     }
+}
+
+bool ReceivedTextJournal::HoldsCurrentPeriod(int position) const {
+    const auto& port = ports_[static_cast<size_t>(position)];
+    return port != nullptr && port->HoldsCurrentPeriod();
 }
 
 void ReceivedTextJournal::SyncIfDue() {

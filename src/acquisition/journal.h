@@ -63,6 +63,8 @@ public:
     bool RecordIntent(const journal::Span& span, const std::string& fileName, uint64_t lengthBefore,
                       bool createsFile, platform::AppendSource& bytes) override;
     void Forget(const journal::Span& span) override;
+    bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }
+    std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span) override;
 
 private:
     bool AppendRecord(journal::RecordKind kind, int64_t timeMs, std::string_view payload);
@@ -106,6 +108,9 @@ public:
     void Start(DataFileWriter& writer);
     // Right after a read that added `count` bytes to port `position`'s buffer.
     void Append(int position, const char* bytes, int32_t count);
+    // True while port `position`'s journal holds every byte of its current
+    // period, so that the period's text can be read back from it.
+    bool HoldsCurrentPeriod(int position) const;
     // Once per pass of the loop.
     void SyncIfDue();
     // As acquisition stops: text that could not be written stays in the

@@ -70,10 +70,11 @@ public:
     PortAnalysis(const PortStatisticsSettings& settings, StatisticsEvents* events);
 
     void AnalyseText(const char* text, std::size_t length);
+    // One record, as AnalyseText finds them.
+    void AnalyseRecord(const char* record, std::size_t length);
     std::vector<StatisticsRow> Rows() const;
 
 private:
-    void AnalyseRecord(const char* record, std::size_t length);
     void CountForEveryListedPosition(std::array<long, MAX_TOKENS>& table);
     void EvaluateToken(int position, const char* token, std::size_t length);
     void AccumulateRecord();
@@ -478,6 +479,83 @@ std::vector<StatisticsRow> AnalysePortText(const char* text, std::size_t length,
         analysis->AnalyseText(text, length);
     }
     return analysis->Rows();
+}
+
+// The record being put together from the pieces: its bytes up to one more
+// than a record may hold (a longer one is rejected whatever follows), its
+// length, and whether a byte of it was unprintable.
+struct StatisticsStream::State {
+    State(const PortStatisticsSettings& settings, StatisticsEvents* events)
+        : analysis(settings, events), terminator(settings.terminator) {}
+
+    void Add(const char* bytes, std::size_t length) {
+        const auto* unsigned_bytes = reinterpret_cast<const unsigned char*>(bytes);
+        for (std::size_t i = 0; i < length; ++i) {
+            unprintable = unprintable || kByteClass[unsigned_bytes[i]] == kUnprintable;
+        }
+        const std::size_t room = kKept > record.size() ? kKept - record.size() : 0;
+        record.append(bytes, length < room ? length : room);
+        record_length += length;
+    }
+
+    // A whole record: to the analysis as it would see it whole.
+    void EndRecord() {
+        if (record_length > static_cast<std::size_t>(MAX_WORKING_STRING_LEN) && unprintable) {
+            record.back() = '\x01';  // rejected as unprintable, as the whole one is
+        }
+        if (record_length > 0) {
+            analysis.AnalyseRecord(record.data(), record.size());
+        }
+        record.clear();
+        record_length = 0;
+        unprintable = false;
+    }
+
+    static constexpr std::size_t kKept = MAX_WORKING_STRING_LEN + 1;
+
+    PortAnalysis analysis;
+    const char terminator;
+    bool seen_terminator = false;  // what came before the first one is skipped
+    std::string record;
+    std::size_t record_length = 0;
+    bool unprintable = false;
+};
+
+StatisticsStream::StatisticsStream(const PortStatisticsSettings& settings, StatisticsEvents* events)
+    : state_(std::make_unique<State>(settings, events)) {}
+
+StatisticsStream::~StatisticsStream() = default;
+
+void StatisticsStream::Feed(const char* bytes, std::size_t length) {
+    State& s = *state_;
+    const char* const end = bytes + length;
+    while (bytes < end) {
+        const char* stop = static_cast<const char*>(std::memchr(bytes, s.terminator, end - bytes));
+        if (stop == nullptr) {
+            s.Add(bytes, static_cast<std::size_t>(end - bytes));
+            return;
+        }
+        s.Add(bytes, static_cast<std::size_t>(stop - bytes));
+        if (s.seen_terminator) {
+            s.EndRecord();
+        } else {
+            // What stands before the first terminator began before the period.
+            s.seen_terminator = true;
+            s.record.clear();
+            s.record_length = 0;
+            s.unprintable = false;
+        }
+        bytes = stop + 1;
+    }
+}
+
+std::vector<StatisticsRow> StatisticsStream::Finish() {
+    State& s = *state_;
+    if (!s.seen_terminator) {
+        s.EndRecord();  // no record end at all: the whole text is one record
+    }
+    // Otherwise what follows the last terminator is incomplete: left out.
+    return s.analysis.Rows();
 }
 
 std::string FormatStatisticsHeader(int64_t period_start, int64_t period_end) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,25 @@ private:
 std::vector<StatisticsRow> AnalysePortText(const char* text, std::size_t length,
                                            const PortStatisticsSettings& settings,
                                            StatisticsEvents* events);
+
+// The same analysis of a text that arrives in pieces (a long period read back
+// from the journal): every piece in order to Feed, then Finish. The rows and
+// the events are those AnalysePortText gives for the whole text; no more than
+// one record is held in memory.
+class StatisticsStream {
+public:
+    StatisticsStream(const PortStatisticsSettings& settings, StatisticsEvents* events);
+    ~StatisticsStream();
+    StatisticsStream(const StatisticsStream&) = delete;
+    StatisticsStream& operator=(const StatisticsStream&) = delete;
+
+    void Feed(const char* bytes, std::size_t length);
+    std::vector<StatisticsRow> Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The number the statistics take from a token of digits, '.', '+' and '-':
 // the C conversion (strtod in the "C" locale) of its longest valid prefix, 0

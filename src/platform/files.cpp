@@ -46,20 +46,40 @@ size_t AllowedWriteBytes(const char* path, size_t size) {
     return allowed < size ? allowed : size;
 }
 
-std::string_view TextPieces::Next() {
-    while (piece_ < pieces_.size() && offset_ >= pieces_[piece_].size()) {
+void TextPieces::Rewind() {
+    piece_ = 0;
+    offset_ = 0;
+    for (Piece& piece : pieces_) {
+        if (piece.source != nullptr) {
+            piece.source->Rewind();
+        }
+    }
+}
+
+std::string_view TextPieces::NextSlice() {
+    // Bounded slices, so a long period never needs a second full copy.
+    constexpr size_t kSlice = 64 * 1024;
+    while (piece_ < pieces_.size()) {
+        Piece& piece = pieces_[piece_];
+        if (piece.source != nullptr) {
+            const std::string_view next = piece.source->Next();
+            if (!next.empty()) {
+                return next;
+            }
+        } else if (offset_ < piece.text.size()) {
+            const std::string_view slice = piece.text.substr(offset_, kSlice);
+            offset_ += slice.size();
+            return slice;
+        }
         ++piece_;
         offset_ = 0;
     }
-    if (piece_ == pieces_.size()) {
-        return {};
-    }
-    const std::string_view piece = pieces_[piece_];
+    return {};
+}
+
+std::string_view TextPieces::Next() {
+    const std::string_view slice = NextSlice();
 #ifdef _WIN32
-    // Bounded slices, so a long period never needs a second full copy.
-    constexpr size_t kSlice = 64 * 1024;
-    const std::string_view slice = piece.substr(offset_, kSlice);
-    offset_ += slice.size();
     scratch_.clear();
     for (char c : slice) {
         if (c == '\n') {
@@ -69,8 +89,7 @@ std::string_view TextPieces::Next() {
     }
     return scratch_;
 #else
-    offset_ = piece.size();
-    return piece;
+    return slice;
 #endif
 }
 
@@ -81,7 +100,8 @@ bool PathExists(const char* path) {
 
 void SetReadOnly(const char* path, bool read_only) {
     std::error_code ec;
-    const auto write_bits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    const auto write_bits =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     if (read_only) {
         fs::permissions(path, write_bits, fs::perm_options::remove, ec);
     } else {
@@ -100,9 +120,13 @@ bool IsReadOnly(const char* path) {
 
 #ifdef _WIN32
 
-std::FILE* OpenAppendDenyWrite(const char* path) { return _fsopen(path, "at+", _SH_DENYWR); }
+std::FILE* OpenAppendDenyWrite(const char* path) {
+    return _fsopen(path, "at+", _SH_DENYWR);
+}
 
-int CloseLocked(std::FILE* file) { return std::fclose(file); }
+int CloseLocked(std::FILE* file) {
+    return std::fclose(file);
+}
 
 namespace {
 
@@ -150,7 +174,7 @@ DirectoryAccess TestDirectoryWritable(const char* path) {
     std::error_code ec;
     if (!fs::is_directory(fs::path(path), ec)) {
         return ec && ec != std::errc::no_such_file_or_directory ? DirectoryAccess::kOther
-                                                                 : DirectoryAccess::kMissing;
+                                                                : DirectoryAccess::kMissing;
     }
     if (_access(path, 2) == 0) {
         return DirectoryAccess::kWritable;
@@ -177,7 +201,9 @@ std::FILE* OpenAppendDenyWrite(const char* path) {
     return file;
 }
 
-int CloseLocked(std::FILE* file) { return std::fclose(file); }  // closing the fd drops the lock
+int CloseLocked(std::FILE* file) {
+    return std::fclose(file);
+}  // closing the fd drops the lock
 
 namespace {
 
@@ -243,7 +269,8 @@ DirectoryAccess TestDirectoryWritable(const char* path) {
     std::error_code ec;
     const auto status = fs::status(fs::path(path), ec);
     if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
-        return ec == std::errc::permission_denied ? DirectoryAccess::kDenied : DirectoryAccess::kOther;
+        return ec == std::errc::permission_denied ? DirectoryAccess::kDenied
+                                                  : DirectoryAccess::kOther;
     }
     if (!fs::is_directory(status)) {
         return DirectoryAccess::kMissing;

@@ -49,28 +49,38 @@ public:
 
 // Text in the form a text-mode write puts on disk: on Windows every LF becomes
 // CR LF (translated in bounded slices), elsewhere the pieces pass unchanged.
+// A piece may itself be a source (a long text read back in pieces).
 class TextPieces final : public AppendSource {
 public:
     TextPieces() = default;
-    explicit TextPieces(std::vector<std::string_view> pieces) : pieces_(std::move(pieces)) {}
-    void Add(std::string_view piece) {
-        if (!piece.empty()) {
-            pieces_.push_back(piece);
+    explicit TextPieces(const std::vector<std::string_view>& pieces) {
+        for (std::string_view piece : pieces) {
+            Add(piece);
         }
     }
-    void Rewind() override {
-        piece_ = 0;
-        offset_ = 0;
+    void Add(std::string_view piece) {
+        if (!piece.empty()) {
+            pieces_.push_back(Piece{piece, nullptr});
+        }
     }
+    // `source` must live as long as this.
+    void AddSource(AppendSource& source) { pieces_.push_back(Piece{{}, &source}); }
+    void Rewind() override;
     std::string_view Next() override;
 
 private:
-    std::vector<std::string_view> pieces_;
+    struct Piece {
+        std::string_view text;
+        AppendSource* source;
+    };
+    // The next untranslated slice of the pieces; empty at the end.
+    std::string_view NextSlice();
+
+    std::vector<Piece> pieces_;
     size_t piece_ = 0;
     size_t offset_ = 0;
     std::string scratch_;
 };
-
 // Results of AppendToFile. On every failure the file is as it was before the
 // call: put back to its old length, or removed again if the call created it.
 inline constexpr int kAppendOk = 0;

@@ -307,4 +307,63 @@ TEST(StatisticsProperty, RandomTextsGiveTheRowsAndLogCodesOfAPlainReading) {
     EXPECT_GT(records_with_samples, 100);
 }
 
+// The analysis of a text that arrives in pieces (a long period read back from
+// the journal) gives the rows and events of the whole text, wherever the
+// pieces end: inside a record, on a terminator, one byte at a time.
+TEST(StatisticsProperty, TextInPiecesGivesTheRowsAndLogCodesOfTheWholeText) {
+    const char kTerminators[] = {'\n', '\r', '$', '0'};
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        RandomText random(seed);
+        const char terminator = kTerminators[random.Between(0, 3)];
+        std::vector<int> positions, error_positions;
+        std::vector<double> error_values;
+        const int listed = random.Between(0, 5);
+        for (int j = 0; j < listed; ++j) {
+            positions.push_back(random.Between(0, 8));
+            error_positions.push_back(random.Between(0, 8));
+            error_values.push_back(random.Chance(50) ? 1.0 : -99.99);
+        }
+        std::string text = random.Text(terminator);
+        if (random.Chance(10)) {
+            // A record far longer than a record may be, unprintable at its end.
+            text +=
+                terminator + std::string(5000, '5') + (random.Chance(50) ? "\t" : "") + terminator;
+        }
+        PortStatisticsSettings settings;
+        settings.terminator = terminator;
+        settings.strip = random.Chance(70) ? 0 : 1;
+        settings.count = listed;
+        settings.positions = positions.data();
+        settings.error_positions = error_positions.data();
+        settings.error_values = error_values.data();
+        EventLog whole_events;
+        const std::vector<StatisticsRow> whole =
+            AnalysePortText(text.data(), text.size(), settings, &whole_events);
+
+        EventLog piece_events;
+        StatisticsStream stream(settings, &piece_events);
+        const int largest = random.Chance(20) ? 1 : random.Between(1, 200);
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t length = std::min<std::size_t>(
+                text.size() - at, static_cast<std::size_t>(random.Between(1, largest)));
+            stream.Feed(text.data() + at, length);
+            at += length;
+        }
+        const std::vector<StatisticsRow> pieces = stream.Finish();
+
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        EXPECT_EQ(piece_events.codes, whole_events.codes);
+        ASSERT_EQ(pieces.size(), whole.size());
+        for (std::size_t j = 0; j < whole.size(); ++j) {
+            EXPECT_EQ(pieces[j].samples, whole[j].samples);
+            EXPECT_TRUE(SameFigure(pieces[j].mean, whole[j].mean));
+            EXPECT_TRUE(SameFigure(pieces[j].deviation, whole[j].deviation));
+            EXPECT_EQ(pieces[j].missing, whole[j].missing);
+            EXPECT_EQ(pieces[j].non_printable, whole[j].non_printable);
+            EXPECT_EQ(pieces[j].non_parsable, whole[j].non_parsable);
+            EXPECT_EQ(pieces[j].non_digit, whole[j].non_digit);
+        }
+    }
+}
+
 }  // namespace
