@@ -340,16 +340,14 @@ void AcquisitionRun::PollPort(int i) {
 
 void AcquisitionRun::ReadWholeBlocks(int i, int32_t waiting) {
     PortLine& line = Line(i);
-    int32_t wanted = waiting / kReadBlockSize * kReadBlockSize;
-    while (arrays_.PortBufferIndex[i] + wanted > arrays_.CurrentBufferSize[i]) {
-        if (!GrowPortBuffer(arrays_, i, com_.PortNumber[i], Directory())) {
-            // The blocks that fit are read; the rest stays in the receive
-            // queue, and the final drain tries again.
-            line.growth_failed = true;
-            const int32_t room = arrays_.CurrentBufferSize[i] - arrays_.PortBufferIndex[i];
-            wanted = room / kReadBlockSize * kReadBlockSize;
-            break;
-        }
+    int32_t wanted =
+        std::min(waiting, kPortBufferCapBytes - kReadBlockSize) / kReadBlockSize * kReadBlockSize;
+    if (!MakeRoom(i, wanted)) {
+        // The blocks that fit are read; the rest stays in the receive queue,
+        // and the final drain tries again.
+        line.growth_failed = true;
+        const int32_t room = arrays_.CurrentBufferSize[i] - arrays_.PortBufferIndex[i];
+        wanted = room / kReadBlockSize * kReadBlockSize;
     }
     if (wanted == 0) {
         return;
@@ -444,6 +442,7 @@ void AcquisitionRun::Flush() {
     if (stats_ports_ > 0) {
         CalculateStatistics();
     }
+    writer_.ForgetLongPeriods();
     StartNextPeriod();
     ShowPortLists();  // what could not be written shows at once
     ++flushes_;
@@ -474,16 +473,12 @@ void AcquisitionRun::ReadEverything(int i) {
             break;
         }
         // Room for at least a block and the terminating zero.
-        const int32_t wanted = std::max(waiting, kReadBlockSize);
-        bool room = true;
-        while (room && arrays_.PortBufferIndex[i] + wanted + 1 > arrays_.CurrentBufferSize[i]) {
-            room = GrowPortBuffer(arrays_, i, com_.PortNumber[i], Directory());
-        }
-        if (!room) {
+        const int32_t taken = std::min(waiting, kPortBufferCapBytes - kReadBlockSize - 1);
+        if (!MakeRoom(i, std::max(taken, kReadBlockSize) + 1)) {
             break;  // what is left waits in the receive queue for the next period
         }
         char* into = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
-        line.record->ReadBlock(line.record, into, static_cast<uint32_t>(waiting));
+        line.record->ReadBlock(line.record, into, static_cast<uint32_t>(taken));
         if (line.record->Count == 0) {
             break;
         }
@@ -491,6 +486,41 @@ void AcquisitionRun::ReadEverything(int i) {
         journal_.Append(i, into, static_cast<int32_t>(line.record->Count));
         line.total_read += line.record->Count;
     }
+}
+
+// Makes room for `bytes` more in port i's buffer: it grows, up to its cap
+// while the port's journal holds the whole period; at the cap the text goes
+// on in the journal alone, and the buffer starts again. False when memory
+// could not be had (entry 17).
+bool AcquisitionRun::MakeRoom(int i, int32_t bytes) {
+    while (arrays_.PortBufferIndex[i] + bytes > arrays_.CurrentBufferSize[i]) {
+        const bool journaled = journal_.HoldsCurrentPeriod(i);
+        if (journaled && arrays_.CurrentBufferSize[i] >= kPortBufferCapBytes) {
+            MoveToJournal(i);
+            continue;
+        }
+        const int32_t limit = journaled ? kPortBufferCapBytes : INT32_MAX;
+        if (!GrowPortBuffer(arrays_, i, com_.PortNumber[i], Directory(), limit)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The buffer's text is in the journal already: it is dropped from memory,
+// and the period's end reads the whole period back from the journal.
+void AcquisitionRun::MoveToJournal(int i) {
+    PortLine& line = Line(i);
+    const int32_t held = arrays_.PortBufferIndex[i];
+    if (held == 0) {
+        return;
+    }
+    if (line.long_period.length == 0) {
+        line.long_period.first_byte = arrays_.PortBuffer[i][0];
+    }
+    line.long_period.length += held;
+    line.long_period.last_byte = arrays_.PortBuffer[i][held - 1];
+    arrays_.PortBufferIndex[i] = 0;
 }
 
 // True while port i's device is there. A device that has gone is dealt with
@@ -612,9 +642,17 @@ void AcquisitionRun::WriteDataFiles() {
     context.first_flush = first_flush_ || start_marker_due_;
     context.end_marker_due = stop_flag_ || cut_short_ || ScheduledEnd.tm_min == 0;
     for (int i = 0; i < com_.NumPorts; ++i) {
-        writer_.WritePort(
-            context, {i, arrays_.PortBuffer[i], arrays_.PortBufferIndex[i], arrays_.StartTime[i],
-                      arrays_.StopTime[i], Line(i).header.data()});
+        LongPeriod long_period = Line(i).long_period;
+        if (long_period.length > 0) {
+            const int32_t held = arrays_.PortBufferIndex[i];
+            long_period.length += held;
+            long_period.last_byte =
+                held > 0 ? arrays_.PortBuffer[i][held - 1] : long_period.last_byte;
+        }
+        writer_.WritePort(context,
+                          {i, arrays_.PortBuffer[i], arrays_.PortBufferIndex[i],
+                           arrays_.StartTime[i], arrays_.StopTime[i], Line(i).header.data()},
+                          long_period);
     }
 }
 
@@ -623,7 +661,18 @@ void AcquisitionRun::CalculateStatistics() {
     period.file_name_time = FileNameTime;
     period.period_start = PeriodStartTime;
     period.period_end = NextWriteTime;
-    CalculateDiagnosticStatistics(com_, period, arrays_.PortBuffer, arrays_.PortBufferIndex);
+    // A long period's text is read back from its journal.
+    std::vector<std::unique_ptr<platform::AppendSource>> journaled(ports_.size());
+    std::vector<platform::AppendSource*> sources(ports_.size(), nullptr);
+    for (int i = 0; i < com_.NumPorts; ++i) {
+        const journal::Span span = writer_.LongPeriodSpan(i);
+        if (!span.empty()) {
+            journaled[static_cast<size_t>(i)] = journal_.ReadText(i, span);
+            sources[static_cast<size_t>(i)] = journaled[static_cast<size_t>(i)].get();
+        }
+    }
+    CalculateDiagnosticStatistics(com_, period, arrays_.PortBuffer, arrays_.PortBufferIndex,
+                                  sources.data());
 }
 
 void AcquisitionRun::StartNextPeriod() {
@@ -632,6 +681,7 @@ void AcquisitionRun::StartNextPeriod() {
     ScheduledEnd = platform::BreakDownUtc(NextWriteTime);
     for (int i = 0; i < com_.NumPorts; ++i) {
         arrays_.PortBufferIndex[i] = 0;
+        Line(i).long_period = LongPeriod{};
         // A period starts where the last one's drain ended, or, for a port
         // whose instrument was just asked for its constants, where that
         // exchange ended. Its new files get the header of its last exchange

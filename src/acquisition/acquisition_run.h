@@ -52,6 +52,7 @@ private:
         int64_t total_read = 0;        // bytes read into its buffers since the start
         uint32_t queue_size = 0;       // its receive queue, as asked of the driver
         int64_t tail_read_ms = 0;      // when less than a block was last read
+        LongPeriod long_period;        // what went on in the journal alone
         // The instrument exchange's results: the header of this period's new
         // files, the one the exchange on the hour fills for the next period,
         // and when the last exchange ended (exchanged: in this flush).
@@ -72,6 +73,8 @@ private:
     bool Pass();
     void PollPort(int i);
     void ReadWholeBlocks(int i, int32_t waiting);
+    bool MakeRoom(int i, int32_t bytes);
+    void MoveToJournal(int i);
     void CheckOverflow(int i);
     void WaitForWork(uint64_t wakeMark);
     // Ports that come and go.

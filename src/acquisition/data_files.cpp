@@ -1,6 +1,7 @@
 #include "acquisition/data_files.h"
 
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -45,7 +46,7 @@ std::string TimeMarker(const platform::SystemTime& time, const char* word) {
 }
 
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
-                    TextJournal* journal) {
+                    TextJournal* journal, bool keepSpan) {
     const char* path = block.path.c_str();
     const bool existed = platform::PathExists(path);
     platform::TextPieces bytes;
@@ -55,13 +56,21 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     if (!existed || block.start_marker_due) {
         bytes.Add(block.start_marker);
     }
-    bytes.Add(text);
+    // A long period's text comes from the journal, a piece at a time.
+    std::unique_ptr<platform::AppendSource> journaled;
+    if (block.text_in_journal && journal != nullptr) {
+        journaled = journal->ReadText(block.span);
+        bytes.AddSource(*journaled);
+    } else {
+        bytes.Add(text);
+    }
     bytes.Add(block.end_marker);
-    const bool journaled = journal != nullptr && !block.span.empty();
+    const bool journaled_block = journal != nullptr && !block.span.empty();
     bool intent_recorded = false;
     auto record_intent = [&](uint64_t length_before) {
-        intent_recorded = !journaled || journal->RecordIntent(block.span, FileNameOf(block.path),
-                                                              length_before, !existed, bytes);
+        intent_recorded =
+            !journaled_block || journal->RecordIntent(block.span, FileNameOf(block.path),
+                                                      length_before, !existed, bytes);
         return intent_recorded;
     };
     platform::AppendOptions options;
@@ -79,7 +88,7 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     }
     // Only a write that is on disk is logged as one.
     WriteLogMessagef(directory, logmsg::k20DiskWrite, path);
-    if (journaled) {
+    if (journaled_block && !keepSpan) {
         journal->Forget(block.span);
     }
     if (block.recovered) {
@@ -120,7 +129,8 @@ DataFileWriter::DataFileWriter(const ComConfig& config, size_t unwrittenCapBytes
       cap_(unwrittenCapBytes),
       unwritten_(static_cast<size_t>(config.NumPorts)),
       unwritten_bytes_(static_cast<size_t>(config.NumPorts), 0),
-      journals_(static_cast<size_t>(config.NumPorts), nullptr) {}
+      journals_(static_cast<size_t>(config.NumPorts), nullptr),
+      long_periods_(static_cast<size_t>(config.NumPorts)) {}
 
 DataFileWriter::~DataFileWriter() = default;
 
@@ -142,8 +152,8 @@ void DataFileWriter::WriteRecovered(int position, std::vector<RecoveredText> pie
     WriteUnwritten(position);
 }
 
-DataBlock DataFileWriter::MakeBlock(const FlushContext& context,
-                                    const PortPeriodText& period) const {
+DataBlock DataFileWriter::MakeBlock(const FlushContext& context, const PortPeriodText& period,
+                                    const LongPeriod& longPeriod) const {
     const int p = period.position;
     DataBlock block;
     block.port_number = config_.PortNumber[p];
@@ -155,13 +165,16 @@ DataBlock DataFileWriter::MakeBlock(const FlushContext& context,
         period.header != nullptr) {
         block.creation_items += period.header;
     }
+    const bool long_period = longPeriod.length > 0;
+    const char first = long_period ? longPeriod.first_byte : period.text[0];
+    const char last = long_period ? longPeriod.last_byte : period.text[period.length - 1];
     block.start_marker = TimeMarker(period.start_time, "StartTime");
-    if (period.text[0] != '\n') {
+    if (first != '\n') {
         block.start_marker += '\n';
     }
     block.start_marker_due = context.first_flush;
     if (context.end_marker_due) {
-        if (period.text[period.length - 1] != '\n') {
+        if (last != '\n') {
             block.end_marker.push_back('\n');
         }
         block.end_marker += TimeMarker(period.stop_time, "EndTime");
@@ -191,32 +204,64 @@ std::set<std::string> DataFileWriter::WriteUnwritten(int position) {
     return blocked;
 }
 
-void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText& period) {
+void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText& period,
+                               const LongPeriod& longPeriod) {
     const int p = period.position;
     TextJournal::Period journaled;
     if (TextJournal* journal = JournalOf(p)) {
         journaled = journal->EndPeriod();
     }
+    long_periods_[static_cast<size_t>(p)] = journal::Span{};
     const std::set<std::string> blocked = WriteUnwritten(p);
-    if (period.length < 1) {
+    if (period.length < 1 && longPeriod.length < 1) {
         WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k21NoData, config_.PortNumber[p],
                          period.start_time.wHour, period.start_time.wMinute,
                          period.start_time.wSecond, period.stop_time.wHour,
                          period.stop_time.wMinute, period.stop_time.wSecond);
         return;
     }
-    DataBlock block = MakeBlock(context, period);
+    DataBlock block = MakeBlock(context, period, longPeriod);
     block.span = journaled.span;
     block.journal_missing = journaled.missing;
+    block.text_in_journal = longPeriod.length > 0 && JournalOf(p) != nullptr;
+    block.text_length = block.text_in_journal ? longPeriod.length : period.length;
     const std::string_view text(period.text, static_cast<size_t>(period.length));
+    if (block.text_in_journal) {
+        // The statistics read it again; ForgetLongPeriods lets it go then.
+        long_periods_[static_cast<size_t>(p)] = block.span;
+    }
     // Text of this file still waiting from earlier periods goes first, so a
     // file never receives a later period before an earlier one.
-    if (blocked.count(block.path) == 0 &&
-        WriteDataBlock(config_.OutputDriveAndPath, block, text, JournalOf(p))) {
+    if (blocked.count(block.path) == 0 && WriteDataBlock(config_.OutputDriveAndPath, block, text,
+                                                         JournalOf(p), block.text_in_journal)) {
         return;
     }
-    block.text.assign(text);
+    if (!block.text_in_journal) {
+        block.text.assign(text);
+    }
     Keep(p, std::move(block));
+}
+
+journal::Span DataFileWriter::LongPeriodSpan(int position) const {
+    return long_periods_[static_cast<size_t>(position)];
+}
+
+void DataFileWriter::ForgetLongPeriods() {
+    for (size_t p = 0; p < long_periods_.size(); ++p) {
+        const journal::Span span = long_periods_[p];
+        long_periods_[p] = journal::Span{};
+        if (span.empty() || journals_[p] == nullptr) {
+            continue;
+        }
+        // A period still kept unwritten goes when it is written.
+        bool kept = false;
+        for (const DataBlock& block : unwritten_[p]) {
+            kept = kept || block.span == span;
+        }
+        if (!kept) {
+            journals_[p]->Forget(span);
+        }
+    }
 }
 
 void DataFileWriter::Keep(int position, DataBlock block) {

@@ -49,6 +49,15 @@ struct PortPeriodText {
     const char* header;
 };
 
+// A period too long to stay in memory: its text is read back from the
+// port's journal, which holds all of it; `text` then holds only its latest
+// part, and these its whole length and its first and last bytes.
+struct LongPeriod {
+    int64_t length = 0;  // 0: the period is in memory
+    char first_byte = 0;
+    char last_byte = 0;
+};
+
 // Default limit of text kept per port while its file cannot be written:
 // more than an hour of a 115200-baud instrument.
 inline constexpr size_t kUnwrittenCapBytes = size_t{64} << 20;
@@ -103,6 +112,8 @@ struct DataBlock {
     bool start_marker_due = false;  // first flush of the run, or recovered text
     std::string end_marker;         // with its leading line end, if due
     std::string text;               // the raw text, once it has to be kept
+    bool text_in_journal = false;   // (a long period's is read back from the journal)
+    int64_t text_length = 0;
     platform::SystemTime start_time{};
     platform::SystemTime stop_time{};
     journal::Span span;            // its text in the port's journal (empty: none)
@@ -115,8 +126,10 @@ struct DataBlock {
 // before a byte is written and the span forgotten after; entry 34 for a
 // recovered block. False (entry 19, the file as it was) when the file cannot
 // be opened or written.
+// With `keepSpan`, the journal keeps the span after the write (the caller
+// forgets it once it has read the text again).
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
-                    TextJournal* journal);
+                    TextJournal* journal, bool keepSpan = false);
 
 // The block of a recovered piece for COM `portNumber`.
 DataBlock RecoveredBlock(const char* directory, int portNumber, const std::string& instrument,
@@ -141,7 +154,14 @@ public:
     // layout items due, after any text of the port still unwritten from
     // earlier periods. A file that cannot be opened or written gets entry 19
     // and its text is kept for the next flush.
-    void WritePort(const FlushContext& context, const PortPeriodText& period);
+    void WritePort(const FlushContext& context, const PortPeriodText& period,
+                   const LongPeriod& longPeriod = {});
+
+    // The journal span of a long period that WritePort has just written (its
+    // text is there for the statistics), empty otherwise; and its end, once
+    // the statistics have read it.
+    journal::Span LongPeriodSpan(int position) const;
+    void ForgetLongPeriods();
 
     // As acquisition ends: text still unwritten stays in the port's journal
     // for the next start; what no journal holds is given up (entry 30).
@@ -153,7 +173,8 @@ public:
     size_t UnwrittenBytes(int position) const;
 
 private:
-    DataBlock MakeBlock(const FlushContext& context, const PortPeriodText& period) const;
+    DataBlock MakeBlock(const FlushContext& context, const PortPeriodText& period,
+                        const LongPeriod& longPeriod) const;
     // Writes the kept blocks of a port in order; returns the files that are
     // still not writable (their blocks stay kept, and hold back only later
     // blocks of the same file).
@@ -167,4 +188,5 @@ private:
     std::vector<std::deque<DataBlock>> unwritten_;
     std::vector<size_t> unwritten_bytes_;
     std::vector<TextJournal*> journals_;
+    std::vector<journal::Span> long_periods_;  // written, kept in the journal until forgotten
 };

@@ -389,6 +389,11 @@ bool ReceivedTextJournal::HoldsCurrentPeriod(int position) const {
     return port != nullptr && port->HoldsCurrentPeriod();
 }
 
+std::unique_ptr<platform::AppendSource> ReceivedTextJournal::ReadText(int position,
+                                                                      const journal::Span& span) {
+    return ports_[static_cast<size_t>(position)]->ReadText(span);
+}
+
 void ReceivedTextJournal::SyncIfDue() {
     bool waiting = false;
     for (const auto& port : ports_) {

@@ -111,6 +111,8 @@ public:
     // True while port `position`'s journal holds every byte of its current
     // period, so that the period's text can be read back from it.
     bool HoldsCurrentPeriod(int position) const;
+    // The received text of `span` of port `position`'s journal, in pieces.
+    std::unique_ptr<platform::AppendSource> ReadText(int position, const journal::Span& span);
     // Once per pass of the loop.
     void SyncIfDue();
     // As acquisition stops: text that could not be written stays in the

@@ -117,8 +117,9 @@ int32_t GrownBufferSize(int32_t size) {
     return static_cast<int32_t>(std::min<int64_t>(grown, kMaxBufferSize));
 }
 
-bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* logDirectory) {
-    const int32_t new_size = GrownBufferSize(arrays.CurrentBufferSize[i]);
+bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* logDirectory,
+                    int32_t limit) {
+    const int32_t new_size = std::min(GrownBufferSize(arrays.CurrentBufferSize[i]), limit);
     void* grown = new_size > arrays.CurrentBufferSize[i]
                       ? Reallocate(arrays.PortBuffer[i], static_cast<size_t>(new_size) + 1)
                       : nullptr;

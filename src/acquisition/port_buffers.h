@@ -18,6 +18,13 @@ inline constexpr uint32_t kMinReceiveQueueSize = 65000;
 inline constexpr int kReceiveQueueSeconds = 60;
 uint32_t ReceiveQueueSizeFor(int32_t baud);
 
+// The most text a port's buffer holds in memory. A period that brings more
+// (a fast instrument, a long period) goes on in the port's journal, which
+// holds all of it anyway: the buffer then starts again, and the period's end
+// reads the text back from the journal. Nine ports so stay within a few
+// hundred megabytes, and far from the 2 GiB a buffer index can count.
+inline constexpr int32_t kPortBufferCapBytes = 32 << 20;
+
 // One entry per configured port, in configuration order.
 struct PerPortArrays {
     int NumPorts = 0;
@@ -47,7 +54,9 @@ int32_t GrownBufferSize(int32_t size);
 // (plus the byte of the terminating zero), and log entry 18 gives the new
 // size. Returns false when memory could not be had: log entry 17, the buffer
 // and its size stay as they were.
-bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* logDirectory);
+// The buffer grows to `limit` bytes at the most.
+bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* logDirectory,
+                    int32_t limit = INT32_MAX);
 
 // Test seam: the reallocation behind every growth (std::realloc by default).
 // nullptr restores the default.

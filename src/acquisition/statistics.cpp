@@ -15,16 +15,25 @@
 namespace {
 
 void WritePortRows(std::string& block, const ComConfig& config, int port, const char* text,
-                   int32_t length) {
+                   int32_t length, platform::AppendSource* source) {
     // The records the analysis rejects go to the day's log with the port's COM
     // number, at most ten of each code, and a count of the rest.
     const char* directory = config.OutputDriveAndPath;
     RecordEntryLimit entries(config.PortNumber[port], [directory](const char* message) {
         WriteLogMessage(directory, message);
     });
-    const std::vector<StatisticsRow> rows =
-        AnalysePortText(text, length > 0 ? static_cast<std::size_t>(length) : 0,
-                        PortStatisticsSettingsOf(config, port), &entries);
+    std::vector<StatisticsRow> rows;
+    if (source != nullptr) {
+        StatisticsStream stream(PortStatisticsSettingsOf(config, port), &entries);
+        source->Rewind();
+        for (std::string_view piece = source->Next(); !piece.empty(); piece = source->Next()) {
+            stream.Feed(piece.data(), piece.size());
+        }
+        rows = stream.Finish();
+    } else {
+        rows = AnalysePortText(text, length > 0 ? static_cast<std::size_t>(length) : 0,
+                               PortStatisticsSettingsOf(config, port), &entries);
+    }
     entries.WriteSummaries();
     for (std::size_t j = 0; j < rows.size(); ++j) {
         const std::string line = FormatStatisticsRow(
@@ -90,7 +99,8 @@ size_t KeptStatisticsBlocks() {
 }
 
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
-                                  char* const* buffers, const int32_t* lengths) {
+                                  char* const* buffers, const int32_t* lengths,
+                                  platform::AppendSource* const* sources) {
     const char* directory = config.OutputDriveAndPath;
     WriteLogMessage(directory, logmsg::k24Statistics);
 
@@ -99,7 +109,8 @@ int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPerio
     std::string block = FormatStatisticsHeader(period.period_start, period.period_end);
     for (int port = 0; port < config.NumPorts && port < MAX_COM_PORTS; ++port) {
         if (config.DoStats[port] != 0) {
-            WritePortRows(block, config, port, buffers[port], lengths[port]);
+            WritePortRows(block, config, port, buffers[port], lengths[port],
+                          sources != nullptr ? sources[port] : nullptr);
         }
     }
     std::lock_guard<std::mutex> lock(g_kept_mutex);

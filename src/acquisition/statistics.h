@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "config/com_config.h"
+#include "platform/files.h"
 
 // What the period flush hands over.
 struct StatisticsPeriod {
@@ -24,8 +25,11 @@ struct StatisticsPeriod {
 // statistics file could not be opened or written (logged as code 19; the
 // file is then as it was): the block is kept, and appended before anything
 // newer at the next statistics run that can write its file.
+// With `sources`, a port whose entry is not null has its text read from
+// there, in pieces, instead of its buffer (a long period kept in the journal).
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
-                                  char* const* buffers, const int32_t* lengths);
+                                  char* const* buffers, const int32_t* lengths,
+                                  platform::AppendSource* const* sources = nullptr);
 
 // Statistics blocks kept because their file could not be written.
 size_t KeptStatisticsBlocks();

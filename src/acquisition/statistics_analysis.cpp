@@ -485,8 +485,8 @@ std::vector<StatisticsRow> AnalysePortText(const char* text, std::size_t length,
 // than a record may hold (a longer one is rejected whatever follows), its
 // length, and whether a byte of it was unprintable.
 struct StatisticsStream::State {
-    State(const PortStatisticsSettings& settings, StatisticsEvents* events)
-        : analysis(settings, events), terminator(settings.terminator) {}
+    State(const PortStatisticsSettings& given, StatisticsEvents* events)
+        : settings(given), analysis(settings, events), terminator(given.terminator) {}
 
     void Add(const char* bytes, std::size_t length) {
         const auto* unsigned_bytes = reinterpret_cast<const unsigned char*>(bytes);
@@ -513,6 +513,7 @@ struct StatisticsStream::State {
 
     static constexpr std::size_t kKept = MAX_WORKING_STRING_LEN + 1;
 
+    const PortStatisticsSettings settings;  // the analysis keeps a reference to it
     PortAnalysis analysis;
     const char terminator;
     bool seen_terminator = false;  // what came before the first one is skipped

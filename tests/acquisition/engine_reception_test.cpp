@@ -6,12 +6,16 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "acquisition/port_buffers.h"
+#include "acquisition/statistics_analysis.h"
 #include "engine_harness.h"
 #include "support/uart_writer.h"
 
@@ -209,6 +213,63 @@ TEST_F(EngineReception, AFiftyMegabytePeriodLogsAFewDozenGrowths) {
     EXPECT_EQ(std::filesystem::file_size(dir_.File("2406110.P01")),
               std::string("Big\n03/01/24 10:07:30:000 StartTime\n").size() + (50u << 20) +
                   std::string("\n03/01/24 10:07:30:000 EndTime\n").size());
+}
+
+// A period longer than a buffer holds in memory: the buffer never grows past
+// its cap, the rest goes on in the journal, and the data file and the
+// statistics are those of the whole text, as if it had all stayed in memory.
+TEST_F(EngineReception, APeriodLongerThanTheBufferIsWrittenWholeFromTheJournal) {
+    sim::PtyPair& pty = AddPty();
+    SetTime(10, 7, 30);
+    testing_support::TestPort port = Port(1, "Long").WithDevice(pty.path()).WithBaud(kFastestBaud);
+    ComConfig config = testing_support::MakeTestConfig(dir_.path(), 15, {port.WithStats('\r')});
+    config.NumTokenIndices[0] = 2;
+    for (int j = 0; j < 2; ++j) {
+        config.TokenIndicesForStatistics[0][j] = j + 1;
+        config.ErrorCheckingTokenIndices[0][j] = 0;
+        config.ErrorValuesPerTokenIndex[0][j] = -1;
+        std::snprintf(config.TokenLabelsForStatistics[0][j], 500, "F%d", j);
+    }
+    Start(config);
+    std::string sent;
+    while (sent.size() < static_cast<size_t>(kPortBufferCapBytes) * 5 / 2) {
+        const std::string chunk = Records(1, 1 << 18);
+        Send(pty, 0, chunk);
+        sent += chunk;
+    }
+    Send(pty, 0, "\rtail");
+    sent += "\rtail";
+    EndPeriodAt(10, 15);
+    Stop();
+
+    int64_t largest = 0;
+    for (const std::string& m : MessagesWithCode(Log(), "18")) {
+        largest = std::max<int64_t>(largest, std::atoll(m.substr(m.rfind(' ') + 1).c_str()));
+    }
+    EXPECT_LE(largest, kPortBufferCapBytes);
+    const std::string file = File("2406110.P01");
+    const std::string expected =
+        "Long\n03/01/24 10:07:30:000 StartTime\n" + sent;  // (10:15 is not on the hour)
+    EXPECT_EQ(file.size(), expected.size());
+    size_t differ = 0;
+    while (differ < file.size() && differ < expected.size() && file[differ] == expected[differ]) {
+        ++differ;
+    }
+    EXPECT_TRUE(file == expected) << "first difference at " << differ << ": "
+                                  << file.substr(differ > 40 ? differ - 40 : 0, 80) << " | "
+                                  << expected.substr(differ > 40 ? differ - 40 : 0, 80);
+    // The rows the whole text gives when it is analysed in one piece.
+    PortStatisticsSettings settings = PortStatisticsSettingsOf(com, 0);
+    const std::vector<StatisticsRow> rows =
+        AnalysePortText(sent.data(), sent.size(), settings, nullptr);
+    ASSERT_EQ(rows.size(), 2u);
+    const std::string sta = File("2406110.sta");
+    for (int j = 0; j < 2; ++j) {
+        const std::string row = FormatStatisticsRow("Long", ("F" + std::to_string(j)).c_str(),
+                                                    rows[static_cast<size_t>(j)]);
+        EXPECT_NE(sta.find(row), std::string::npos) << row << sta;
+    }
+    EXPECT_GT(rows[0].samples, 1000000);
 }
 
 }  // namespace
