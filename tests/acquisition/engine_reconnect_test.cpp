@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine_harness.h"
+#include "platform/posix/comm_receiver.h"
 
 namespace engine_testing {
 namespace {
@@ -37,9 +38,15 @@ size_t OpenDescriptors() {
                                              std::filesystem::directory_iterator()));
 }
 
-size_t Threads() {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                                             std::filesystem::directory_iterator()));
+// Threads of the process by name (a sanitizer may start threads of its own).
+size_t ThreadsNamed(const std::string& name) {
+    size_t count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string comm = testing_support::ReadFile(task.path().string() + "/comm");
+        comm.erase(comm.find_last_not_of('\n') + 1);
+        count += comm == name ? 1 : 0;
+    }
+    return count;
 }
 
 class EngineReconnect : public EngineTest {
@@ -143,10 +150,11 @@ TEST_F(EngineReconnect, APortBusyAtTheStartOpensOnceItIsFree) {
 // descriptor and thread of the comings and goings is gone afterwards.
 TEST_F(EngineReconnect, AFlappingDeviceGetsASummaryAndLeavesNothingBehind) {
     const size_t descriptors = OpenDescriptors();
-    const size_t threads = Threads();
+    ASSERT_EQ(ThreadsNamed(platform::posix::kReceiveThreadName), 0u);
     sim::PtyPair* pty = &Plug();
     SetTime(10, 0, 5);
     Start(testing_support::MakeTestConfig(dir_.path(), 1, {Port(3, "Flaky").WithDevice(Link())}));
+    EXPECT_EQ(ThreadsNamed(platform::posix::kReceiveThreadName), 1u);  // the name is seen
     for (int n = 0; n < 20; ++n) {
         Send(*pty, 0, "r" + std::to_string(n) + "\n");
         Unplug();
@@ -172,7 +180,8 @@ TEST_F(EngineReconnect, AFlappingDeviceGetsASummaryAndLeavesNothingBehind) {
     // (The period does not end on the hour, and the next one brought nothing.)
     EXPECT_EQ(File("2406110.P03"), "Flaky\n03/01/24 10:00:05:000 StartTime\n" + text);
     EXPECT_EQ(OpenDescriptors(), descriptors);
-    EXPECT_EQ(Threads(), threads);
+    // The receive thread of the comings and goings ended with the last port.
+    EXPECT_EQ(ThreadsNamed(platform::posix::kReceiveThreadName), 0u);
 }
 
 }  // namespace

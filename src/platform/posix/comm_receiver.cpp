@@ -1,5 +1,6 @@
 #include "platform/posix/comm_receiver.h"
 
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -144,6 +145,7 @@ void Receiver::Stop(CommDevice* device) {
 }
 
 void Receiver::Run(int epoll) {
+    pthread_setname_np(pthread_self(), kReceiveThreadName);
     std::array<epoll_event, 32> events{};
     for (;;) {
         const int n = ::epoll_wait(epoll, events.data(), static_cast<int>(events.size()), -1);

@@ -16,6 +16,9 @@
 
 namespace platform::posix {
 
+// The receive thread's name, as process listings show it.
+inline constexpr char kReceiveThreadName[] = "comm-receive";
+
 // Starts serving the device (the thread starts with the first one).
 // False (errno set) when the device cannot be watched.
 bool StartReceiving(const std::shared_ptr<CommDevice>& device);
