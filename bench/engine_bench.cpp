@@ -13,6 +13,12 @@
 //                                   lines refused, bytes archived
 //   engine_bench loss-fast [MINUTES] nine ports at 921600 baud's byte rate, one-minute
 //                                   periods, in real time: bytes refused and archived
+//   engine_bench memory [MB]         nine ports, MB each (default 332: an hour at
+//                                   921600 baud's byte rate) in one 60-minute period,
+//                                   then its end while UART-like writers go on at that
+//                                   rate: peak memory, the flush's time, bytes the lines
+//                                   refused, the longest time a receive queue was more
+//                                   than half full
 //   engine_bench reconnect [TRIES]   a device unplugged and plugged in again behind its
 //                                   stable name, in real time: the time from its return
 //                                   to the port being open again
@@ -55,6 +61,7 @@
 #include "instruments.h"
 #include "platform/fake_clock.h"
 #include "platform/ioport.h"
+#include "platform/posix/comm_device.h"
 #include "pty_pair.h"
 #include "support/temp_dir.h"
 #include "support/test_config.h"
@@ -594,6 +601,125 @@ int Reconnect(int tries) {
     return 0;
 }
 
+// Whole CR-ended records of about 40 bytes, `bytes` long in all.
+std::string Chunk(int port, size_t bytes, uint64_t& record) {
+    std::string text;
+    text.reserve(bytes + 64);
+    while (text.size() < bytes) {
+        text += std::to_string(port) + " " + std::to_string(record++) + " 21.50 1013.25 48.1\r";
+    }
+    text.resize(bytes);
+    return text;
+}
+
+int MemoryRun(double megabytes) {
+    testing_support::TempDir dir;
+    platform::FakeClock clock(platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 0));
+    platform::SetClock(&clock);
+    std::vector<std::unique_ptr<sim::PtyPair>> ptys;
+    std::vector<testing_support::TestPort> ports;
+    for (int i = 0; i < kPorts; ++i) {
+        ptys.push_back(std::make_unique<sim::PtyPair>());
+        ports.push_back(testing_support::Port(i + 1, "Bench")
+                            .WithDevice(ptys.back()->path())
+                            .WithBaud(256000)
+                            .WithStats('\r'));
+    }
+    com = testing_support::MakeTestConfig(dir.path(), 60, ports);
+    for (int p = 0; p < kPorts; ++p) {  // three numeric fields summarised per port
+        com.NumTokenIndices[p] = 3;
+        for (int j = 0; j < 3; ++j) {
+            com.TokenIndicesForStatistics[p][j] = j + 1;
+            com.ErrorCheckingTokenIndices[p][j] = 0;
+            com.ErrorValuesPerTokenIndex[p][j] = -1e9;
+            std::snprintf(com.TokenLabelsForStatistics[p][j], 500, "F%d", j);
+        }
+    }
+    Meter meter;
+    SetAcquisitionProbe(&meter);
+    StartAcquisitionThread(nullptr);
+    meter.WaitFor([](Meter& m) { return m.passes_ > 0; });
+
+    // The period's text, as fast as the ptys take it, a quarter megabyte a
+    // port at a time.
+    const auto fill_start = SteadyClock::now();
+    const auto per_port = static_cast<int64_t>(megabytes * 1e6);
+    constexpr size_t kChunk = 256 * 1024;
+    std::vector<int64_t> sent(kPorts, 0);
+    std::vector<uint64_t> records(kPorts, 0);
+    for (int64_t done = 0; done < per_port; done += kChunk) {
+        for (int p = 0; p < kPorts; ++p) {
+            const std::string chunk = Chunk(p + 1, kChunk, records[static_cast<size_t>(p)]);
+            ptys[static_cast<size_t>(p)]->Write(chunk);
+            sent[static_cast<size_t>(p)] += static_cast<int64_t>(chunk.size());
+        }
+        meter.WaitFor([&](Meter& m) {
+            for (int p = 0; p < kPorts; ++p) {
+                if (m.received_.size() < kPorts || m.received_[static_cast<size_t>(p)] < sent[static_cast<size_t>(p)]) {
+                    return false;
+                }
+            }
+            return true;
+        });
+    }
+    const double fill = Seconds(SteadyClock::now() - fill_start);
+
+    // The period's end, while the instruments go on at their line rate.
+    platform::posix::ResetLongestHalfFull();
+    constexpr double kRate = 92160;
+    constexpr double kStreamSeconds = 45;
+    std::vector<std::unique_ptr<testing_support::UartWriter>> writers;
+    for (int p = 0; p < kPorts; ++p) {
+        writers.push_back(std::make_unique<testing_support::UartWriter>(
+            ptys[static_cast<size_t>(p)]->master_fd(),
+            Chunk(p + 1, static_cast<size_t>(kRate * kStreamSeconds), records[static_cast<size_t>(p)]),
+            kRate, false));
+        writers.back()->Start();
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(5));  // the writers in their stride
+    clock.Set(2024, 3, 1, 11, 0, 0, 0);
+    meter.WaitFor([](Meter& m) { return m.flushes_ >= 1; });
+    const double flush_wall = meter.flush_wall_;
+    int64_t refused = 0;
+    for (auto& writer : writers) {
+        writer->Finish();
+        refused += writer->refused();
+    }
+    const int64_t half_full = platform::posix::LongestHalfFullMs();
+    StopAcquisitionThread();
+    SetAcquisitionProbe(nullptr);
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const std::string log = testing_support::ReadFile(LogFilePath(dir.path().c_str(), clock.Now()));
+    int overflows = 0;
+    for (size_t at = log.find("  16  "); at != std::string::npos; at = log.find("  16  ", at + 1)) {
+        ++overflows;
+    }
+    int64_t archived = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().extension().string().rfind(".P", 0) == 0) {
+            archived += static_cast<int64_t>(entry.file_size());
+        }
+    }
+    int64_t offered = 0;
+    for (int p = 0; p < kPorts; ++p) {
+        offered += sent[static_cast<size_t>(p)] + static_cast<int64_t>(writers[static_cast<size_t>(p)]->size());
+    }
+    std::printf(
+        "memory: %d ports x %.0f MB in one period (filled in %.1f s); its end while the lines "
+        "stream at %.0f bytes/s: flush %.1f s, longest time a receive queue was more than half "
+        "full %lld ms, bytes refused by the lines %lld, overflow entries %d; peak resident "
+        "memory %.0f MB; %lld bytes offered, %lld in the data files (with their markers)\n",
+        kPorts, megabytes, fill, kRate, flush_wall, static_cast<long long>(half_full),
+        static_cast<long long>(refused), overflows, static_cast<double>(usage.ru_maxrss) / 1024.0,
+        static_cast<long long>(offered), static_cast<long long>(archived));
+    FreeComConfig(com);
+    com = ComConfig{};
+    platform::SetClock(nullptr);
+    return refused == 0 && overflows == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -620,6 +746,9 @@ int main(int argc, char** argv) {
         const double minutes = amount > 0 ? amount : 10;
         return LossRun("loss-fast", kPorts, 256000, 92160, minutes * 60, 1, false,
                        platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 30));
+    }
+    if (what == "memory") {
+        return MemoryRun(amount > 0 ? amount : 332);
     }
     if (what == "reconnect") {
         return Reconnect(amount > 0 ? static_cast<int>(amount) : 20);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "acquisition/log_codes.h"
@@ -103,7 +104,9 @@ AcquisitionRun::AcquisitionRun(const ComConfig& config, StatusObserver* view,
       stop_event_(stopEvent),
       probe_(probe),
       journal_(config),
-      writer_(config) {}
+      writer_(config) {
+    journal_.SetReadBackPacer([this] { KeepReceiving(); });
+}
 
 AcquisitionRun::~AcquisitionRun() {
     FreePerPortArrays(arrays_);
@@ -242,10 +245,7 @@ bool AcquisitionRun::Pass() {
     // Taken before anything is looked at: a stop request or a moved clock
     // after this point ends the wait below at once.
     const uint64_t wake_mark = PortWakeMark();
-    if (WatchDogInUse()) {
-        KickWatchDogTimer(com_.WatchDogTimerAddress, kWatchDogCount);
-    }
-    platform::KickServiceWatchdog();
+    KickWatchdogs();
     for (int i = 0; i < com_.NumPorts; ++i) {
         PollPort(i);
     }
@@ -272,6 +272,13 @@ bool AcquisitionRun::Pass() {
     }
     Flush();
     return true;
+}
+
+void AcquisitionRun::KickWatchdogs() {
+    if (WatchDogInUse()) {
+        KickWatchDogTimer(com_.WatchDogTimerAddress, kWatchDogCount);
+    }
+    platform::KickServiceWatchdog();
 }
 
 // Between two passes the clock moves by milliseconds, or by the length of a
@@ -317,6 +324,9 @@ void AcquisitionRun::PollPort(int i) {
     if (!line.open || !CheckDevice(i)) {
         received_[static_cast<size_t>(i)] = -1;
         return;  // a port whose open failed, or whose device is away, yields no data
+    }
+    if (!line.held.empty()) {
+        TakeHeld(i);
     }
     CheckOverflow(i);
     const int32_t waiting = line.record->RxUsed(line.record);
@@ -437,13 +447,18 @@ void AcquisitionRun::Flush() {
         DrainPort(i);
     }
     RunHourlyInitialisation();
+    keep_receiving_ = true;  // from here on the ports are not used by the flush
     WriteDataFiles();
     LogUnloggedLosses();
     if (stats_ports_ > 0) {
         CalculateStatistics();
     }
+    keep_receiving_ = false;
     writer_.ForgetLongPeriods();
     StartNextPeriod();
+    for (int i = 0; i < com_.NumPorts; ++i) {
+        TakeHeld(i);
+    }
     ShowPortLists();  // what could not be written shows at once
     ++flushes_;
     if (probe_ != nullptr) {
@@ -466,6 +481,9 @@ void AcquisitionRun::DrainPort(int i) {
 // for the terminating zero.
 void AcquisitionRun::ReadEverything(int i) {
     PortLine& line = Line(i);
+    if (!TakeHeld(i)) {
+        return;  // what the queue holds comes after what is still held
+    }
     for (;;) {
         CheckOverflow(i);
         const int32_t waiting = line.record->RxUsed(line.record);
@@ -695,6 +713,62 @@ void AcquisitionRun::StartNextPeriod() {
     FileNameTime = platform::BreakDownUtc(platform::Now());
     first_flush_ = false;
     start_marker_due_ = false;
+}
+
+// A long period's end reads gigabytes back from the journals, for seconds
+// in which a fast port's receive queue could fill: every so much read back,
+// what the ports received meanwhile is taken from their queues and held for
+// the next period, which it belongs to, and the watchdogs are kicked, as a
+// pass would.
+void AcquisitionRun::KeepReceiving() {
+    if (!keep_receiving_) {
+        return;
+    }
+    KickWatchdogs();
+    for (size_t p = 0; p < ports_.size(); ++p) {
+        PortLine& line = ports_[p];
+        if (!line.open || line.record == nullptr || line.growth_failed) {
+            continue;
+        }
+        const int i = static_cast<int>(p);
+        CheckOverflow(i);
+        const int32_t waiting = line.record->RxUsed(line.record);
+        if (waiting < 1) {
+            continue;
+        }
+        const size_t at = line.held.size();
+        line.held.resize(at + static_cast<size_t>(waiting));
+        line.record->ReadBlock(line.record, line.held.data() + at, static_cast<uint32_t>(waiting));
+        line.held.resize(at + line.record->Count);
+    }
+}
+
+// Moves what was held during a period's end into the period's buffer and
+// the journal, as if it had been read now. False when some of it did not fit
+// (entry 17): the rest stays held, and the queue is not read until it is in.
+bool AcquisitionRun::TakeHeld(int i) {
+    PortLine& line = Line(i);
+    size_t at = 0;
+    while (at < line.held.size()) {
+        const auto piece = static_cast<int32_t>(std::min<size_t>(
+            line.held.size() - at, static_cast<size_t>(kPortBufferCapBytes / 2)));
+        if (!MakeRoom(i, piece + 1)) {
+            line.growth_failed = true;
+            break;
+        }
+        char* into = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
+        std::memcpy(into, line.held.data() + at, static_cast<size_t>(piece));
+        arrays_.PortBufferIndex[i] += piece;
+        journal_.Append(i, into, piece);
+        line.total_read += piece;
+        at += static_cast<size_t>(piece);
+    }
+    line.held.erase(0, at);
+    if (line.held.empty()) {
+        line.held.shrink_to_fit();
+        return true;
+    }
+    return false;
 }
 
 void AcquisitionRun::ClosePorts() {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "acquisition/acquisition_thread.h"
@@ -53,6 +54,7 @@ private:
         uint32_t queue_size = 0;       // its receive queue, as asked of the driver
         int64_t tail_read_ms = 0;      // when less than a block was last read
         LongPeriod long_period;        // what went on in the journal alone
+        std::string held;              // received while a period's end read the journal back
         // The instrument exchange's results: the header of this period's new
         // files, the one the exchange on the hour fills for the next period,
         // and when the last exchange ended (exchanged: in this flush).
@@ -77,6 +79,7 @@ private:
     void MoveToJournal(int i);
     void CheckOverflow(int i);
     void WaitForWork(uint64_t wakeMark);
+    void KickWatchdogs();
     // Ports that come and go.
     bool CheckDevice(int i);
     void LoseDevice(int i, const std::string& reason);
@@ -96,6 +99,8 @@ private:
     void WriteDataFiles();
     void CalculateStatistics();
     void StartNextPeriod();
+    void KeepReceiving();
+    bool TakeHeld(int i);
 
     // Close-down.
     void ClosePorts();
@@ -131,6 +136,7 @@ private:
     bool start_marker_due_ = false;  // the next flush opens a new block of its files
     int64_t last_pass_time_ = 0;     // the clock at the previous pass
     bool stop_flag_ = false;
+    bool keep_receiving_ = false;  // a period's end is writing its files
     int flushes_ = 0;
 
     ReceivedTextJournal journal_;  // before writer_, which points into it

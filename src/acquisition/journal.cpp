@@ -193,12 +193,15 @@ namespace {
 // The text records of a span, in order, one record's payload at a time.
 class SpanText final : public platform::AppendSource {
 public:
-    SpanText(platform::DurableFile& file, uint32_t epoch, journal::Span span)
-        : reader_(file), epoch_(epoch), span_(span) {}
+    SpanText(platform::DurableFile& file, uint32_t epoch, journal::Span span,
+             const std::function<void()>* pacer)
+        : reader_(file), epoch_(epoch), span_(span), pacer_(pacer) {}
     void Rewind() override { reader_.Seek(epoch_, span_.begin); }
     std::string_view Next() override {
+        Pace();
         while (reader_.position() < span_.end && reader_.Next(record_)) {
             if (record_.kind == journal::RecordKind::kText && span_.Holds(record_.offset)) {
+                since_pace_ += record_.payload.size();
                 return record_.payload;
             }
         }
@@ -206,16 +209,25 @@ public:
     }
 
 private:
+    void Pace() {
+        if (since_pace_ >= kReadBackPaceBytes && pacer_ != nullptr && *pacer_) {
+            since_pace_ = 0;
+            (*pacer_)();
+        }
+    }
+
     journal::Reader reader_;
     uint32_t epoch_;
     journal::Span span_;
+    const std::function<void()>* pacer_;
+    size_t since_pace_ = 0;
     journal::Record record_;
 };
 
 }  // namespace
 
 std::unique_ptr<platform::AppendSource> PortJournal::ReadText(const journal::Span& span) {
-    auto text = std::make_unique<SpanText>(file_, epoch_, span);
+    auto text = std::make_unique<SpanText>(file_, epoch_, span, pacer_);
     text->Rewind();
     return text;
 }
@@ -334,6 +346,7 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
             continue;  // this port runs without a journal
         }
         writer.AttachJournal(position, port.get());
+        port->SetReadBackPacer(&pacer_);
         ports_[p] = std::move(port);
         if (!leftovers.pieces.empty()) {
             writer.WriteRecovered(position, std::move(leftovers.pieces));

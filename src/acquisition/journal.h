@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ std::string JournalPath(const char* directory, int portNumber);
 
 // How often the journal reaches the disk while text arrives.
 inline constexpr uint32_t kJournalSyncIntervalMs = 1000;
+
+// How much text is read back from a journal between two calls of its
+// read-back pacer.
+inline constexpr size_t kReadBackPaceBytes = 1 << 20;
 
 // One port's journal.
 class PortJournal final : public TextJournal {
@@ -65,6 +70,9 @@ public:
     void Forget(const journal::Span& span) override;
     bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }
     std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span) override;
+    // Called by what ReadText returns after every kReadBackPaceBytes it gave;
+    // `pacer` (or what it refers to) may be empty, and must outlive the journal.
+    void SetReadBackPacer(const std::function<void()>* pacer) { pacer_ = pacer; }
 
 private:
     bool AppendRecord(journal::RecordKind kind, int64_t timeMs, std::string_view payload);
@@ -90,6 +98,7 @@ private:
     std::vector<journal::Span> pending_;  // handed out, not yet forgotten
     bool dirty_ = false;
     uint32_t dirty_since_ = 0;
+    const std::function<void()>* pacer_ = nullptr;
 };
 
 // The journals of one acquisition run, by port position. Owned by the run,
@@ -113,6 +122,11 @@ public:
     bool HoldsCurrentPeriod(int position) const;
     // The received text of `span` of port `position`'s journal, in pieces.
     std::unique_ptr<platform::AppendSource> ReadText(int position, const journal::Span& span);
+    // Reading a long period back takes seconds (a gigabyte and more at a
+    // period's end), and the ports' receive queues fill meanwhile: `pacer` is
+    // called after every kReadBackPaceBytes read back from any journal, by
+    // the data files' writer and by the statistics alike. Set before Start.
+    void SetReadBackPacer(std::function<void()> pacer) { pacer_ = std::move(pacer); }
     // Once per pass of the loop.
     void SyncIfDue();
     // As acquisition stops: text that could not be written stays in the
@@ -124,6 +138,7 @@ private:
 
     const ComConfig& config_;
     std::vector<std::unique_ptr<PortJournal>> ports_;  // null: no journal for that port
+    std::function<void()> pacer_;
 };
 
 // Off only to measure what the journal costs (benchmarks); on by default.

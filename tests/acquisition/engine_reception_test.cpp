@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/journal.h"
 #include "acquisition/port_buffers.h"
 #include "acquisition/statistics_analysis.h"
 #include "engine_harness.h"
@@ -270,6 +272,73 @@ TEST_F(EngineReception, APeriodLongerThanTheBufferIsWrittenWholeFromTheJournal) 
         EXPECT_NE(sta.find(row), std::string::npos) << row << sta;
     }
     EXPECT_GT(rows[0].samples, 1000000);
+}
+
+// The journal's checkpoints are plain functions: what they start lives here.
+struct FlushStream {
+    UartWriter* writer = nullptr;
+    std::atomic<bool> started{false};
+};
+FlushStream g_flush_stream;
+
+struct CheckpointScope {
+    explicit CheckpointScope(JournalCheckpoint checkpoint) { SetJournalCheckpoint(checkpoint); }
+    ~CheckpointScope() { SetJournalCheckpoint(nullptr); }
+    CheckpointScope(const CheckpointScope&) = delete;
+    CheckpointScope& operator=(const CheckpointScope&) = delete;
+};
+
+void StartStreamAsTheLongPeriodIsReadBack(const char* point, int portNumber, int64_t) {
+    if (portNumber == 1 && std::string(point) == "intent-recorded" &&
+        !g_flush_stream.started.exchange(true)) {
+        g_flush_stream.writer->Start();
+    }
+}
+
+// While a long period's end reads its text back from the journal (for its
+// data file, then for the statistics: some 0.6 s here), another port streams
+// at 250 kB/s, far more than its queue and the pty hold together: the flush
+// takes it from the queue as it goes, so nothing is lost, and the text
+// reaches the next period whole and in order.
+TEST_F(EngineReception, AFlushThatReadsALongPeriodBackKeepsReceiving) {
+    sim::PtyPair& long_pty = AddPty();
+    sim::PtyPair& quick_pty = AddPty();
+    SetTime(10, 7, 30);
+    testing_support::TestPort long_port =
+        Port(1, "Long").WithDevice(long_pty.path()).WithBaud(kFastestBaud).WithStats('\r');
+    // 9600 baud: a queue of 65000 bytes, a quarter of a second at this rate.
+    testing_support::TestPort quick_port = Port(2, "Quick").WithDevice(quick_pty.path()).WithBaud(9600);
+    ComConfig config = testing_support::MakeTestConfig(dir_.path(), 15, {long_port, quick_port});
+    config.NumTokenIndices[0] = 2;
+    for (int j = 0; j < 2; ++j) {
+        config.TokenIndicesForStatistics[0][j] = j + 1;
+        config.ErrorCheckingTokenIndices[0][j] = 0;
+        config.ErrorValuesPerTokenIndex[0][j] = -1;
+        std::snprintf(config.TokenLabelsForStatistics[0][j], 500, "F%d", j);
+    }
+    Start(config);
+    const std::string chunk = Records(1, 1 << 18);
+    while (sent_[0] < int64_t{kPortBufferCapBytes} * 3) {
+        Send(long_pty, 0, chunk);
+    }
+    UartWriter writer(quick_pty.master_fd(), Records(2, 300000), 250000);
+    g_flush_stream.writer = &writer;
+    {
+        const CheckpointScope checkpoint(StartStreamAsTheLongPeriodIsReadBack);
+        EndPeriodAt(10, 15);
+    }
+    ASSERT_TRUE(g_flush_stream.started.load());
+    writer.Finish();
+    ASSERT_TRUE(probe_.WaitForReceived(1, static_cast<int64_t>(writer.size())));
+    Stop();
+
+    const std::string log = Log();
+    EXPECT_TRUE(MessagesWithCode(log, "16").empty());
+    EXPECT_TRUE(MessagesWithCode(log, "31").empty());
+    EXPECT_EQ(writer.refused(), 0);
+    const std::string archived = ArchivedText(File("2406110.P02"));
+    EXPECT_EQ(archived.size(), writer.size());
+    EXPECT_TRUE(archived == writer.Accepted());
 }
 
 }  // namespace

@@ -408,6 +408,40 @@ TEST_F(Journal, ReachesTheDiskWithinASecondOfNewTextAndAtEveryPeriodEnd) {
     EXPECT_FALSE(journal.dirty());
 }
 
+// A long span read back calls its pacer after every kReadBackPaceBytes it
+// gave, and the text comes back whole between the calls.
+TEST_F(Journal, ReadingASpanBackCallsItsPacerEveryMegabyte) {
+    PortJournal journal(dir_.path().c_str(), 1, "Thermo");
+    Leftovers none;
+    ASSERT_TRUE(journal.Open(none));
+    std::string sent;
+    const std::string block(100000, 'x');
+    while (sent.size() < 3 * kReadBackPaceBytes + 3 * block.size()) {
+        journal.Append(block.data(), block.size(), 0);
+        sent += block;
+    }
+    const TextJournal::Period period = journal.EndPeriod();
+    int paced = 0;
+    const std::function<void()> pacer = [&paced] { ++paced; };
+    journal.SetReadBackPacer(&pacer);
+    const auto text = journal.ReadText(period.span);
+    std::string read;
+    std::vector<size_t> read_at_pace;
+    for (std::string_view piece = text->Next(); !piece.empty(); piece = text->Next()) {
+        if (static_cast<size_t>(paced) > read_at_pace.size()) {
+            read_at_pace.push_back(read.size());
+        }
+        read += piece;
+    }
+    EXPECT_TRUE(read == sent);
+    ASSERT_EQ(paced, 3);
+    for (size_t n = 0; n < read_at_pace.size(); ++n) {
+        EXPECT_GE(read_at_pace[n], (n + 1) * kReadBackPaceBytes);
+        EXPECT_LT(read_at_pace[n], (n + 1) * kReadBackPaceBytes + block.size() * (n + 1));
+    }
+    journal.Close();
+}
+
 TEST(JournalFormat, RecordsCheckUnderTheirEpochOnly) {
     const std::string record = journal::EncodeRecord(3, journal::RecordKind::kText, 1234, "abc");
     TempDir dir;

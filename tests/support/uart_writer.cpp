@@ -17,8 +17,8 @@ constexpr auto kChunkInterval = std::chrono::milliseconds(1);
 
 }  // namespace
 
-UartWriter::UartWriter(int fd, std::string data, double bytesPerSecond)
-    : fd_(fd), data_(std::move(data)), rate_(bytesPerSecond) {
+UartWriter::UartWriter(int fd, std::string data, double bytesPerSecond, bool keepAccepted)
+    : fd_(fd), data_(std::move(data)), rate_(bytesPerSecond), keep_accepted_(keepAccepted) {
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
 }
 
@@ -53,7 +53,7 @@ void UartWriter::Run() {
                 put = ::write(fd_, data_.data() + next, due - next);
             } while (put < 0 && errno == EINTR);
             const size_t taken = put > 0 ? static_cast<size_t>(put) : 0;
-            {
+            if (keep_accepted_) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 accepted_.append(data_, next, taken);
             }

@@ -17,8 +17,9 @@ namespace testing_support {
 class UartWriter {
 public:
     // Offers `data` on `fd` (a pty master) at `bytesPerSecond`, from Start()
-    // until all of it has been offered.
-    UartWriter(int fd, std::string data, double bytesPerSecond);
+    // until all of it has been offered. Without `keepAccepted` the bytes the
+    // line took are only counted (a benchmark that measures memory).
+    UartWriter(int fd, std::string data, double bytesPerSecond, bool keepAccepted = true);
     ~UartWriter();
     UartWriter(const UartWriter&) = delete;
     UartWriter& operator=(const UartWriter&) = delete;
@@ -43,6 +44,7 @@ private:
     int fd_;
     const std::string data_;
     const double rate_;
+    const bool keep_accepted_;
     std::atomic<int64_t> offered_{0};
     std::atomic<int64_t> refused_{0};
     std::atomic<double> first_refusal_{-1};

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -70,6 +71,36 @@ int CommDevice::FreePieces(iovec pieces[2]) {
     return 1;
 }
 
+namespace {
+std::atomic<int64_t> g_longestHalfFullMs{0};
+}
+
+void CommDevice::NoteFill() {
+    const bool now_half_full = count * 2 > queue.size();
+    if (now_half_full == halfFull) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now_half_full) {
+        halfFullSince = now;
+    } else {
+        const int64_t ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - halfFullSince).count();
+        int64_t longest = g_longestHalfFullMs.load();
+        while (ms > longest && !g_longestHalfFullMs.compare_exchange_weak(longest, ms)) {
+        }
+    }
+    halfFull = now_half_full;
+}
+
+int64_t LongestHalfFullMs() {
+    return g_longestHalfFullMs.load();
+}
+
+void ResetLongestHalfFull() {
+    g_longestHalfFullMs.store(0);
+}
+
 size_t CommDevice::Take(uint8_t* out, size_t wanted) {
     const size_t capacity = queue.size();
     const size_t n = wanted < count ? wanted : count;
@@ -78,6 +109,7 @@ size_t CommDevice::Take(uint8_t* out, size_t wanted) {
     std::memcpy(out + first, queue.data(), n - first);
     head = (head + n) % capacity;
     count -= n;
+    NoteFill();
     UpdateDtrHandshake();
     return n;
 }

@@ -44,13 +44,22 @@ struct CommDevice {
     std::string goneReason;
     std::chrono::steady_clock::time_point nodeLookedAt{};  // the last look at the device's node
     size_t wakeLevel = 0;  // queued bytes that end a WaitForCommInput; 0: nobody waits
+    // Since when the queue is more than half full (for the benchmarks'
+    // figure of the longest such time); unset while it is not.
+    std::chrono::steady_clock::time_point halfFullSince{};
+    bool halfFull = false;
 
     // The free places of the queue in ring order, as up to two pieces; the
     // bytes read into them are then added with Appended. Returns the number
     // of pieces (0: the queue is full). Called with `mutex` held, as are the
     // functions below.
     int FreePieces(iovec pieces[2]);
-    void Appended(size_t n) { count += n; }
+    void Appended(size_t n) {
+        count += n;
+        NoteFill();
+    }
+    // Keeps the figure of the longest time a queue was more than half full.
+    void NoteFill();
     // Takes up to `wanted` bytes from the front of the queue.
     size_t Take(uint8_t* out, size_t wanted);
     // Emulates DTR_CONTROL_HANDSHAKE, which the kernel lacks: DTR drops while
@@ -64,6 +73,11 @@ struct CommDevice {
     // ERROR_NOT_SUPPORTED.
     bool ModemIoctl(unsigned long request, int* bits);
 };
+
+// The longest time, in milliseconds, that any receive queue was more than
+// half full since the process started (or the last reset). For benchmarks.
+int64_t LongestHalfFullMs();
+void ResetLongestHalfFull();
 
 // The calling thread's last error (GetLastError).
 extern thread_local DWORD t_lastError;

@@ -423,6 +423,7 @@ BOOL PurgeComm(HANDLE handle, DWORD flags) {
     if ((flags & PURGE_RXCLEAR) != 0) {
         dev->head = 0;
         dev->count = 0;
+        dev->NoteFill();
         dev->UpdateDtrHandshake();
         if (::tcflush(dev->fd, TCIFLUSH) != 0) {
             return FailErrno();

@@ -29,6 +29,7 @@
 #include "gui/win32/win32_front_end.h"
 #include "modal_answers.h"
 #include "platform/process.h"
+#include "support/process_watch.h"
 #include "support/recorded_programs.h"
 #include "support/station.h"
 
@@ -550,9 +551,11 @@ TEST_F(Window, ViewersStartedFromTheMenuAreEndedAtShutdown) {
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0], (std::vector<std::string>{"v.exe", station.Output() + "\\00001.sta"}));
     ASSERT_EQ(ViewerProcesses.size(), 1u);
-    const platform::ProcessHandle viewer = ViewerProcesses.front();
+    // The shutdown collects the viewer and closes its handle, so the test
+    // watches the process through a handle of its own.
+    const testing_support::ProcessWatch viewer(ViewerProcesses.front());
     Command(ID_APP_EXIT);
-    EXPECT_TRUE(platform::WaitForProcessEnd(viewer, 30000));
+    EXPECT_TRUE(viewer.Ended());
 }
 
 TEST_F(Window, MenuCommandMessagesAppearInAQuorvaneBoxWithOneButton) {
