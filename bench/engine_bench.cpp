@@ -655,7 +655,8 @@ int MemoryRun(double megabytes) {
         }
         meter.WaitFor([&](Meter& m) {
             for (int p = 0; p < kPorts; ++p) {
-                if (m.received_.size() < kPorts || m.received_[static_cast<size_t>(p)] < sent[static_cast<size_t>(p)]) {
+                if (m.received_.size() < kPorts ||
+                    m.received_[static_cast<size_t>(p)] < sent[static_cast<size_t>(p)]) {
                     return false;
                 }
             }
@@ -672,7 +673,8 @@ int MemoryRun(double megabytes) {
     for (int p = 0; p < kPorts; ++p) {
         writers.push_back(std::make_unique<testing_support::UartWriter>(
             ptys[static_cast<size_t>(p)]->master_fd(),
-            Chunk(p + 1, static_cast<size_t>(kRate * kStreamSeconds), records[static_cast<size_t>(p)]),
+            Chunk(p + 1, static_cast<size_t>(kRate * kStreamSeconds),
+                  records[static_cast<size_t>(p)]),
             kRate, false));
         writers.back()->Start();
     }
@@ -704,7 +706,8 @@ int MemoryRun(double megabytes) {
     }
     int64_t offered = 0;
     for (int p = 0; p < kPorts; ++p) {
-        offered += sent[static_cast<size_t>(p)] + static_cast<int64_t>(writers[static_cast<size_t>(p)]->size());
+        offered += sent[static_cast<size_t>(p)] +
+                   static_cast<int64_t>(writers[static_cast<size_t>(p)]->size());
     }
     std::printf(
         "memory: %d ports x %.0f MB in one period (filled in %.1f s); its end while the lines "

@@ -750,8 +750,8 @@ bool AcquisitionRun::TakeHeld(int i) {
     PortLine& line = Line(i);
     size_t at = 0;
     while (at < line.held.size()) {
-        const auto piece = static_cast<int32_t>(std::min<size_t>(
-            line.held.size() - at, static_cast<size_t>(kPortBufferCapBytes / 2)));
+        const auto piece = static_cast<int32_t>(
+            std::min<size_t>(line.held.size() - at, static_cast<size_t>(kPortBufferCapBytes / 2)));
         if (!MakeRoom(i, piece + 1)) {
             line.growth_failed = true;
             break;

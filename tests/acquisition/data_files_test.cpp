@@ -15,26 +15,11 @@ namespace {
 
 using platform::FakeClock;
 using platform::SystemTime;
+using testing_support::InTextMode;
 using testing_support::Port;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::TestPort;
-
-// Data files are written in text mode: a line feed becomes CR LF on Windows.
-std::string Text(std::string text) {
-#ifdef _WIN32
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') {
-            out += '\r';
-        }
-        out += c;
-    }
-    return out;
-#else
-    return text;
-#endif
-}
 
 int64_t At(int hour, int minute, int second) {
     return FakeClock::EpochMs(2024, 3, 1, hour, minute, second) / 1000;
@@ -108,20 +93,20 @@ TEST_F(DataFiles, LayoutOverAnHourOfPeriodsAndIntoTheNext) {
     writer.WritePort(Context(At(11, 0, 0), false, false),
                      Period(0, "\ne 5\n", Time(11, 0, 0, 20), Time(11, 15, 0, 0), "NEW"));
 
-    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n"
-                                        "03/01/24 10:07:30:250 StartTime\n"
-                                        "a 1\nb 2\n"
-                                        "c 3\n"
-                                        "d 4\n"
-                                        "03/01/24 11:00:00:020 EndTime\n"));
-    EXPECT_EQ(File("2406110.P03"), Text(std::string("Ophir\n") + header +
-                                        "03/01/24 10:07:30:250 StartTime"
-                                        "\nh 1\n"
-                                        "h 2\n"
-                                        "03/01/24 11:00:00:021 EndTime\n"));
-    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n"
-                                        "03/01/24 11:00:00:020 StartTime"
-                                        "\ne 5\n"));
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n"
+                                              "03/01/24 10:07:30:250 StartTime\n"
+                                              "a 1\nb 2\n"
+                                              "c 3\n"
+                                              "d 4\n"
+                                              "03/01/24 11:00:00:020 EndTime\n"));
+    EXPECT_EQ(File("2406110.P03"), InTextMode(std::string("Ophir\n") + header +
+                                              "03/01/24 10:07:30:250 StartTime"
+                                              "\nh 1\n"
+                                              "h 2\n"
+                                              "03/01/24 11:00:00:021 EndTime\n"));
+    EXPECT_EQ(File("2406111.P01"), InTextMode("Thermo\n"
+                                              "03/01/24 11:00:00:020 StartTime"
+                                              "\ne 5\n"));
     EXPECT_TRUE(platform::IsReadOnly(dir_.File("2406110.P01").c_str()));
     const std::string log = Log();
     EXPECT_NE(log.find("  20  Disk I/O: Write to " + dir_.File("2406111.P01") + "."),
@@ -136,8 +121,8 @@ TEST_F(DataFiles, EveryByteIsWrittenAlsoAfterAZeroByte) {
                      Period(0, text, Time(10, 0, 0, 0), Time(10, 15, 0, 0)));
     // The last byte received is a zero byte, not a line feed: the end marker
     // gets its own line.
-    EXPECT_EQ(File("2406110.P02"), Text("Raw\n03/01/24 10:00:00:000 StartTime\n" + text +
-                                        "\n03/01/24 10:15:00:000 EndTime\n"));
+    EXPECT_EQ(File("2406110.P02"), InTextMode("Raw\n03/01/24 10:00:00:000 StartTime\n" + text +
+                                              "\n03/01/24 10:15:00:000 EndTime\n"));
 }
 
 TEST_F(DataFiles, RestartAppendsANewStartBlockToTheReadOnlyFile) {
@@ -151,10 +136,10 @@ TEST_F(DataFiles, RestartAppendsANewStartBlockToTheReadOnlyFile) {
     DataFileWriter restarted(config_);
     restarted.WritePort(Context(At(10, 6, 0), true, false),
                         Period(0, "b\n", Time(10, 6, 0, 0), Time(10, 15, 0, 0)));
-    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n"
-                                        "03/01/24 10:02:00:000 StartTime\na\n"
-                                        "03/01/24 10:05:00:000 EndTime\n"
-                                        "03/01/24 10:06:00:000 StartTime\nb\n"));
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n"
+                                              "03/01/24 10:02:00:000 StartTime\na\n"
+                                              "03/01/24 10:05:00:000 EndTime\n"
+                                              "03/01/24 10:06:00:000 StartTime\nb\n"));
     EXPECT_TRUE(platform::IsReadOnly(dir_.File("2406110.P01").c_str()));
 }
 
@@ -184,10 +169,10 @@ TEST_F(DataFiles, TextOfAFileThatCannotBeOpenedIsWrittenLaterIntoItsOwnHour) {
                      Period(0, "next\n", Time(11, 0, 0, 0), Time(11, 15, 0, 0)));
     EXPECT_EQ(writer.UnwrittenBytes(0), 0u);
     // The other writer created the file, so it is not new: no instrument line.
-    EXPECT_EQ(File("2406110.P01"), Text("03/01/24 10:45:00:000 StartTime\nlate\n"
-                                        "03/01/24 11:00:00:000 EndTime\n"));
+    EXPECT_EQ(File("2406110.P01"), InTextMode("03/01/24 10:45:00:000 StartTime\nlate\n"
+                                              "03/01/24 11:00:00:000 EndTime\n"));
     // The hour-11 file is created by this flush: instrument line and start marker.
-    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n03/01/24 11:00:00:000 StartTime\nnext\n"));
+    EXPECT_EQ(File("2406111.P01"), InTextMode("Thermo\n03/01/24 11:00:00:000 StartTime\nnext\n"));
 }
 
 TEST_F(DataFiles, AnOutputDirectoryThatDisappearsAndComesBackLosesNothing) {
@@ -205,9 +190,9 @@ TEST_F(DataFiles, AnOutputDirectoryThatDisappearsAndComesBackLosesNothing) {
     std::filesystem::rename(away, dir_.path());
     writer.WritePort(Context(At(11, 0, 0), false, false),
                      Period(0, "four\n", Time(11, 0, 0, 0), Time(11, 15, 0, 0)));
-    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:00:00:000 StartTime\n"
-                                        "one\ntwo\nthree\n03/01/24 11:00:00:000 EndTime\n"));
-    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n03/01/24 11:00:00:000 StartTime\nfour\n"));
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\n"
+                                              "one\ntwo\nthree\n03/01/24 11:00:00:000 EndTime\n"));
+    EXPECT_EQ(File("2406111.P01"), InTextMode("Thermo\n03/01/24 11:00:00:000 StartTime\nfour\n"));
 }
 
 TEST_F(DataFiles, KeptTextBeyondTheCapIsDiscardedOldestFirstAndLogged) {

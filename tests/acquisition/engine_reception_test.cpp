@@ -90,6 +90,18 @@ bool Readable(int fd) {
     return true;
 }
 
+// Statistics of the first two fields of port position `position`, named F0
+// and F1, with no error values.
+void SummariseTwoFields(ComConfig& config, int position) {
+    config.NumTokenIndices[position] = 2;
+    for (int j = 0; j < 2; ++j) {
+        config.TokenIndicesForStatistics[position][j] = j + 1;
+        config.ErrorCheckingTokenIndices[position][j] = 0;
+        config.ErrorValuesPerTokenIndex[position][j] = -1;
+        std::snprintf(config.TokenLabelsForStatistics[position][j], 500, "F%d", j);
+    }
+}
+
 class EngineReception : public EngineTest {};
 
 // A period that ends on the hour asks a silent hygrometer for its constants:
@@ -225,13 +237,7 @@ TEST_F(EngineReception, APeriodLongerThanTheBufferIsWrittenWholeFromTheJournal) 
     SetTime(10, 7, 30);
     testing_support::TestPort port = Port(1, "Long").WithDevice(pty.path()).WithBaud(kFastestBaud);
     ComConfig config = testing_support::MakeTestConfig(dir_.path(), 15, {port.WithStats('\r')});
-    config.NumTokenIndices[0] = 2;
-    for (int j = 0; j < 2; ++j) {
-        config.TokenIndicesForStatistics[0][j] = j + 1;
-        config.ErrorCheckingTokenIndices[0][j] = 0;
-        config.ErrorValuesPerTokenIndex[0][j] = -1;
-        std::snprintf(config.TokenLabelsForStatistics[0][j], 500, "F%d", j);
-    }
+    SummariseTwoFields(config, 0);
     Start(config);
     std::string sent;
     while (sent.size() < static_cast<size_t>(kPortBufferCapBytes) * 5 / 2) {
@@ -307,15 +313,10 @@ TEST_F(EngineReception, AFlushThatReadsALongPeriodBackKeepsReceiving) {
     testing_support::TestPort long_port =
         Port(1, "Long").WithDevice(long_pty.path()).WithBaud(kFastestBaud).WithStats('\r');
     // 9600 baud: a queue of 65000 bytes, a quarter of a second at this rate.
-    testing_support::TestPort quick_port = Port(2, "Quick").WithDevice(quick_pty.path()).WithBaud(9600);
+    testing_support::TestPort quick_port =
+        Port(2, "Quick").WithDevice(quick_pty.path()).WithBaud(9600);
     ComConfig config = testing_support::MakeTestConfig(dir_.path(), 15, {long_port, quick_port});
-    config.NumTokenIndices[0] = 2;
-    for (int j = 0; j < 2; ++j) {
-        config.TokenIndicesForStatistics[0][j] = j + 1;
-        config.ErrorCheckingTokenIndices[0][j] = 0;
-        config.ErrorValuesPerTokenIndex[0][j] = -1;
-        std::snprintf(config.TokenLabelsForStatistics[0][j], 500, "F%d", j);
-    }
+    SummariseTwoFields(config, 0);
     Start(config);
     const std::string chunk = Records(1, 1 << 18);
     while (sent_[0] < int64_t{kPortBufferCapBytes} * 3) {

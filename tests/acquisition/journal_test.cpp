@@ -23,26 +23,11 @@
 namespace {
 
 using platform::FakeClock;
+using testing_support::InTextMode;
 using testing_support::Port;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFaults;
-
-// Data files are written in text mode: a line feed becomes CR LF on Windows.
-std::string Text(const std::string& text) {
-#ifdef _WIN32
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') {
-            out += '\r';
-        }
-        out += c;
-    }
-    return out;
-#else
-    return text;
-#endif
-}
 
 int64_t At(int hour, int minute, int second = 0) {
     return FakeClock::EpochMs(2024, 3, 1, hour, minute, second) / 1000;
@@ -71,9 +56,9 @@ public:
         const FlushContext context{platform::BreakDownUtc(fileNameTime), first, endMarker};
         for (int p = 0; p < config_.NumPorts; ++p) {
             std::string& text = buffers_[static_cast<size_t>(p)];
-            writer_.WritePort(context, {p, text.c_str(), static_cast<int32_t>(text.size()),
-                                        platform::ToSystemTime(fileNameTime), platform::UtcNow(),
-                                        ""});
+            writer_.WritePort(context,
+                              {p, text.c_str(), static_cast<int32_t>(text.size()),
+                               platform::ToSystemTime(fileNameTime), platform::UtcNow(), ""});
             text.clear();
         }
     }
@@ -125,8 +110,9 @@ TEST_F(Journal, ANormalPeriodLeavesTheDataFileAsWithoutItAndTheJournalEmpty) {
     run->Receive(0, "c 3\n", 10, 20);
     run->EndPeriod(At(10, 15), false, true, 10, 30);
     run->Stop();
-    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:00:00:000 StartTime\na 1\nb 2\nc 3\n"
-                                        "03/01/24 10:30:00:000 EndTime\n"));
+    EXPECT_EQ(File("2406110.P01"),
+              InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\na 1\nb 2\nc 3\n"
+                         "03/01/24 10:30:00:000 EndTime\n"));
     EXPECT_TRUE(HoldsNothing());
     EXPECT_EQ(Log().find("  34  "), std::string::npos);
 
@@ -145,10 +131,12 @@ TEST_F(Journal, TextLeftByACrashIsWrittenIntoTheFilesOfTheHoursItWasReceivedIn) 
     }  // the process dies
     clock_.Set(2024, 3, 1, 11, 20);
     NewRun()->Stop();
-    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:50:01:250 StartTime\nten 1\nten 2\n"
-                                        "03/01/24 10:59:59:999 EndTime\n"));
-    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n03/01/24 11:00:00:005 StartTime\neleven\neleven 2"
-                                        "\n03/01/24 11:03:07:040 EndTime\n"));
+    EXPECT_EQ(File("2406110.P01"),
+              InTextMode("Thermo\n03/01/24 10:50:01:250 StartTime\nten 1\nten 2\n"
+                         "03/01/24 10:59:59:999 EndTime\n"));
+    EXPECT_EQ(File("2406111.P01"),
+              InTextMode("Thermo\n03/01/24 11:00:00:005 StartTime\neleven\neleven 2"
+                         "\n03/01/24 11:03:07:040 EndTime\n"));
     const std::string log = Log();
     EXPECT_NE(log.find("  34  12 bytes of COM1 received 10:50:01 to 10:59:59 recovered."),
               std::string::npos)
@@ -159,8 +147,9 @@ TEST_F(Journal, TextLeftByACrashIsWrittenIntoTheFilesOfTheHoursItWasReceivedIn) 
 
     // Recovered once: a further start writes nothing more.
     NewRun()->Stop();
-    EXPECT_EQ(File("2406111.P01"), Text("Thermo\n03/01/24 11:00:00:005 StartTime\neleven\neleven 2"
-                                        "\n03/01/24 11:03:07:040 EndTime\n"));
+    EXPECT_EQ(File("2406111.P01"),
+              InTextMode("Thermo\n03/01/24 11:00:00:005 StartTime\neleven\neleven 2"
+                         "\n03/01/24 11:03:07:040 EndTime\n"));
 }
 
 TEST_F(Journal, AJournalCutInTheMiddleOfARecordRecoversEverythingBeforeTheCut) {
@@ -187,8 +176,9 @@ TEST_F(Journal, AJournalCutInTheMiddleOfARecordRecoversEverythingBeforeTheCut) {
         clock_.Set(2024, 3, 1, 10, 20);
         NewRun()->Stop();
         const bool complete = i + 1 == journals.size();
-        EXPECT_EQ(File("2406110.P01"),
-                  Text(std::string("Thermo\n03/01/24 10:01:00:000 StartTime\nfirst\nsecond\n") +
+        EXPECT_EQ(
+            File("2406110.P01"),
+            InTextMode(std::string("Thermo\n03/01/24 10:01:00:000 StartTime\nfirst\nsecond\n") +
                        (complete ? "third\n03/01/24 10:03:00:000" : "03/01/24 10:02:00:000") +
                        " EndTime\n"));
         EXPECT_TRUE(HoldsNothing());
@@ -213,8 +203,8 @@ TEST_F(Journal, AFailedDataWriteKeepsTheTextForTheNextFlushWithoutAHalfPeriod) {
     run->EndPeriod(At(10, 30), false, true, 10, 45);
     run->Stop();
     EXPECT_EQ(File("2406110.P01"),
-              Text("Thermo\n03/01/24 10:00:00:000 StartTime\none\ntwo two two\nthree\n"
-                   "03/01/24 10:45:00:000 EndTime\n"));
+              InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\none\ntwo two two\nthree\n"
+                         "03/01/24 10:45:00:000 EndTime\n"));
     EXPECT_NE(Log().find("  19  Can't open " + dir_.File("2406110.P01") + " for data output."),
               std::string::npos);
     EXPECT_TRUE(HoldsNothing());
@@ -234,8 +224,8 @@ TEST_F(Journal, AStopKeepsWhatCouldNotBeWrittenAndTheNextStartWritesIt) {
 
     clock_.Set(2024, 3, 1, 10, 9);
     NewRun()->Stop();
-    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:05:30:000 StartTime\nkept\n"
-                                        "03/01/24 10:05:30:000 EndTime\n"));
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:05:30:000 StartTime\nkept\n"
+                                              "03/01/24 10:05:30:000 EndTime\n"));
     EXPECT_NE(Log().find("  34  5 bytes of COM1 received 10:05:30 to 10:05:30 recovered."),
               std::string::npos);
 }
@@ -279,9 +269,9 @@ protected:
         platform::SetReadOnly(path.c_str(), true);
     }
     const std::string earlier_ =
-        Text("Thermo\n03/01/24 09:58:00:000 StartTime\nold\n03/01/24 09:59:00:000 EndTime\n");
-    const std::string recovered_ =
-        Text("03/01/24 10:01:00:000 StartTime\nnew 1\nnew 2\n03/01/24 10:02:00:000 EndTime\n");
+        InTextMode("Thermo\n03/01/24 09:58:00:000 StartTime\nold\n03/01/24 09:59:00:000 EndTime\n");
+    const std::string recovered_ = InTextMode(
+        "03/01/24 10:01:00:000 StartTime\nnew 1\nnew 2\n03/01/24 10:02:00:000 EndTime\n");
 };
 
 TEST_F(InterruptedWrite, NotBegunIsWrittenOnce) {
@@ -329,8 +319,8 @@ TEST_F(InterruptedWrite, AFileTheWriteWasCreatingIsMadeAnewWithItsInstrumentLine
     journal.Close();
     AppendRaw(path, "Thermo\n03/0");  // the crash came early in the write
     NewRun()->Stop();
-    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:04:00:000 StartTime\nfresh\n"
-                                        "03/01/24 10:04:00:000 EndTime\n"));
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:04:00:000 StartTime\nfresh\n"
+                                              "03/01/24 10:04:00:000 EndTime\n"));
 }
 
 TEST_F(Journal, AJournalOfAPortNoLongerConfiguredIsRecoveredUnderItsOwnInstrument) {
@@ -341,8 +331,9 @@ TEST_F(Journal, AJournalOfAPortNoLongerConfiguredIsRecoveredUnderItsOwnInstrumen
         gone.Append("wind 3\n", 7, FakeClock::EpochMs(2024, 3, 1, 9, 30, 15));
     }
     NewRun()->Stop();
-    EXPECT_EQ(File("2406109.P07"), Text("Anemometer\n03/01/24 09:30:15:000 StartTime\nwind 3\n"
-                                        "03/01/24 09:30:15:000 EndTime\n"));
+    EXPECT_EQ(File("2406109.P07"),
+              InTextMode("Anemometer\n03/01/24 09:30:15:000 StartTime\nwind 3\n"
+                         "03/01/24 09:30:15:000 EndTime\n"));
     EXPECT_NE(Log().find("  34  7 bytes of COM7 received 09:30:15 to 09:30:15 recovered."),
               std::string::npos);
     EXPECT_FALSE(platform::PathExists(JournalFile(7).c_str()));
@@ -380,8 +371,9 @@ TEST_F(Journal, AJournalThatCannotRecordAnIntentIsGivenUpAndTheTextWrittenOnce) 
     run->EndPeriod(At(10, 15), false, true, 10, 30);
     run->Stop();
     NewRun()->Stop();  // a journal given up leaves nothing to recover
-    EXPECT_EQ(File("2406110.P01"), Text("Thermo\n03/01/24 10:00:00:000 StartTime\nonce\nlater\n"
-                                        "03/01/24 10:30:00:000 EndTime\n"));
+    EXPECT_EQ(File("2406110.P01"),
+              InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\nonce\nlater\n"
+                         "03/01/24 10:30:00:000 EndTime\n"));
     EXPECT_NE(Log().find("  19  Can't open " + JournalFile() + " for data output."),
               std::string::npos);
     EXPECT_EQ(Log().find("  34  "), std::string::npos);

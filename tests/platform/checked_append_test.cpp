@@ -13,6 +13,7 @@
 
 namespace {
 
+using testing_support::InTextMode;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFaults;
@@ -25,21 +26,6 @@ int Append(const std::string& path, const std::string& text,
     return platform::AppendToFile(path.c_str(), pieces, options);
 }
 
-std::string OnDisk(std::string text) {
-#ifdef _WIN32
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') {
-            out += '\r';
-        }
-        out += c;
-    }
-    return out;
-#else
-    return text;
-#endif
-}
-
 TEST(CheckedAppend, AppendsInTextFormAndLeavesTheFileReadOnly) {
     TempDir dir;
     const std::string path = dir.File("a.LOG");
@@ -48,7 +34,7 @@ TEST(CheckedAppend, AppendsInTextFormAndLeavesTheFileReadOnly) {
     EXPECT_EQ(Append(path, "one\n"), platform::kAppendOk);
     EXPECT_TRUE(platform::IsReadOnly(path.c_str()));
     EXPECT_EQ(Append(path, "two\n", sync), platform::kAppendOk);
-    EXPECT_EQ(ReadFile(path), OnDisk("one\ntwo\n"));
+    EXPECT_EQ(ReadFile(path), InTextMode("one\ntwo\n"));
     EXPECT_TRUE(platform::IsReadOnly(path.c_str()));
 }
 
@@ -66,7 +52,7 @@ TEST(CheckedAppend, TextPiecesTranslateLongTextsInSlicesWithoutLosingAByte) {
         for (std::string_view piece = pieces.Next(); !piece.empty(); piece = pieces.Next()) {
             out.append(piece);
         }
-        EXPECT_EQ(out, OnDisk("head\n" + text + "tail"));
+        EXPECT_EQ(out, InTextMode("head\n" + text + "tail"));
     }
 }
 
@@ -101,7 +87,7 @@ TEST(CheckedAppend, AShortWritePutsTheFileBackAndANewFileIsRemovedAgain) {
     faults.ShortenWrite("d.P02", 2, 3);
     platform::TextPieces pieces({"first piece ", "second piece ", "third piece"});
     EXPECT_EQ(platform::AppendToFile(path.c_str(), pieces), platform::kAppendWriteFailed);
-    EXPECT_EQ(ReadFile(path), OnDisk("kept\n"));
+    EXPECT_EQ(ReadFile(path), InTextMode("kept\n"));
     EXPECT_TRUE(platform::IsReadOnly(path.c_str()));
 
     faults.LimitPathsContaining("e.P02", 0);
@@ -111,7 +97,7 @@ TEST(CheckedAppend, AShortWritePutsTheFileBackAndANewFileIsRemovedAgain) {
 
     faults.Clear();  // space is back
     EXPECT_EQ(Append(path, "again\n"), platform::kAppendOk);
-    EXPECT_EQ(ReadFile(path), OnDisk("kept\nagain\n"));
+    EXPECT_EQ(ReadFile(path), InTextMode("kept\nagain\n"));
 }
 
 TEST(CheckedAppend, AFileHeldByAnotherWriterIsNotTouched) {

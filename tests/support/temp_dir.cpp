@@ -19,9 +19,9 @@ std::atomic<int> g_counter{0};
 TempDir::TempDir() {
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (;;) {
-        fs::path candidate = fs::temp_directory_path() /
-                             ("quorvane-test-" + std::to_string(stamp) + "-" +
-                              std::to_string(g_counter.fetch_add(1)));
+        fs::path candidate =
+            fs::temp_directory_path() / ("quorvane-test-" + std::to_string(stamp) + "-" +
+                                         std::to_string(g_counter.fetch_add(1)));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
             path_ = candidate.string();
@@ -40,7 +40,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return platform::JoinPath(path_, name); }
+std::string TempDir::File(const std::string& name) const {
+    return platform::JoinPath(path_, name);
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -52,6 +54,21 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+std::string InTextMode(const std::string& text) {
+#ifdef _WIN32
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+#else
+    return text;
+#endif
 }
 
 }  // namespace testing_support

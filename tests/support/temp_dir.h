@@ -24,5 +24,8 @@ private:
 std::string ReadFile(const std::string& path);
 // Writes `content` to a file, replacing it.
 void WriteFile(const std::string& path, const std::string& content);
+// `text` as a file written in text mode holds it: a line feed becomes CR LF
+// on Windows.
+std::string InTextMode(const std::string& text);
 
 }  // namespace testing_support
