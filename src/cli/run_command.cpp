@@ -75,9 +75,20 @@ void PrintWriteProblem(const std::string& problem) {
     std::fflush(stderr);
 }
 
+// Installs PrintWriteProblem for the whole run, from its first log entry: a
+// log that cannot be written fails first with entry 00, and the failure is
+// told only once.
+struct WriteProblemsOnStandardError {
+    WriteProblemsOnStandardError() { SetWriteProblemHandler(PrintWriteProblem); }
+    ~WriteProblemsOnStandardError() { SetWriteProblemHandler(nullptr); }
+    WriteProblemsOnStandardError(const WriteProblemsOnStandardError&) = delete;
+    WriteProblemsOnStandardError& operator=(const WriteProblemsOnStandardError&) = delete;
+};
+
 }  // namespace
 
 int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* out) {
+    const WriteProblemsOnStandardError told;
     ResetStatusTexts();
     com = ReadQuorInitializationFile("Quorvane.ini");
     if (com.ErrorCode != 0) {
@@ -103,13 +114,11 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
 
     platform::StopRequests stop_requests;  // before the acquisition thread exists
     StatusPrinter printer(out);
-    SetWriteProblemHandler(PrintWriteProblem);
     StartAcquisitionThread(&printer);
     stop_requests.Wait(duration);
     platform::NotifyServiceManager("STOPPING=1");
     StopAcquisitionThread();  // final flush, entry 04
     LogToOutputDirectory(com, logmsg::k02Shutdown);
-    SetWriteProblemHandler(nullptr);
     station.Close();
     FreeComConfig(com);
     return 0;

@@ -2,13 +2,18 @@
 // instrument, stopped by SIGTERM as a service manager would.
 #include "cli/run_command.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -24,6 +29,7 @@
 #include "platform/service_notify.h"
 #include "pty_pair.h"
 #include "station/station_session.h"
+#include "support/child_test.h"
 #include "support/notify_listener.h"
 #include "support/temp_dir.h"
 
@@ -294,6 +300,154 @@ TEST_F(RunCommand, TellsTheServiceManagerReadyStatusWatchdogAndStopping) {
     EXPECT_EQ(after.str().rfind("No Quorvane logger runs in " + data_ + ".\n", 0), 0u)
         << after.str();
     EXPECT_NE(after.str().find("Data acquisition:       Disabled\n"), std::string::npos);
+}
+
+// A run as root leaves the hour's data file and the day's log root's own and
+// read-only; the next run is the service's, as an unprivileged user. Its
+// failures are told at once, the next hour's file is written all the same,
+// and once the operator has given the files to the user, the next start
+// writes what was kept, in order. The two runs as the user are children of
+// this test, which stays root.
+constexpr char kStationVariable[] = "QUORVANE_TEST_OTHER_USER_STATION";
+
+const passwd* Nobody() {
+    return getpwnam("nobody");
+}
+
+bool BecomeNobody() {
+    const passwd* user = Nobody();
+    return user != nullptr && setgroups(0, nullptr) == 0 && setgid(user->pw_gid) == 0 &&
+           setuid(user->pw_uid) == 0;
+}
+
+// The user's first run, from 10:58:30 to 11:01 with 1-minute periods: a
+// record in each.
+TEST(RunAsAnotherUser, DISABLED_RunsWhereRootLeftItsFiles) {
+    const char* station = std::getenv(kStationVariable);
+    ASSERT_NE(station, nullptr);
+    ASSERT_TRUE(BecomeNobody());
+    std::filesystem::current_path(station);
+    const std::string data = std::string(station) + "/data";
+    platform::FakeClock clock(platform::FakeClock::EpochMs(2024, 3, 1, 10, 58, 30));
+    platform::ClockScope clock_scope(clock);
+    Probe probe;
+    SetAcquisitionProbe(&probe);
+    sim::PtyPair instrument;  // opened as the user, so the user's own
+    ASSERT_TRUE(instrument.ok());
+    WriteFile("Quorvane.ini", Ini(data, instrument.path()));
+    std::FILE* status = std::tmpfile();
+    ASSERT_NE(status, nullptr);
+
+    const pthread_t runner = pthread_self();
+    std::thread operator_([&] {
+        ASSERT_TRUE(probe.WaitForPasses(1));
+        const int64_t first_minute = platform::FakeClock::EpochMs(2024, 3, 1, 10, 58, 0);
+        const char* records[] = {"one 1\n", "two 2\n", "three 3\n"};
+        int64_t sent = 0;
+        for (int k = 0; k < 3; ++k) {
+            const int64_t minute = first_minute + int64_t{60000} * k;
+            clock.SetEpochMs(minute + 40000);
+            ASSERT_TRUE(instrument.Write(records[k]));
+            sent += static_cast<int64_t>(std::strlen(records[k]));
+            ASSERT_TRUE(probe.WaitForReceived(0, sent));
+            // Less than a block waits a second in the queue: the record is
+            // read, and journaled, at hh:mm:41, well inside its hour.
+            clock.SetEpochMs(minute + 41000);
+            ASSERT_TRUE(probe.WaitForPasses(probe.passes() + 2));
+            clock.SetEpochMs(minute + 60000);
+            ASSERT_TRUE(probe.WaitForFlushes(k + 1));
+        }
+        pthread_kill(runner, SIGTERM);
+    });
+    testing::internal::CaptureStderr();
+    const int exit_status = RunHeadless(std::nullopt, status);
+    const std::string error = testing::internal::GetCapturedStderr();
+    operator_.join();
+    SetAcquisitionProbe(nullptr);
+
+    EXPECT_EQ(exit_status, 0);
+    EXPECT_NE(error.find("quorvane-cli run: cannot write the data file " + data + "/2406110.P01"),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find("quorvane-cli run: cannot write the log "), std::string::npos) << error;
+    std::fflush(status);
+    std::rewind(status);
+    std::string shown;
+    char chunk[512];
+    while (size_t got = std::fread(chunk, 1, sizeof chunk, status)) {
+        shown.append(chunk, got);
+    }
+    std::fclose(status);
+    EXPECT_NE(shown.find("Port errors: COM1 not written,log not written\n"), std::string::npos)
+        << shown;
+}
+
+// The user's second run, once the files are the user's: it only starts.
+TEST(RunAsAnotherUser, DISABLED_StartsOnceTheFilesAreItsOwn) {
+    const char* station = std::getenv(kStationVariable);
+    ASSERT_NE(station, nullptr);
+    ASSERT_TRUE(BecomeNobody());
+    std::filesystem::current_path(station);
+    platform::FakeClock clock(platform::FakeClock::EpochMs(2024, 3, 1, 11, 5, 0));
+    platform::ClockScope clock_scope(clock);
+    WriteFile("Quorvane.ini", Ini(std::string(station) + "/data", std::string(station) + "/gone"));
+    std::FILE* status = std::tmpfile();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(RunHeadless(std::chrono::milliseconds(0), status), 0);
+    std::fclose(status);
+}
+
+TEST(RunAsAnotherUser, FilesARootRunLeftAreToldKeptAndWrittenOnceTheyAreTheUsers) {
+    if (geteuid() != 0 || Nobody() == nullptr) {
+        GTEST_SKIP() << "needs root, to run the logger as the user nobody";
+    }
+    const uid_t nobody = Nobody()->pw_uid;
+    const gid_t nogroup = Nobody()->pw_gid;
+    TempDir station;
+    const std::string data = station.File("data");
+    std::filesystem::create_directory(data);
+    for (const std::string& dir : {station.path(), data}) {
+        std::filesystem::permissions(dir, std::filesystem::perms::all);
+    }
+    // What the run as root left behind.
+    const std::string hour10 = data + "/2406110.P01";
+    const std::string root_text = "Thermo\n03/01/24 10:00:00:000 StartTime\nroot 0\n";
+    WriteFile(hour10, root_text);
+    const std::string log =
+        LogFilePath(data.c_str(), platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 0) / 1000);
+    WriteFile(log, "03-01-24 10:00:00  02  Quorvane Shutdown.\n");
+    for (const std::string& file : {hour10, log}) {
+        ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    }
+    ASSERT_EQ(::setenv(kStationVariable, station.path().c_str(), 1), 0);
+
+    EXPECT_EQ(testing_support::RunTestInChildProcess(
+                  "RunAsAnotherUser.DISABLED_RunsWhereRootLeftItsFiles"),
+              0);
+    EXPECT_EQ(ReadFile(hour10), root_text);
+    const std::string hour11 = data + "/2406111.P01";
+    struct stat owner {};
+    ASSERT_EQ(::stat(hour11.c_str(), &owner), 0) << "the next hour's file is written";
+    EXPECT_EQ(owner.st_uid, nobody);
+    EXPECT_NE(ReadFile(hour11).find("\nthree 3\n"), std::string::npos) << ReadFile(hour11);
+
+    // The operator gives the files to the user; the next start writes them.
+    for (const std::string& file : {hour10, log}) {
+        ASSERT_EQ(::chown(file.c_str(), nobody, nogroup), 0);
+    }
+    EXPECT_EQ(testing_support::RunTestInChildProcess(
+                  "RunAsAnotherUser.DISABLED_StartsOnceTheFilesAreItsOwn"),
+              0);
+    ::unsetenv(kStationVariable);
+    const std::string written = ReadFile(hour10);
+    ASSERT_EQ(written.rfind(root_text, 0), 0u) << written;
+    const size_t one = written.find("\none 1\n");
+    const size_t two = written.find("\ntwo 2\n");
+    EXPECT_NE(one, std::string::npos) << written;
+    EXPECT_NE(two, std::string::npos) << written;
+    EXPECT_LT(one, two);
+    EXPECT_EQ(written.find("three"), std::string::npos);
+    EXPECT_NE(ReadFile(log).find("  34  "), std::string::npos) << ReadFile(log);
 }
 
 }  // namespace
