@@ -62,6 +62,18 @@ std::string Ini(const std::string& output, const std::string& device) {
            "ErrorCheckingTokenIndices=NONE\nErrorValuesPerTokenIndex=NONE\n";
 }
 
+// Everything written to a temporary file so far.
+std::string WrittenTo(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char chunk[512];
+    while (size_t got = std::fread(chunk, 1, sizeof chunk, file)) {
+        text.append(chunk, got);
+    }
+    return text;
+}
+
 // Runs in the station directory and returns to the old one afterwards.
 class RunCommand : public ::testing::Test {
 protected:
@@ -80,16 +92,7 @@ protected:
             std::fclose(status_);
         }
     }
-    std::string StatusOutput() {
-        std::fflush(status_);
-        std::rewind(status_);
-        std::string text;
-        char chunk[512];
-        while (size_t got = std::fread(chunk, 1, sizeof chunk, status_)) {
-            text.append(chunk, got);
-        }
-        return text;
-    }
+    std::string StatusOutput() { return WrittenTo(status_); }
     std::string Log() { return ReadFile(LogFilePath(data_.c_str(), platform::Now())); }
 
     // The clock stands still: no period ends while a test runs.
@@ -370,13 +373,7 @@ TEST(RunAsAnotherUser, DISABLED_RunsWhereRootLeftItsFiles) {
               std::string::npos)
         << error;
     EXPECT_NE(error.find("quorvane-cli run: cannot write the log "), std::string::npos) << error;
-    std::fflush(status);
-    std::rewind(status);
-    std::string shown;
-    char chunk[512];
-    while (size_t got = std::fread(chunk, 1, sizeof chunk, status)) {
-        shown.append(chunk, got);
-    }
+    const std::string shown = WrittenTo(status);
     std::fclose(status);
     EXPECT_NE(shown.find("Port errors: COM1 not written,log not written\n"), std::string::npos)
         << shown;
