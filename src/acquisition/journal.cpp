@@ -6,6 +6,7 @@
 
 #include "acquisition/log_codes.h"
 #include "acquisition/log_file.h"
+#include "acquisition/write_problems.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -20,6 +21,14 @@ void Checkpoint(const char* point, int portNumber, int64_t value = 0) {
     if (JournalCheckpoint checkpoint = g_checkpoint.load()) {
         checkpoint(point, portNumber, value);
     }
+}
+
+// Entry 19 for a journal the disk refuses, told also where the operator
+// looks: until it can be written again, the port's text is in memory only.
+void TellJournalRefused(const char* directory, const std::string& path) {
+    WriteLogMessagef(directory, logmsg::k19CantOpen, path.c_str());
+    ReportWriteProblem("cannot write the journal " + path +
+                       "; until it can be, received text is only in memory");
 }
 
 int64_t UtcMs() {
@@ -149,7 +158,7 @@ bool PortJournal::AppendRecord(journal::RecordKind kind, int64_t timeMs, std::st
     if (!file_.WriteAt(end_, record.data(), record.size())) {
         file_.Truncate(end_);  // nothing half-written stays in front of the next record
         if (!refusing_) {
-            WriteLogMessagef(directory_.c_str(), logmsg::k19CantOpen, path_.c_str());
+            TellJournalRefused(directory_.c_str(), path_);
             refusing_ = true;
         }
         return false;
@@ -286,7 +295,7 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
 
 void PortJournal::GiveUp() {
     if (!refusing_) {
-        WriteLogMessagef(directory_.c_str(), logmsg::k19CantOpen, path_.c_str());
+        TellJournalRefused(directory_.c_str(), path_);
     }
     if (file_.Truncate(0)) {
         file_.Sync();
@@ -308,7 +317,7 @@ void PortJournal::Forget(const journal::Span& span) {
     }
     if (Empty()) {
         if (!Cut()) {
-            WriteLogMessagef(directory_.c_str(), logmsg::k19CantOpen, path_.c_str());
+            TellJournalRefused(directory_.c_str(), path_);
             return;
         }
         Checkpoint("journal-cut", port_number_);
@@ -342,7 +351,7 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
                                                   config_.InstrumentType[position]);
         Leftovers leftovers;
         if (!port->Open(leftovers)) {
-            WriteLogMessagef(directory, logmsg::k19CantOpen, port->path().c_str());
+            TellJournalRefused(directory, port->path());
             continue;  // this port runs without a journal
         }
         writer.AttachJournal(position, port.get());

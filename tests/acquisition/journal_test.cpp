@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "acquisition/data_files.h"
 #include "acquisition/log_file.h"
+#include "acquisition/write_problems.h"
 #include "platform/fake_clock.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
@@ -339,7 +341,14 @@ TEST_F(Journal, AJournalOfAPortNoLongerConfiguredIsRecoveredUnderItsOwnInstrumen
     EXPECT_FALSE(platform::PathExists(JournalFile(7).c_str()));
 }
 
+std::vector<std::string> g_told;
+void RecordTold(const std::string& problem) {
+    g_told.push_back(problem);
+}
+
 TEST_F(Journal, AJournalTheDiskRefusesIsLoggedOnceAndWhatItLacksIsGivenUpAtStop) {
+    g_told.clear();
+    SetWriteProblemHandler(RecordTold);
     auto run = NewRun();
     WriteFaults faults;
     faults.LimitPathsContaining(JournalFile(), 0);
@@ -357,6 +366,10 @@ TEST_F(Journal, AJournalTheDiskRefusesIsLoggedOnceAndWhatItLacksIsGivenUpAtStop)
                        "take them)."),
               std::string::npos)
         << log;
+    SetWriteProblemHandler(nullptr);
+    const std::string told = "cannot write the journal " + JournalFile() +
+                             "; until it can be, received text is only in memory";
+    EXPECT_EQ(std::count(g_told.begin(), g_told.end(), told), 1) << testing::PrintToString(g_told);
 }
 
 TEST_F(Journal, AJournalThatCannotRecordAnIntentIsGivenUpAndTheTextWrittenOnce) {
