@@ -195,9 +195,7 @@ TEST_F(RefusedFile, AMissingDirectoryLosesTheLogEntryAndOpensOnlyTheEditor) {
 }
 
 TEST_F(RefusedFile, AnInvalidValueIsLoggedInTheNamedDirectory) {
-    std::string ini = station.ValidIni();
-    ini.replace(ini.find("Minutes=60"), 10, "Minutes=7");
-    station.WriteIni(ini);
+    station.WriteIniWithUnevenPeriod();
     EXPECT_EQ(StartChild(), kExitStatusMinusOne);
     EXPECT_EQ(
         station.LogMessages(),

@@ -67,6 +67,12 @@ void Station::WriteIni(const std::string& text) const {
     WriteFile(root_.File("Quorvane.ini"), text);
 }
 
+void Station::WriteIniWithUnevenPeriod() const {
+    std::string ini = ValidIni();
+    ini.replace(ini.find("Minutes=60"), 10, "Minutes=7");
+    WriteIni(ini);
+}
+
 std::vector<std::string> Station::LogMessagesIn(const std::string& directory) const {
     std::vector<fs::path> logs;
     std::error_code ec;

@@ -18,6 +18,14 @@ struct StationPort {
     std::string device;  // Device key; none when empty
 };
 
+// The start-up box for the file of Station::WriteIniWithUnevenPeriod.
+inline constexpr char kUnevenPeriodBox[] =
+    "Quorvane Initialization Error ... \n\n"
+    "Invalid definition for DiskWriteAndStatsFrequencyInMinutes\n"
+    "under [QUORVANE] in Quorvane.ini (60 minutes must be evenly\n"
+    "divisible by DiskWriteAndStatsFrequencyInMinutes).\n\n"
+    "Please make changes to Quorvane.ini and restart Quorvane.";
+
 class Station {
 public:
     Station();
@@ -32,6 +40,9 @@ public:
     // A complete, valid file for the output directory and these ports.
     std::string ValidIni(const std::vector<StationPort>& ports = {}) const;
     void WriteIni(const std::string& text) const;
+    // A valid file but for a period that does not divide the hour (7
+    // minutes): the reader refuses it with kUnevenPeriodBox.
+    void WriteIniWithUnevenPeriod() const;
 
     // The messages of every log entry in the output directory, oldest first
     // (without their time stamps).

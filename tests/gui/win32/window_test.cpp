@@ -787,20 +787,13 @@ RefusedRun RunProgramOnRefusedFile() {
 TEST(RefusedConfiguration, TheBoxThenTheEditorAndStatusMinusOne) {
     Station station;
     RecordedPrograms programs(testing_support::ViewerProgramNames());
-    std::string ini = station.ValidIni();
-    ini.replace(ini.find("Minutes=60"), 10, "Minutes=7");
-    station.WriteIni(ini);
+    station.WriteIniWithUnevenPeriod();
 
     const RefusedRun run = RunProgramOnRefusedFile();
     EXPECT_EQ(run.status, std::optional<int>(-1));
     EXPECT_EQ(run.caption, "Quorvane");
     EXPECT_EQ(run.buttons, 1);
-    EXPECT_EQ(run.text,
-              "Quorvane Initialization Error ... \n\n"
-              "Invalid definition for DiskWriteAndStatsFrequencyInMinutes\n"
-              "under [QUORVANE] in Quorvane.ini (60 minutes must be evenly\n"
-              "divisible by DiskWriteAndStatsFrequencyInMinutes).\n\n"
-              "Please make changes to Quorvane.ini and restart Quorvane.");
+    EXPECT_EQ(run.text, testing_support::kUnevenPeriodBox);
     EXPECT_EQ(station.LogCodes(), std::vector<std::string>{"01"});
     const auto runs = programs.WaitForRuns(1);
     ASSERT_EQ(runs.size(), 1u);
