@@ -364,9 +364,16 @@ void AcquisitionRun::ReadWholeBlocks(int i, int32_t waiting) {
     }
     char* into = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
     line.record->ReadBlock(line.record, into, static_cast<uint32_t>(wanted));
-    arrays_.PortBufferIndex[i] += static_cast<int32_t>(line.record->Count);
-    journal_.Append(i, into, static_cast<int32_t>(line.record->Count));
-    line.total_read += line.record->Count;
+    Keep(i, static_cast<int32_t>(line.record->Count));
+}
+
+// The `count` bytes just put at the end of port i's buffer become part of
+// the period, and of its journal.
+void AcquisitionRun::Keep(int i, int32_t count) {
+    const char* added = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
+    arrays_.PortBufferIndex[i] += count;
+    journal_.Append(i, added, count);
+    Line(i).total_read += count;
 }
 
 // The driver's own report of a full receive queue: code 16, and code 31 with
@@ -500,9 +507,7 @@ void AcquisitionRun::ReadEverything(int i) {
         if (line.record->Count == 0) {
             break;
         }
-        arrays_.PortBufferIndex[i] += static_cast<int32_t>(line.record->Count);
-        journal_.Append(i, into, static_cast<int32_t>(line.record->Count));
-        line.total_read += line.record->Count;
+        Keep(i, static_cast<int32_t>(line.record->Count));
     }
 }
 
@@ -758,9 +763,7 @@ bool AcquisitionRun::TakeHeld(int i) {
         }
         char* into = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
         std::memcpy(into, line.held.data() + at, static_cast<size_t>(piece));
-        arrays_.PortBufferIndex[i] += piece;
-        journal_.Append(i, into, piece);
-        line.total_read += piece;
+        Keep(i, piece);
         at += static_cast<size_t>(piece);
     }
     line.held.erase(0, at);

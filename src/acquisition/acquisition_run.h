@@ -76,6 +76,7 @@ private:
     void PollPort(int i);
     void ReadWholeBlocks(int i, int32_t waiting);
     bool MakeRoom(int i, int32_t bytes);
+    void Keep(int i, int32_t count);
     void MoveToJournal(int i);
     void CheckOverflow(int i);
     void WaitForWork(uint64_t wakeMark);
