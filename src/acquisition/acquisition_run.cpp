@@ -271,6 +271,7 @@ bool AcquisitionRun::Pass() {
         stop_flag_ = true;
     }
     Flush();
+    FollowFlushTime(now);
     return true;
 }
 
@@ -286,6 +287,16 @@ void AcquisitionRun::KickWatchdogs() {
 // set (by hand, or by a time service catching up), not time passing.
 bool AcquisitionRun::ClockStepped(int64_t now) const {
     return now - last_pass_time_ > PeriodSeconds || last_pass_time_ - now > PeriodSeconds;
+}
+
+// The next pass judges a clock step from the clock as this flush ended: an
+// exchange with silent instruments or a long period read back may take
+// longer than a period, and that is time passing, not a step. Only when the
+// schedule fell a whole period behind meanwhile was the clock set during the
+// flush; then the next pass sees the step from where the flush began.
+void AcquisitionRun::FollowFlushTime(int64_t flushBegan) {
+    const int64_t now = platform::Now();
+    last_pass_time_ = now - NextWriteTime >= PeriodSeconds ? flushBegan : now;
 }
 
 // The period ends where the clock left it, as a stop would end it: one flush
@@ -368,11 +379,13 @@ void AcquisitionRun::ReadWholeBlocks(int i, int32_t waiting) {
 }
 
 // The `count` bytes just put at the end of port i's buffer become part of
-// the period, and of its journal.
-void AcquisitionRun::Keep(int i, int32_t count) {
+// the period, and of its journal (unless they are there already).
+void AcquisitionRun::Keep(int i, int32_t count, bool toJournal) {
     const char* added = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
     arrays_.PortBufferIndex[i] += count;
-    journal_.Append(i, added, count);
+    if (toJournal) {
+        journal_.Append(i, added, count);
+    }
     Line(i).total_read += count;
 }
 
@@ -453,8 +466,8 @@ void AcquisitionRun::Flush() {
     for (int i = 0; i < com_.NumPorts; ++i) {
         DrainPort(i);
     }
+    keep_receiving_ = true;  // from here on what arrives is held for the next period
     RunHourlyInitialisation();
-    keep_receiving_ = true;  // from here on the ports are not used by the flush
     WriteDataFiles();
     LogUnloggedLosses();
     if (stats_ports_ > 0) {
@@ -647,16 +660,22 @@ void AcquisitionRun::ShowPortLists() {
 
 // The exchange on the hour, for ports that ask for it during acquisition:
 // each into its port's next header and time.
+// An exchange waits seconds for an instrument that may never answer; the
+// other ports are read meanwhile, so none of them waits for it.
 void AcquisitionRun::RunHourlyInitialisation() {
+    PortSetThreadIdleWork(&AcquisitionRun::KeepReceivingWhileWaiting, this);
     for (int i = 0; i < com_.NumPorts; ++i) {
         PortLine& line = Line(i);
         line.exchanged = ScheduledEnd.tm_min == 0 && HourlyExchange(i) && line.record != nullptr;
         if (line.exchanged) {
+            exchanging_ = i;
             FindExchange(com_.AcquisitionInitializationFunction[i])
                 ->run(line.record, Directory(), com_.PortNumber[i], line.next_header.data(),
                       &line.exchange_end);
+            exchanging_ = -1;
         }
     }
+    PortSetThreadIdleWork(nullptr, nullptr);
 }
 
 void AcquisitionRun::WriteDataFiles() {
@@ -676,6 +695,10 @@ void AcquisitionRun::WriteDataFiles() {
                           {i, arrays_.PortBuffer[i], arrays_.PortBufferIndex[i],
                            arrays_.StartTime[i], arrays_.StopTime[i], Line(i).header.data()},
                           long_period);
+        // The period is closed in the journal: what is held for the next
+        // one may go there now, and no crash can lose it.
+        Line(i).period_ended = true;
+        HoldReceived(i);
     }
 }
 
@@ -712,6 +735,7 @@ void AcquisitionRun::StartNextPeriod() {
         PortLine& line = Line(i);
         arrays_.StartTime[i] = line.exchanged ? line.exchange_end : arrays_.StopTime[i];
         line.exchanged = false;
+        line.period_ended = false;
         line.growth_failed = false;
         line.header = line.next_header;
     }
@@ -720,11 +744,11 @@ void AcquisitionRun::StartNextPeriod() {
     start_marker_due_ = false;
 }
 
-// A long period's end reads gigabytes back from the journals, for seconds
-// in which a fast port's receive queue could fill: every so much read back,
-// what the ports received meanwhile is taken from their queues and held for
-// the next period, which it belongs to, and the watchdogs are kicked, as a
-// pass would.
+// A period's end can take long: an instrument exchange waits seconds for
+// each silent hygrometer, a long period is read back from the journals for
+// seconds. Every so often meanwhile, what the ports received is taken from
+// their queues and held for the next period, which it belongs to, and the
+// watchdogs are kicked, as a pass would.
 void AcquisitionRun::KeepReceiving() {
     if (!keep_receiving_) {
         return;
@@ -732,10 +756,10 @@ void AcquisitionRun::KeepReceiving() {
     KickWatchdogs();
     for (size_t p = 0; p < ports_.size(); ++p) {
         PortLine& line = ports_[p];
-        if (!line.open || line.record == nullptr || line.growth_failed) {
+        const int i = static_cast<int>(p);
+        if (!line.open || line.record == nullptr || line.growth_failed || i == exchanging_) {
             continue;
         }
-        const int i = static_cast<int>(p);
         CheckOverflow(i);
         const int32_t waiting = line.record->RxUsed(line.record);
         if (waiting < 1) {
@@ -745,28 +769,63 @@ void AcquisitionRun::KeepReceiving() {
         line.held.resize(at + static_cast<size_t>(waiting));
         line.record->ReadBlock(line.record, line.held.data() + at, static_cast<uint32_t>(waiting));
         line.held.resize(at + line.record->Count);
+        HoldReceived(i);
+        received_[p] = line.total_read + static_cast<int64_t>(line.held.size());
+    }
+    if (probe_ != nullptr) {
+        probe_->OnReceivedDuringFlush(received_.data(), com_.NumPorts);
     }
 }
 
-// Moves what was held during a period's end into the period's buffer and
-// the journal, as if it had been read now. False when some of it did not fit
-// (entry 17): the rest stays held, and the queue is not read until it is in.
+// The serial library's waits call this while an exchange waits; a few
+// times a second is often enough for queues that hold a minute.
+void AcquisitionRun::KeepReceivingWhileWaiting(void* run) {
+    constexpr auto kInterval = std::chrono::milliseconds(50);
+    auto& self = *static_cast<AcquisitionRun*>(run);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - self.kept_receiving_at_ >= kInterval) {
+        self.kept_receiving_at_ = now;
+        self.KeepReceiving();
+    }
+}
+
+// Held text goes to the journal as soon as the port's period is closed
+// there (before, it would be taken for the ending period's text).
+void AcquisitionRun::HoldReceived(int i) {
+    PortLine& line = Line(i);
+    if (!line.period_ended || line.held_journaled == line.held.size()) {
+        return;
+    }
+    const size_t count = line.held.size() - line.held_journaled;
+    journal_.Append(i, line.held.data() + line.held_journaled, static_cast<int32_t>(count));
+    line.held_journaled = line.held.size();
+}
+
+// Moves what was held during a period's end into the period's buffer (and
+// the journal, unless it is there already), as if it had been read now.
+// False when some of it did not fit (entry 17): the rest stays held, and the
+// queue is not read until it is in.
 bool AcquisitionRun::TakeHeld(int i) {
     PortLine& line = Line(i);
     size_t at = 0;
     while (at < line.held.size()) {
-        const auto piece = static_cast<int32_t>(
-            std::min<size_t>(line.held.size() - at, static_cast<size_t>(kPortBufferCapBytes / 2)));
-        if (!MakeRoom(i, piece + 1)) {
+        size_t piece = std::min<size_t>(line.held.size() - at,
+                                        static_cast<size_t>(kPortBufferCapBytes / 2));
+        const bool journaled = at < line.held_journaled;
+        if (journaled) {
+            piece = std::min(piece, line.held_journaled - at);
+        }
+        if (!MakeRoom(i, static_cast<int32_t>(piece) + 1)) {
             line.growth_failed = true;
             break;
         }
         char* into = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
-        std::memcpy(into, line.held.data() + at, static_cast<size_t>(piece));
-        Keep(i, piece);
-        at += static_cast<size_t>(piece);
+        std::memcpy(into, line.held.data() + at, piece);
+        Keep(i, static_cast<int32_t>(piece), !journaled);
+        at += piece;
     }
     line.held.erase(0, at);
+    line.held_journaled -= std::min(at, line.held_journaled);
     if (line.held.empty()) {
         line.held.shrink_to_fit();
         return true;

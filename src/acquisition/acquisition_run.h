@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -54,7 +55,12 @@ private:
         uint32_t queue_size = 0;       // its receive queue, as asked of the driver
         int64_t tail_read_ms = 0;      // when less than a block was last read
         LongPeriod long_period;        // what went on in the journal alone
-        std::string held;              // received while a period's end read the journal back
+        // Received while a period's end was busy (an instrument exchange, a
+        // long period read back), for the next period; its first
+        // `held_journaled` bytes are in the journal already.
+        std::string held;
+        size_t held_journaled = 0;
+        bool period_ended = false;  // this flush has ended its period in the journal
         // The instrument exchange's results: the header of this period's new
         // files, the one the exchange on the hour fills for the next period,
         // and when the last exchange ended (exchanged: in this flush).
@@ -76,7 +82,7 @@ private:
     void PollPort(int i);
     void ReadWholeBlocks(int i, int32_t waiting);
     bool MakeRoom(int i, int32_t bytes);
-    void Keep(int i, int32_t count);
+    void Keep(int i, int32_t count, bool toJournal = true);
     void MoveToJournal(int i);
     void CheckOverflow(int i);
     void WaitForWork(uint64_t wakeMark);
@@ -91,6 +97,7 @@ private:
     // A clock that jumped by more than a period: one flush, a new schedule.
     bool ClockStepped(int64_t now) const;
     void FollowClockStep(int64_t now);
+    void FollowFlushTime(int64_t flushBegan);
 
     // The flush at the end of a period.
     void Flush();
@@ -101,6 +108,8 @@ private:
     void CalculateStatistics();
     void StartNextPeriod();
     void KeepReceiving();
+    static void KeepReceivingWhileWaiting(void* run);
+    void HoldReceived(int i);
     bool TakeHeld(int i);
 
     // Close-down.
@@ -137,7 +146,9 @@ private:
     bool start_marker_due_ = false;  // the next flush opens a new block of its files
     int64_t last_pass_time_ = 0;     // the clock at the previous pass
     bool stop_flag_ = false;
-    bool keep_receiving_ = false;  // a period's end is writing its files
+    bool keep_receiving_ = false;  // a period's end is busy: what arrives is held
+    int exchanging_ = -1;          // the port an instrument exchange is using
+    std::chrono::steady_clock::time_point kept_receiving_at_{};
     int flushes_ = 0;
 
     ReceivedTextJournal journal_;  // before writer_, which points into it

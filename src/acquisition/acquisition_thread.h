@@ -84,6 +84,13 @@ public:
         (void)received;
         (void)count;
     }
+    // While a flush keeps receiving (an instrument exchange, a long
+    // period's read-back), whenever it has moved queued bytes into memory;
+    // `received` as for OnPass. The thread must not be held here.
+    virtual void OnReceivedDuringFlush(const int64_t* received, int count) {
+        (void)received;
+        (void)count;
+    }
     // After every flush, once the next period has started (also after the
     // final flush); `flushes` counts them from 1.
     virtual void OnFlush(int flushes) { (void)flushes; }

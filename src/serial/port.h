@@ -103,6 +103,13 @@ void PortWakeWaiters();
 // Replaces the idle hook that the waits call (by default PumpMessages).
 void PortSetIdleHook(PortIdleHookFn hook);
 
+// Work of the calling thread that its waits do between two calls of the idle
+// hook (the acquisition thread keeps receiving on its other ports while an
+// instrument exchange waits on one). Null: none. Per thread, so a wait of
+// another thread never runs it.
+using PortIdleWorkFn = void (*)(void* context);
+void PortSetThreadIdleWork(PortIdleWorkFn work, void* context);
+
 // The default idle hook. The threads that use the library have no message
 // queue, so instead of spinning it waits up to 1 ms for input on `port`
 // (null or not open: it just waits 1 ms). Always 0.

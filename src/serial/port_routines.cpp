@@ -11,6 +11,21 @@ namespace {
 
 PortIdleHookFn PortIdleHook = PumpMessages;
 
+struct IdleWork {
+    PortIdleWorkFn work = nullptr;
+    void* context = nullptr;
+};
+thread_local IdleWork t_idle_work;
+
+// The idle hook, then the calling thread's own idle work.
+int Idle(PortRecord* port) {
+    const int hook = PortIdleHook(port);
+    if (t_idle_work.work != nullptr) {
+        t_idle_work.work(t_idle_work.context);
+    }
+    return hook;
+}
+
 constexpr int kCarriageReturn = 13;
 constexpr int kLineFeed = 10;
 
@@ -74,7 +89,7 @@ int PortReadString(PortRecord* port, char* buffer, uint32_t size, int terminator
                 }
                 return line.Finish(PORT_ERR_NO_DATA);
             }
-            const int hook = PortIdleHook(port);
+            const int hook = Idle(port);
             if (hook < 0) {
                 return line.Finish(hook);
             }
@@ -116,7 +131,7 @@ int PortDrainInput(PortRecord* port) {
 int PortWait(PortRecord* port, int milliseconds) {
     const uint32_t end = platform::TickCount() + static_cast<uint32_t>(milliseconds);
     while (!Reached(platform::TickCount(), end)) {
-        const int hook = PortIdleHook(port);
+        const int hook = Idle(port);
         if (hook < 0) {
             return hook;
         }
@@ -126,6 +141,10 @@ int PortWait(PortRecord* port, int milliseconds) {
 
 void PortSetIdleHook(PortIdleHookFn hook) {
     PortIdleHook = hook;
+}
+
+void PortSetThreadIdleWork(PortIdleWorkFn work, void* context) {
+    t_idle_work = IdleWork{work, context};
 }
 
 int PumpMessages(PortRecord* port) {
