@@ -42,4 +42,17 @@ std::vector<std::string> LogMessages(const std::string& log) {
     return messages;
 }
 
+std::vector<std::string> LinesWithCodes(const std::string& log,
+                                        const std::vector<std::string>& codes) {
+    std::vector<std::string> found;
+    for (const std::string& m : LogMessages(log)) {
+        for (const std::string& code : codes) {
+            if (m.rfind(code + "  ", 0) == 0) {
+                found.push_back(m);
+            }
+        }
+    }
+    return found;
+}
+
 }  // namespace engine_testing

@@ -32,6 +32,13 @@ public:
         changed_.wait(lock, [this] { return !hold_; });
         held_ = false;
     }
+    void OnReceivedDuringFlush(const int64_t* received, int count) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_.assign(received, received + count);
+        }
+        changed_.notify_all();
+    }
     // Holds the acquisition thread in its next pass until Release().
     void Hold() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -169,5 +176,8 @@ std::string WholeRecords(int first, int count);
 std::vector<std::string> LogMessages(const std::string& log);
 // The log's entries with their time stamps.
 std::vector<std::string> LogLines(const std::string& log);
+// The entries (without time stamps) of any of `codes`, in the log's order.
+std::vector<std::string> LinesWithCodes(const std::string& log,
+                                        const std::vector<std::string>& codes);
 
 }  // namespace engine_testing

@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine_harness.h"
@@ -19,19 +21,6 @@ namespace engine_testing {
 namespace {
 
 using testing_support::Port;
-
-std::vector<std::string> LinesWithCodes(const std::string& log,
-                                        const std::vector<std::string>& codes) {
-    std::vector<std::string> found;
-    for (const std::string& m : LogMessages(log)) {
-        for (const std::string& code : codes) {
-            if (m.rfind(code + "  ", 0) == 0) {
-                found.push_back(m);
-            }
-        }
-    }
-    return found;
-}
 
 size_t OpenDescriptors() {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
@@ -47,6 +36,19 @@ size_t ThreadsNamed(const std::string& name) {
         count += comm == name ? 1 : 0;
     }
     return count;
+}
+
+// The receive thread names itself once it runs, which a busy machine may
+// delay past the engine's start: wait for the name to be seen.
+bool ThreadNamedAppears(const std::string& name) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ThreadsNamed(name) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 class EngineReconnect : public EngineTest {
@@ -154,7 +156,8 @@ TEST_F(EngineReconnect, AFlappingDeviceGetsASummaryAndLeavesNothingBehind) {
     sim::PtyPair* pty = &Plug();
     SetTime(10, 0, 5);
     Start(testing_support::MakeTestConfig(dir_.path(), 1, {Port(3, "Flaky").WithDevice(Link())}));
-    EXPECT_EQ(ThreadsNamed(platform::posix::kReceiveThreadName), 1u);  // the name is seen
+    ASSERT_TRUE(ThreadNamedAppears(platform::posix::kReceiveThreadName));
+    EXPECT_EQ(ThreadsNamed(platform::posix::kReceiveThreadName), 1u);
     for (int n = 0; n < 20; ++n) {
         Send(*pty, 0, "r" + std::to_string(n) + "\n");
         Unplug();
