@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "acquisition/acquisition_run.h"
+#include "acquisition/log_file.h"
 #include "config/com_config.h"
 #include "platform/thread_priority.h"
 #include "serial/port.h"
@@ -60,6 +61,8 @@ bool CDataAcquisitionThread::CreateThread() {
 bool CDataAcquisitionThread::RunAcquisition() {
     AcquisitionRun run(com, view_, StopEvent, g_probe.load());
     run.Run();
+    // Log entries that could not be written outlive the run, and a restart.
+    KeepLogEntriesAtStop(com.OutputDriveAndPath);
     return false;
 }
 

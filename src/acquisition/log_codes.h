@@ -71,5 +71,9 @@ inline constexpr char k37PortFlapping[] =
     "37  COM%d was lost and reopened %ld more times in this period than the entries above tell.";
 inline constexpr char k38LogEntriesLost[] =
     "38  %ld log entries could not be written between %s and %s.";
+// Entries kept while the log could not be written, written above this one
+// with their own times (the times are those of the first and the last).
+inline constexpr char k39LogEntriesLate[] =
+    "39  %ld log entries above were written late: they could not be written between %s and %s.";
 
 }  // namespace logmsg

@@ -1,6 +1,7 @@
 // The daily log: one line per event, in <directory>/<yy><ddd>.LOG (UTC).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Appends one entry (the message as given, after a time stamp) to the day's log
@@ -9,12 +10,30 @@
 // Safe to call from several threads: entries of one process never collide.
 int WriteLogMessage(const char* directory, const char* message);
 
-// Entries that could not be written are counted by directory; the next entry
-// that can be written there is preceded by one entry 38 that tells how many
-// and when.
+// An entry that cannot be written is kept, with its own time stamp, and
+// written before the next entry that can be: into the file of the day it was
+// made (into the current day's file when that one cannot be written), then
+// one entry 39 tells how many came late. Memory holds at most
+// kMaxKeptLogEntries entries or kMaxKeptLogBytes of them per directory; the
+// oldest beyond that are given up and told by entry 38.
+//
+// What is still kept when acquisition stops, and when the process ends, goes
+// to <directory>/journal/log-entries; the first entry a later process writes
+// for that directory writes those entries first. Where even that file cannot
+// be written, the entries are told as write problems, one by one.
+inline constexpr size_t kMaxKeptLogEntries = 100000;
+inline constexpr size_t kMaxKeptLogBytes = size_t{16} << 20;
 
-// True while the last entry for `directory` could not be written.
+// True while entries for `directory` wait to be written.
 bool LogWritesFailing(const char* directory);
+
+// Puts the entries kept for `directory` into its journal folder (or removes
+// the file there once they are written). False when they could not be put
+// there; they are then told as write problems and stay in memory.
+bool KeepLogEntriesAtStop(const char* directory);
+
+// The file in the journal folder that keeps log entries across a restart.
+std::string KeptLogEntriesPath(const char* directory);
 
 // printf-style convenience: formats the message, then WriteLogMessage.
 int WriteLogMessagef(const char* directory, const char* format, ...)
