@@ -450,20 +450,20 @@ std::string ArchivedText(const std::string& directory, int port) {
 }
 
 // A loss run: `streams` ports written like UARTs at `rate` bytes/s for
-// `seconds` of real time, on ports set to `baud`; with `hygrometer` one more
-// port whose instrument never answers asks for its constants on the hour.
+// `seconds` of real time, on ports set to `baud`; `hygrometers` more ports,
+// whose instruments never answer, ask for their constants on the hour.
 int LossRun(const char* name, int streams, int baud, double rate, double seconds, int periodMinutes,
-            bool hygrometer, int64_t startEpochMs) {
+            int hygrometers, int64_t startEpochMs) {
     testing_support::TempDir dir;
     RealRateClock clock(startEpochMs);
     platform::SetClock(&clock);
     std::vector<std::unique_ptr<sim::PtyPair>> ptys;
     std::vector<testing_support::TestPort> ports;
-    for (int i = 0; i < streams + (hygrometer ? 1 : 0); ++i) {
+    for (int i = 0; i < streams + hygrometers; ++i) {
         ptys.push_back(std::make_unique<sim::PtyPair>());
         auto port =
             testing_support::Port(i + 1, "Bench").WithDevice(ptys.back()->path()).WithBaud(baud);
-        if (i == streams) {
+        if (i >= streams) {
             port.WithAcquisition(INIT_GETOPHIRCONSTANTS);
         }
         ports.push_back(port);
@@ -521,13 +521,19 @@ int LossRun(const char* name, int streams, int baud, double rate, double seconds
     for (size_t at = log.find("  16  "); at != std::string::npos; at = log.find("  16  ", at + 1)) {
         ++overflows;
     }
+    int steps = 0;
+    for (size_t at = log.find("  36  "); at != std::string::npos; at = log.find("  36  ", at + 1)) {
+        ++steps;
+    }
     std::printf(
         "%s: %d ports x %.0f bytes/s (baud %d) for %.0f s%s: offered %lld bytes, refused by "
         "the lines %lld, archived %lld, ports whose archive differs from what the line took %d, "
-        "overflow entries %d; process CPU %.2f %% of one core\n",
-        name, streams, rate, baud, seconds, hygrometer ? " with a silent hygrometer" : "",
+        "overflow entries %d, clock-step entries %d; process CPU %.2f %% of one core\n",
+        name, streams, rate, baud, seconds,
+        hygrometers > 0 ? (" with " + std::to_string(hygrometers) + " silent hygrometers").c_str()
+                        : "",
         static_cast<long long>(offered), static_cast<long long>(refused),
-        static_cast<long long>(archived), differ, overflows, 100.0 * cpu / seconds);
+        static_cast<long long>(archived), differ, overflows, steps, 100.0 * cpu / seconds);
     if (refused > 0) {
         std::printf("%s: the lines refused bytes from %.3f s to %.3f s of the run\n", name,
                     first_refusal, last_refusal);
@@ -742,13 +748,22 @@ int main(int argc, char** argv) {
         // hold 60 s of their own line rate (30 s of this stream); starts 30 s
         // before the hour.
         const double seconds = amount > 0 ? amount : 60;
-        return LossRun("loss-hour", 8, 57600, 11520, seconds, 60, true,
+        return LossRun("loss-hour", 8, 57600, 11520, seconds, 60, 1,
                        platform::FakeClock::EpochMs(2024, 3, 1, 10, 59, 30));
     }
     if (what == "loss-fast") {
         const double minutes = amount > 0 ? amount : 10;
-        return LossRun("loss-fast", kPorts, 256000, 92160, minutes * 60, 1, false,
+        return LossRun("loss-fast", kPorts, 256000, 92160, minutes * 60, 1, 0,
                        platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 30));
+    }
+    if (what == "loss-hygrometers") {
+        // Nine ports at 256000 baud: four stream at the line's full rate, five
+        // carry hygrometers that never answer, whose exchanges hold the flush
+        // on the hour for 75 s, longer than a receive queue's 60 s and than
+        // the 1-minute period. Starts 30 s before the hour.
+        const double seconds = amount > 0 ? amount : 150;
+        return LossRun("loss-hygrometers", 4, 256000, 25600, seconds, 1, 5,
+                       platform::FakeClock::EpochMs(2024, 3, 1, 10, 59, 30));
     }
     if (what == "memory") {
         return MemoryRun(amount > 0 ? amount : 332);
@@ -760,7 +775,8 @@ int main(int argc, char** argv) {
         return JournalCost(amount > 0 ? amount : 30);
     }
     std::fprintf(stderr,
-                 "usage: engine_bench idle|ingest|flush|loss-hour|loss-fast|reconnect|journal "
+                 "usage: engine_bench idle|ingest|flush|loss-hour|loss-fast|loss-hygrometers|reconnect|"
+                 "journal "
                  "[amount]\n");
     return 2;
 }
