@@ -121,16 +121,16 @@ int main(int argc, char** argv) {
     const int64_t archived = DataFileBytes(dir.path());
     int64_t left = 0;
     for (int p = 1; p <= ports; ++p) {
-        left += static_cast<int64_t>(std::filesystem::file_size(JournalPath(dir.path().c_str(), p)));
+        left +=
+            static_cast<int64_t>(std::filesystem::file_size(JournalPath(dir.path().c_str(), p)));
     }
     std::printf(
         "recovery: %d port(s) x %.0f MB of journal (written in %.1f s); recovery %.1f s "
         "(%.0f MB/s); peak resident memory %.1f MB before it, %.1f MB after; %lld bytes in the "
         "data files (%lld of text), %lld bytes left in the journals\n",
-        ports, megabytes, writing.count(), recovery.count(),
-        megabytes * ports / recovery.count(), peak_before, peak_after,
-        static_cast<long long>(archived), static_cast<long long>(bytes * ports),
-        static_cast<long long>(left));
+        ports, megabytes, writing.count(), recovery.count(), megabytes * ports / recovery.count(),
+        peak_before, peak_after, static_cast<long long>(archived),
+        static_cast<long long>(bytes * ports), static_cast<long long>(left));
     FreeComConfig(config);
     return archived >= bytes * ports ? 0 : 1;
 }

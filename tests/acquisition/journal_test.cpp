@@ -11,9 +11,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <new>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -310,9 +310,10 @@ TEST_F(Journal, ALargeJournalIsRecoveredIntoTheFilesOfItsHoursInBoundedMemory) {
             const size_t reads = (hour.text.size() + kRead - 1) / kRead;
             for (size_t r = 0; r < reads; ++r) {
                 const std::string_view read = std::string_view(hour.text).substr(r * kRead, kRead);
-                const int64_t step = (hour.last_ms - hour.first_ms) / static_cast<int64_t>(reads - 1);
-                const int64_t at = r + 1 == reads ? hour.last_ms
-                                                  : hour.first_ms + step * static_cast<int64_t>(r);
+                const int64_t step =
+                    (hour.last_ms - hour.first_ms) / static_cast<int64_t>(reads - 1);
+                const int64_t at =
+                    r + 1 == reads ? hour.last_ms : hour.first_ms + step * static_cast<int64_t>(r);
                 journal.Append(read.data(), read.size(), at);
             }
         }
@@ -332,15 +333,12 @@ TEST_F(Journal, ALargeJournalIsRecoveredIntoTheFilesOfItsHoursInBoundedMemory) {
     run.reset();
 
     EXPECT_LT(peak_growth, int64_t{1} << 20) << "bytes held at once while recovering";
-    EXPECT_EQ(File("2406110.P01"),
-              InTextMode("Thermo\n03/01/24 10:40:00:250 StartTime" + hours[0].text +
-                         "03/01/24 10:59:59:999 EndTime\n"));
-    EXPECT_EQ(File("2406111.P01"),
-              InTextMode("Thermo\n03/01/24 11:00:00:005 StartTime\n" + hours[1].text +
-                         "\n03/01/24 11:59:30:010 EndTime\n"));
-    EXPECT_EQ(File("2406112.P01"),
-              InTextMode("Thermo\n03/01/24 12:00:01:000 StartTime\n" + hours[2].text +
-                         "\n03/01/24 12:00:04:000 EndTime\n"));
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:40:00:250 StartTime" +
+                                              hours[0].text + "03/01/24 10:59:59:999 EndTime\n"));
+    EXPECT_EQ(File("2406111.P01"), InTextMode("Thermo\n03/01/24 11:00:00:005 StartTime\n" +
+                                              hours[1].text + "\n03/01/24 11:59:30:010 EndTime\n"));
+    EXPECT_EQ(File("2406112.P01"), InTextMode("Thermo\n03/01/24 12:00:01:000 StartTime\n" +
+                                              hours[2].text + "\n03/01/24 12:00:04:000 EndTime\n"));
     const std::string log = Log();
     for (const std::string& entry :
          {"  34  " + std::to_string(hours[0].text.size()) +
@@ -375,9 +373,10 @@ TEST_F(Journal, APeriodWrittenInsideARecoveredHourIsNotWrittenAgain) {
     NewRun()->Stop();
     EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:50:00:000 StartTime\na1\n"
                                               "03/01/24 10:50:00:000 EndTime\n"));
-    EXPECT_EQ(File("2406111.P01"),
-              InTextMode("Thermo\n03/01/24 11:00:00:000 StartTime\nb\n"
-                         "03/01/24 11:00:00:100 StartTime\na2\nc\n03/01/24 11:20:00:000 EndTime\n"));
+    EXPECT_EQ(
+        File("2406111.P01"),
+        InTextMode("Thermo\n03/01/24 11:00:00:000 StartTime\nb\n"
+                   "03/01/24 11:00:00:100 StartTime\na2\nc\n03/01/24 11:20:00:000 EndTime\n"));
     EXPECT_NE(Log().find("  34  5 bytes of COM1 received 11:00:00 to 11:20:00 recovered."),
               std::string::npos)
         << Log();
@@ -410,12 +409,11 @@ TEST_F(Journal, ARecoveryThatCannotBeWrittenLeavesItsTextForTheNextStart) {
         EXPECT_FALSE(HoldsNothing());
         clock_.Set(2024, 3, 1, 10, 9);
         NewRun()->Stop();
-        EXPECT_TRUE(File("2406110.P01") ==
-                    InTextMode("Thermo\n03/01/24 10:05:30:000 StartTime\n" + text +
-                               "\n03/01/24 10:06:00:000 EndTime\n"));
+        EXPECT_TRUE(File("2406110.P01") == InTextMode("Thermo\n03/01/24 10:05:30:000 StartTime\n" +
+                                                      text + "\n03/01/24 10:06:00:000 EndTime\n"));
         const std::string log = Log();
-        const std::string recovered = "  34  " + std::to_string(text.size()) +
-                                      " bytes of COM1 received 10:05:30 to 10:06:00";
+        const std::string recovered =
+            "  34  " + std::to_string(text.size()) + " bytes of COM1 received 10:05:30 to 10:06:00";
         EXPECT_NE(log.find(recovered), std::string::npos) << log;
         EXPECT_EQ(log.find(recovered), log.rfind(recovered)) << log;
         EXPECT_EQ(log.find("  30  "), std::string::npos) << log;
