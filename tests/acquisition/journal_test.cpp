@@ -333,12 +333,16 @@ TEST_F(Journal, ALargeJournalIsRecoveredIntoTheFilesOfItsHoursInBoundedMemory) {
     run.reset();
 
     EXPECT_LT(peak_growth, int64_t{1} << 20) << "bytes held at once while recovering";
-    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:40:00:250 StartTime" +
-                                              hours[0].text + "03/01/24 10:59:59:999 EndTime\n"));
-    EXPECT_EQ(File("2406111.P01"), InTextMode("Thermo\n03/01/24 11:00:00:005 StartTime\n" +
-                                              hours[1].text + "\n03/01/24 11:59:30:010 EndTime\n"));
-    EXPECT_EQ(File("2406112.P01"), InTextMode("Thermo\n03/01/24 12:00:01:000 StartTime\n" +
-                                              hours[2].text + "\n03/01/24 12:00:04:000 EndTime\n"));
+    // (Compared as a whole: megabytes are not printed when they differ.)
+    EXPECT_TRUE(File("2406110.P01") ==
+                InTextMode("Thermo\n03/01/24 10:40:00:250 StartTime" + hours[0].text +
+                           "03/01/24 10:59:59:999 EndTime\n"));
+    EXPECT_TRUE(File("2406111.P01") ==
+                InTextMode("Thermo\n03/01/24 11:00:00:005 StartTime\n" + hours[1].text +
+                           "\n03/01/24 11:59:30:010 EndTime\n"));
+    EXPECT_TRUE(File("2406112.P01") ==
+                InTextMode("Thermo\n03/01/24 12:00:01:000 StartTime\n" + hours[2].text +
+                           "\n03/01/24 12:00:04:000 EndTime\n"));
     const std::string log = Log();
     for (const std::string& entry :
          {"  34  " + std::to_string(hours[0].text.size()) +
