@@ -92,7 +92,7 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
         journal->Forget(block.span);
     }
     if (block.recovered) {
-        WriteLogMessagef(directory, logmsg::k34Recovered, static_cast<long>(text.size()),
+        WriteLogMessagef(directory, logmsg::k34Recovered, static_cast<long>(block.text_length),
                          block.port_number, block.start_time.wHour, block.start_time.wMinute,
                          block.start_time.wSecond, block.stop_time.wHour, block.stop_time.wMinute,
                          block.stop_time.wSecond);
@@ -101,17 +101,17 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
 }
 
 DataBlock RecoveredBlock(const char* directory, int portNumber, const std::string& instrument,
-                         RecoveredText piece) {
+                         const RecoveredText& piece) {
     DataBlock block;
     block.port_number = portNumber;
     block.path = DataFilePath(directory, piece.hour, portNumber);
     block.creation_items = instrument + "\n";
     block.start_marker = TimeMarker(piece.first_received, "StartTime");
-    if (piece.text.empty() || piece.text.front() != '\n') {
+    if (piece.length < 1 || piece.first_byte != '\n') {
         block.start_marker += '\n';
     }
     block.start_marker_due = true;
-    if (piece.text.empty() || piece.text.back() != '\n') {
+    if (piece.length < 1 || piece.last_byte != '\n') {
         block.end_marker.push_back('\n');
     }
     block.end_marker += TimeMarker(piece.last_received, "EndTime");
@@ -119,8 +119,9 @@ DataBlock RecoveredBlock(const char* directory, int portNumber, const std::strin
     block.start_time = piece.first_received;
     block.stop_time = piece.last_received;
     block.span = piece.span;
+    block.text_in_journal = true;
+    block.text_length = piece.length;
     block.recovered = true;
-    block.text = std::move(piece.text);
     return block;
 }
 
@@ -138,14 +139,12 @@ void DataFileWriter::AttachJournal(int position, TextJournal* journal) {
     journals_[static_cast<size_t>(position)] = journal;
 }
 
-void DataFileWriter::WriteRecovered(int position, std::vector<RecoveredText> pieces) {
+void DataFileWriter::WriteRecovered(int position, const std::vector<RecoveredText>& pieces) {
     auto& kept = unwritten_[static_cast<size_t>(position)];
     std::deque<DataBlock> recovered;
-    for (RecoveredText& piece : pieces) {
-        const size_t size = piece.text.size();
+    for (const RecoveredText& piece : pieces) {
         recovered.push_back(RecoveredBlock(config_.OutputDriveAndPath, config_.PortNumber[position],
-                                           config_.InstrumentType[position], std::move(piece)));
-        unwritten_bytes_[static_cast<size_t>(position)] += size;
+                                           config_.InstrumentType[position], piece));
     }
     kept.insert(kept.begin(), std::make_move_iterator(recovered.begin()),
                 std::make_move_iterator(recovered.end()));

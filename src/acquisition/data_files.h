@@ -92,13 +92,16 @@ public:
 
 // Text that an earlier run left in a port's journal, of one UTC hour of
 // reception: written as a block of its own between a StartTime and an EndTime
-// marker (the receive times of its first and last blocks).
+// marker (the receive times of its first and last blocks). The text stays in
+// the journal, which reads it back when it is written.
 struct RecoveredText {
     std::tm hour;  // names the data file
-    std::string text;
+    journal::Span span;
+    int64_t length = 0;  // bytes of text
+    char first_byte = 0;
+    char last_byte = 0;
     platform::SystemTime first_received;
     platform::SystemTime last_received;
-    journal::Span span;
 };
 
 // One block of a data file: a period's text (or a recovered piece) with every
@@ -131,9 +134,10 @@ struct DataBlock {
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
                     TextJournal* journal, bool keepSpan = false);
 
-// The block of a recovered piece for COM `portNumber`.
+// The block of a recovered piece for COM `portNumber`; its text is read back
+// from the port's journal when it is written.
 DataBlock RecoveredBlock(const char* directory, int portNumber, const std::string& instrument,
-                         RecoveredText piece);
+                         const RecoveredText& piece);
 
 class DataFileWriter {
 public:
@@ -147,8 +151,9 @@ public:
     void AttachJournal(int position, TextJournal* journal);
 
     // Writes text recovered from an earlier run, before anything else of the
-    // port; what cannot be written is kept like a period's text.
-    void WriteRecovered(int position, std::vector<RecoveredText> pieces);
+    // port; what cannot be written is kept like a period's text, though only
+    // as where it lies in the journal (a piece costs no memory).
+    void WriteRecovered(int position, const std::vector<RecoveredText>& pieces);
 
     // Writes one port's period: entry 21 when it has no text; otherwise the
     // layout items due, after any text of the port still unwritten from

@@ -124,7 +124,12 @@ bool PortJournal::Open(Leftovers& leftovers) {
     for (const RecoveredText& piece : leftovers.pieces) {
         pending_.push_back(piece.span);
     }
-    return pending_.empty() ? Cut() : true;
+    if (pending_.empty()) {
+        return Cut();
+    }
+    leftovers_end_ = end_;
+    written_before_ = leftovers.written;
+    return true;
 }
 
 bool PortJournal::StartAnew() {
@@ -147,6 +152,8 @@ bool PortJournal::Cut() {
     period_begin_ = end_;
     text_since_period_ = false;
     pending_.clear();
+    leftovers_end_ = 0;
+    written_before_.clear();
     return true;
 }
 
@@ -203,13 +210,14 @@ namespace {
 class SpanText final : public platform::AppendSource {
 public:
     SpanText(platform::DurableFile& file, uint32_t epoch, journal::Span span,
-             const std::function<void()>* pacer)
-        : reader_(file), epoch_(epoch), span_(span), pacer_(pacer) {}
+             const std::function<void()>* pacer, const WrittenSpans& passOver)
+        : reader_(file), epoch_(epoch), span_(span), pacer_(pacer), pass_over_(passOver) {}
     void Rewind() override { reader_.Seek(epoch_, span_.begin); }
     std::string_view Next() override {
         Pace();
         while (reader_.position() < span_.end && reader_.Next(record_)) {
-            if (record_.kind == journal::RecordKind::kText && span_.Holds(record_.offset)) {
+            if (record_.kind == journal::RecordKind::kText && span_.Holds(record_.offset) &&
+                !record_.payload.empty() && !pass_over_.Holds(record_.offset)) {
                 since_pace_ += record_.payload.size();
                 return record_.payload;
             }
@@ -229,6 +237,7 @@ private:
     uint32_t epoch_;
     journal::Span span_;
     const std::function<void()>* pacer_;
+    const WrittenSpans& pass_over_;
     size_t since_pace_ = 0;
     journal::Record record_;
 };
@@ -236,7 +245,7 @@ private:
 }  // namespace
 
 std::unique_ptr<platform::AppendSource> PortJournal::ReadText(const journal::Span& span) {
-    auto text = std::make_unique<SpanText>(file_, epoch_, span, pacer_);
+    auto text = std::make_unique<SpanText>(file_, epoch_, span, pacer_, written_before_);
     text->Rewind();
     return text;
 }
@@ -282,6 +291,16 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
     }
     if (!AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent)) ||
         !Sync()) {
+        if (HoldsLeftovers()) {
+            // Giving up would throw away the text an earlier run left, which
+            // is nowhere else: the write waits, as for a data file that
+            // cannot be written, and the text stays for a later try.
+            if (!refusing_) {
+                TellJournalRefused(directory_.c_str(), path_);
+                refusing_ = true;
+            }
+            return false;
+        }
         // A journal that cannot say what a write is about to do could not
         // tell after a crash whether it happened. It is given up rather than
         // holding the data file back: its text is in memory and goes to the
@@ -291,6 +310,15 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
     }
     Checkpoint("intent-recorded", port_number_);
     return true;
+}
+
+bool PortJournal::HoldsLeftovers() const {
+    for (const journal::Span& span : pending_) {
+        if (span.end <= leftovers_end_) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void PortJournal::GiveUp() {
@@ -358,7 +386,7 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
         port->SetReadBackPacer(&pacer_);
         ports_[p] = std::move(port);
         if (!leftovers.pieces.empty()) {
-            writer.WriteRecovered(position, std::move(leftovers.pieces));
+            writer.WriteRecovered(position, leftovers.pieces);
         }
     }
     RecoverUnconfigured();
@@ -384,9 +412,8 @@ void ReceivedTextJournal::RecoverUnconfigured() {
         if (!port.Open(leftovers)) {
             continue;
         }
-        for (RecoveredText& piece : leftovers.pieces) {
-            const DataBlock block =
-                RecoveredBlock(directory, number, port.instrument(), std::move(piece));
+        for (const RecoveredText& piece : leftovers.pieces) {
+            const DataBlock block = RecoveredBlock(directory, number, port.instrument(), piece);
             if (!WriteDataBlock(directory, block, block.text, &port)) {
                 break;
             }

@@ -81,6 +81,8 @@ private:
     bool Cut();
     // Empties and closes the file: the port goes on without a journal.
     void GiveUp();
+    // True while text an earlier run left waits in the file to be written.
+    bool HoldsLeftovers() const;
     bool StartAnew();
 
     std::string directory_;
@@ -96,6 +98,8 @@ private:
     int64_t journaled_ = 0;               // text bytes appended since the journal opened
     bool refusing_ = false;               // the last append was refused (entry 19 given)
     std::vector<journal::Span> pending_;  // handed out, not yet forgotten
+    uint64_t leftovers_end_ = 0;          // what an earlier run left lies before this
+    WrittenSpans written_before_;         // of it, what that run wrote
     bool dirty_ = false;
     uint32_t dirty_since_ = 0;
     const std::function<void()>* pacer_ = nullptr;

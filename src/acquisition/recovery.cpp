@@ -1,6 +1,8 @@
 #include "acquisition/recovery.h"
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -45,15 +47,6 @@ ControlRecords ReadControlRecords(platform::DurableFile& file, const journal::He
 bool Listed(const std::vector<Span>& spans, const Span& span) {
     for (const Span& s : spans) {
         if (s == span) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool HeldByAny(const std::vector<Span>& spans, uint64_t offset) {
-    for (const Span& s : spans) {
-        if (s.Holds(offset)) {
             return true;
         }
     }
@@ -119,7 +112,8 @@ platform::SystemTime TimeOf(int64_t ms) {
 }
 
 // Adds a text record to the pieces: to the last one while the hour is the
-// same, else as the start of a new one.
+// same, else as the start of a new one. Only what the markers and the log
+// need of its text is kept.
 void AddToPieces(std::vector<RecoveredText>& pieces, int64_t& pieceHour, const Record& record) {
     const int64_t hour = HourOf(record.time_ms);
     if (pieces.empty() || hour != pieceHour) {
@@ -127,16 +121,42 @@ void AddToPieces(std::vector<RecoveredText>& pieces, int64_t& pieceHour, const R
         piece.hour = platform::BreakDownUtc(hour * 3600);
         piece.first_received = TimeOf(record.time_ms);
         piece.span.begin = record.offset;
-        pieces.push_back(std::move(piece));
+        piece.first_byte = record.payload.front();
+        pieces.push_back(piece);
         pieceHour = hour;
     }
     RecoveredText& piece = pieces.back();
-    piece.text += record.payload;
+    piece.length += static_cast<int64_t>(record.payload.size());
+    piece.last_byte = record.payload.back();
     piece.last_received = TimeOf(record.time_ms);
     piece.span.end = record.end;
 }
 
 }  // namespace
+
+void WrittenSpans::Settle() {
+    std::sort(spans_.begin(), spans_.end(),
+              [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    std::vector<Span> joined;
+    for (const Span& span : spans_) {
+        if (span.empty()) {
+            continue;
+        }
+        if (!joined.empty() && span.begin <= joined.back().end) {
+            joined.back().end = std::max(joined.back().end, span.end);
+        } else {
+            joined.push_back(span);
+        }
+    }
+    spans_ = std::move(joined);
+}
+
+bool WrittenSpans::Holds(uint64_t offset) const {
+    // The last span that begins at or before `offset`.
+    auto after = std::upper_bound(spans_.begin(), spans_.end(), offset,
+                                  [](uint64_t at, const Span& span) { return at < span.begin; });
+    return after != spans_.begin() && std::prev(after)->Holds(offset);
+}
 
 Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& header,
                         uint64_t recordsBegin, const char* directory) {
@@ -151,13 +171,17 @@ Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& head
 
     Leftovers leftovers;
     leftovers.end = control.end;
+    for (const Span& span : control.done) {
+        leftovers.written.Add(span);
+    }
+    leftovers.written.Settle();
     journal::Reader reader(file);
     reader.Seek(header.epoch, recordsBegin);
     Record record;
     int64_t piece_hour = 0;
     while (reader.position() < control.end && reader.Next(record)) {
         if (record.kind == RecordKind::kText && !record.payload.empty() &&
-            !HeldByAny(control.done, record.offset)) {
+            !leftovers.written.Holds(record.offset)) {
             AddToPieces(leftovers.pieces, piece_hour, record);
         }
     }

@@ -2,7 +2,10 @@
 // may have been in the middle of is settled against the file's actual length:
 // done (the span is written), cut short (the file is put back to its length
 // before the write, and the text is written again) or not begun. The text no
-// data file holds is then cut into pieces by the UTC hour it was received in.
+// data file holds is then described piece by piece, one piece per UTC hour it
+// was received in; the text itself stays in the journal and is read back, in
+// bounded pieces, when it is written, so a journal of any size is recovered
+// in the same small memory.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +15,25 @@
 #include "acquisition/journal_file.h"
 #include "platform/durable_file.h"
 
+// Spans of a journal whose text an earlier run wrote into its data files. A
+// recovered piece may reach over one of them (text received in its hour on
+// either side of a period that was written); its text records are passed
+// over when the piece is read back.
+class WrittenSpans {
+public:
+    void Add(const journal::Span& span) { spans_.push_back(span); }
+    // Sorts the spans and joins those that overlap; before Holds.
+    void Settle();
+    bool Holds(uint64_t offset) const;
+    void clear() { spans_.clear(); }
+
+private:
+    std::vector<journal::Span> spans_;
+};
+
 struct Leftovers {
     std::vector<RecoveredText> pieces;  // in the order of reception
+    WrittenSpans written;               // to pass over when the pieces are read back
     uint64_t end = 0;                   // where the last record that checks ends
 };
 

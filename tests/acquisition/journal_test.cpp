@@ -1,15 +1,19 @@
 // The journal of received text with the real data-file writer and real files:
 // what a normal period leaves behind (nothing), a failed write, a stop, the
-// recovery of what an earlier run left (also cut mid-record, and in the
-// middle of a data-file write), a journal the disk refuses.
+// recovery of what an earlier run left (also cut mid-record, in the middle of
+// a data-file write, larger than it may hold in memory, and into files that
+// cannot be written), a journal the disk refuses.
 #include "acquisition/journal.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,42 @@
 #include "support/temp_dir.h"
 #include "support/test_config.h"
 #include "support/write_faults.h"
+
+// The heap of this test program, counted: every allocation of operator new
+// carries its size in front of it, so that the bytes in use, and their peak
+// since a reset, are known.
+namespace {
+
+constexpr size_t kSizePrefix = alignof(std::max_align_t);
+std::atomic<int64_t> g_heap_in_use{0};
+std::atomic<int64_t> g_heap_peak{0};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    void* block = std::malloc(size + kSizePrefix);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    *static_cast<std::size_t*>(block) = size;
+    const int64_t in_use = g_heap_in_use += static_cast<int64_t>(size);
+    int64_t peak = g_heap_peak.load();
+    while (in_use > peak && !g_heap_peak.compare_exchange_weak(peak, in_use)) {
+    }
+    return static_cast<char*>(block) + kSizePrefix;
+}
+
+void operator delete(void* pointer) noexcept {
+    if (pointer != nullptr) {
+        void* block = static_cast<char*>(pointer) - kSizePrefix;
+        g_heap_in_use -= static_cast<int64_t>(*static_cast<std::size_t*>(block));
+        std::free(block);
+    }
+}
+
+void operator delete(void* pointer, std::size_t) noexcept {
+    operator delete(pointer);
+}
 
 namespace {
 
@@ -230,6 +270,159 @@ TEST_F(Journal, AStopKeepsWhatCouldNotBeWrittenAndTheNextStartWritesIt) {
                                               "03/01/24 10:05:30:000 EndTime\n"));
     EXPECT_NE(Log().find("  34  5 bytes of COM1 received 10:05:30 to 10:05:30 recovered."),
               std::string::npos);
+}
+
+// Lines of an instrument, `bytes` long, from line number `first` on.
+std::string Lines(size_t bytes, int first) {
+    std::string text;
+    while (text.size() < bytes) {
+        text += std::to_string(first++) + " 21.50 1013.25 48.1\n";
+    }
+    text.resize(bytes);
+    return text;
+}
+
+// A power cut leaves megabytes in the journal over three hours, the last
+// record torn. The restart writes each hour's text into its file between its
+// markers (a text that begins or ends with a line end gets none of its own),
+// logs entry 34 per hour, and never holds more than a small part of the text
+// in memory.
+TEST_F(Journal, ALargeJournalIsRecoveredIntoTheFilesOfItsHoursInBoundedMemory) {
+    constexpr size_t kRead = 4096;
+    struct Hour {
+        std::string text;
+        int64_t first_ms;
+        int64_t last_ms;
+    };
+    std::vector<Hour> hours = {
+        {"\n" + Lines(3 << 20, 0) + "\n", FakeClock::EpochMs(2024, 3, 1, 10, 40, 0, 250),
+         FakeClock::EpochMs(2024, 3, 1, 10, 59, 59, 999)},
+        {Lines(3 << 20, 1000000), FakeClock::EpochMs(2024, 3, 1, 11, 0, 0, 5),
+         FakeClock::EpochMs(2024, 3, 1, 11, 59, 30, 10)},
+        {Lines(5 * kRead, 2000000), FakeClock::EpochMs(2024, 3, 1, 12, 0, 1, 0),
+         FakeClock::EpochMs(2024, 3, 1, 12, 0, 5, 0)},
+    };
+    {
+        PortJournal journal(dir_.path().c_str(), 1, "Thermo");
+        Leftovers none;
+        ASSERT_TRUE(journal.Open(none));
+        for (const Hour& hour : hours) {
+            const size_t reads = (hour.text.size() + kRead - 1) / kRead;
+            for (size_t r = 0; r < reads; ++r) {
+                const std::string_view read = std::string_view(hour.text).substr(r * kRead, kRead);
+                const int64_t step =
+                    (hour.last_ms - hour.first_ms) / static_cast<int64_t>(reads - 1);
+                const int64_t at =
+                    r + 1 == reads ? hour.last_ms : hour.first_ms + step * static_cast<int64_t>(r);
+                journal.Append(read.data(), read.size(), at);
+            }
+        }
+    }
+    // The last read of hour 12 is torn: its record ends half-way.
+    const auto length = std::filesystem::file_size(JournalFile());
+    std::filesystem::resize_file(JournalFile(), length - kRead / 2);
+    hours[2].text.resize(hours[2].text.size() - kRead);
+    hours[2].last_ms = FakeClock::EpochMs(2024, 3, 1, 12, 0, 4, 0);
+
+    clock_.Set(2024, 3, 1, 12, 10);
+    const int64_t in_use_before = g_heap_in_use.load();
+    g_heap_peak.store(in_use_before);
+    auto run = NewRun();
+    const int64_t peak_growth = g_heap_peak.load() - in_use_before;
+    run->Stop();
+    run.reset();
+
+    EXPECT_LT(peak_growth, int64_t{1} << 20) << "bytes held at once while recovering";
+    // (Compared as a whole: megabytes are not printed when they differ.)
+    EXPECT_TRUE(File("2406110.P01") ==
+                InTextMode("Thermo\n03/01/24 10:40:00:250 StartTime" + hours[0].text +
+                           "03/01/24 10:59:59:999 EndTime\n"));
+    EXPECT_TRUE(File("2406111.P01") ==
+                InTextMode("Thermo\n03/01/24 11:00:00:005 StartTime\n" + hours[1].text +
+                           "\n03/01/24 11:59:30:010 EndTime\n"));
+    EXPECT_TRUE(File("2406112.P01") ==
+                InTextMode("Thermo\n03/01/24 12:00:01:000 StartTime\n" + hours[2].text +
+                           "\n03/01/24 12:00:04:000 EndTime\n"));
+    const std::string log = Log();
+    for (const std::string& entry :
+         {"  34  " + std::to_string(hours[0].text.size()) +
+              " bytes of COM1 received 10:40:00 to 10:59:59 recovered.",
+          "  34  " + std::to_string(hours[1].text.size()) +
+              " bytes of COM1 received 11:00:00 to 11:59:30 recovered.",
+          "  34  " + std::to_string(hours[2].text.size()) +
+              " bytes of COM1 received 12:00:01 to 12:00:04 recovered."}) {
+        EXPECT_NE(log.find(entry), std::string::npos) << entry << "\n" << log;
+    }
+    EXPECT_TRUE(HoldsNothing());
+}
+
+// A period written into the file of an hour whose text around it could not be
+// written: after a crash, that hour's recovered piece holds the text on both
+// sides of the period, and not the period again.
+TEST_F(Journal, APeriodWrittenInsideARecoveredHourIsNotWrittenAgain) {
+    {
+        auto run = NewRun();
+        WriteFaults faults;
+        faults.LimitPathsContaining("2406110.P01", 0);
+        run->Receive(0, "a1\n", 10, 50);
+        run->Receive(0, "a2\n", 11, 0, 0, 100);  // the period's last read, in the next hour
+        run->EndPeriod(At(10, 45), true, true, 11, 0);
+        run->Receive(0, "b\n", 11, 5);
+        run->EndPeriod(At(11, 0), false, false, 11, 15);  // the file of hour 11 takes it
+        faults.LimitPathsContaining(".P01", 0);
+        run->Receive(0, "c\n", 11, 20);
+        run->EndPeriod(At(11, 15), false, false, 11, 30);
+    }  // the process dies
+    clock_.Set(2024, 3, 1, 11, 40);
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:50:00:000 StartTime\na1\n"
+                                              "03/01/24 10:50:00:000 EndTime\n"));
+    EXPECT_EQ(
+        File("2406111.P01"),
+        InTextMode("Thermo\n03/01/24 11:00:00:000 StartTime\nb\n"
+                   "03/01/24 11:00:00:100 StartTime\na2\nc\n03/01/24 11:20:00:000 EndTime\n"));
+    EXPECT_NE(Log().find("  34  5 bytes of COM1 received 11:00:00 to 11:20:00 recovered."),
+              std::string::npos)
+        << Log();
+    EXPECT_TRUE(HoldsNothing());
+}
+
+// Text recovered at a start whose data file cannot be written, or whose
+// journal cannot record the write, stays in the journal, not in memory, and
+// the next start writes it, once. (More than the journal reads at a time.)
+TEST_F(Journal, ARecoveryThatCannotBeWrittenLeavesItsTextForTheNextStart) {
+    const std::string text = Lines(160000, 0) + "end";
+    for (const bool journal_refused : {false, true}) {
+        SCOPED_TRACE(journal_refused ? "the journal refuses" : "the data file refuses");
+        platform::RemoveFile(dir_.File("2406110.P01").c_str());
+        platform::RemoveFile(LogFilePath(dir_.path().c_str(), clock_.Now()).c_str());
+        {
+            auto run = NewRun();
+            run->Receive(0, text.substr(0, 100000), 10, 5, 30);
+            run->Receive(0, text.substr(100000), 10, 6);
+        }  // the process dies
+        clock_.Set(2024, 3, 1, 10, 8);
+        {
+            WriteFaults faults;
+            faults.LimitPathsContaining(journal_refused ? JournalFile() : std::string(".P01"), 0);
+            auto run = NewRun();
+            EXPECT_FALSE(platform::PathExists(dir_.File("2406110.P01").c_str()));
+            EXPECT_EQ(run->writer().UnwrittenBytes(0), 0u);
+            run->Stop();
+        }
+        EXPECT_FALSE(HoldsNothing());
+        clock_.Set(2024, 3, 1, 10, 9);
+        NewRun()->Stop();
+        EXPECT_TRUE(File("2406110.P01") == InTextMode("Thermo\n03/01/24 10:05:30:000 StartTime\n" +
+                                                      text + "\n03/01/24 10:06:00:000 EndTime\n"));
+        const std::string log = Log();
+        const std::string recovered =
+            "  34  " + std::to_string(text.size()) + " bytes of COM1 received 10:05:30 to 10:06:00";
+        EXPECT_NE(log.find(recovered), std::string::npos) << log;
+        EXPECT_EQ(log.find(recovered), log.rfind(recovered)) << log;
+        EXPECT_EQ(log.find("  30  "), std::string::npos) << log;
+        EXPECT_TRUE(HoldsNothing());
+    }
 }
 
 // Builds the state a crash leaves in the middle of a data-file write: the
