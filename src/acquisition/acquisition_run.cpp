@@ -751,6 +751,9 @@ void AcquisitionRun::StartNextPeriod() {
 // watchdogs are kicked, as a pass would.
 void AcquisitionRun::KeepReceiving() {
     if (!keep_receiving_) {
+        // Recovery at start reads journals of any size back: the service
+        // manager still hears that the logger lives.
+        platform::KickServiceWatchdog();
         return;
     }
     KickWatchdogs();
