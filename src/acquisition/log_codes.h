@@ -71,5 +71,9 @@ inline constexpr char k37PortFlapping[] =
     "37  COM%d was lost and reopened %ld more times in this period than the entries above tell.";
 inline constexpr char k38LogEntriesLost[] =
     "38  %ld log entries could not be written between %s and %s.";
+// A full receive queue made the port's device wait (it was not read, and
+// lost nothing): once per port and period, the seconds rounded up.
+inline constexpr char k40MadeToWait[] =
+    "40  COM%d was made to wait %ld s: its receive queue of %ld bytes was full.";
 
 }  // namespace logmsg
