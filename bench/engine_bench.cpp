@@ -807,7 +807,8 @@ std::pair<int64_t, uint64_t> ArchivedTextHash(const std::string& path) {
         size_t at = 0;
         while (at < got && line_ends < 3) {
             if (line_ends < 2) {
-                const char* end = static_cast<const char*>(std::memchr(piece.data() + at, '\n', got - at));
+                const char* end =
+                    static_cast<const char*>(std::memchr(piece.data() + at, '\n', got - at));
                 if (end == nullptr) {
                     break;
                 }
@@ -815,7 +816,8 @@ std::pair<int64_t, uint64_t> ArchivedTextHash(const std::string& path) {
                 at = static_cast<size_t>(end - piece.data()) + 1;
                 continue;
             }
-            const char* end = static_cast<const char*>(std::memchr(piece.data() + at, '\n', got - at));
+            const char* end =
+                static_cast<const char*>(std::memchr(piece.data() + at, '\n', got - at));
             const size_t stop = end == nullptr ? got : static_cast<size_t>(end - piece.data());
             hash = Fnv1a(hash, piece.data() + at, stop - at);
             length += static_cast<int64_t>(stop - at);
@@ -898,8 +900,8 @@ int BurstRun(double megabytes, double holdSeconds) {
         "burst: %.0f MB through a pty (baud %d, receive queue %u bytes) by a writer that waits "
         "while the line is full, the acquisition thread held %.0f s from the start: written in "
         "%.1f s, all received after %.1f s; devices waiting at the release %d\n",
-        megabytes, kBaud, ReceiveQueueSizeFor(kBaud), holdSeconds, write_seconds,
-        receive_seconds, paused_at_release);
+        megabytes, kBaud, ReceiveQueueSizeFor(kBaud), holdSeconds, write_seconds, receive_seconds,
+        paused_at_release);
     std::printf(
         "burst: bytes sent %lld, archived %lld, lost %lld (entries 16: %zu, 31: %lld bytes); "
         "archive %s what was sent\n",

@@ -127,9 +127,8 @@ TEST_F(PortIo, AFullQueueLosesNothingTheLineTook) {
     for (;;) {
         const int result = port->ReadBlock(port, chunk, sizeof chunk);
         received.append(chunk, result == PORT_OK ? port->Count : 0);
-        if (result != PORT_OK &&
-            (received.size() == writer.Accepted().size() ||
-             PortWaitForInput(&port, 1, 30000) == 0)) {
+        if (result != PORT_OK && (received.size() == writer.Accepted().size() ||
+                                  PortWaitForInput(&port, 1, 30000) == 0)) {
             break;
         }
     }

@@ -114,8 +114,8 @@ DWORD CounterErrors(CommDevice& dev) {
     if (now.buf_overrun != dev.counters.buf_overrun) {
         errors |= CE_RXOVER;
     }
-    dev.lost += Grown(now.overrun, dev.counters.overrun) +
-                Grown(now.buf_overrun, dev.counters.buf_overrun);
+    dev.lost +=
+        Grown(now.overrun, dev.counters.overrun) + Grown(now.buf_overrun, dev.counters.buf_overrun);
     dev.counters = now;
     return errors;
 }

@@ -143,7 +143,8 @@ void Receiver::Stop(CommDevice* device) {
             device->receiveSet = -1;
             device->ResumeIfRoom();  // ends a wait
         }
-        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, device->fd, nullptr);  // a gone or paused one is out already
+        // A gone or waiting device is out already.
+        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, device->fd, nullptr);
         devices_.erase(it->second);
         ids_.erase(it);
         if (!devices_.empty()) {
