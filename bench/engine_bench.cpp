@@ -29,6 +29,10 @@
 //   engine_bench journal [SECONDS]  nine ports at 115200 baud, without and with the
 //                                   journal of received text: CPU of the acquisition
 //                                   thread per MB, journal writes and syncs per second
+//   engine_bench burst [MB] [HOLD_S] MB (default 500) through a pty as fast as it takes
+//                                   them, by a writer that waits while the line is
+//                                   full, while the acquisition thread is held HOLD_S
+//                                   seconds (default 30): bytes lost, bytes archived
 //
 // The engine runs under a fake clock that stands still while data streams, so
 // the whole stream is one period and its flush happens when the clock is
@@ -45,17 +49,20 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
 #include "acquisition/journal.h"
 #include "acquisition/log_file.h"
+#include "acquisition/port_buffers.h"
 #include "acquisition/statistics.h"
 #include "acquisition/status.h"
 #include "instruments.h"
@@ -729,6 +736,193 @@ int MemoryRun(double megabytes) {
     return refused == 0 && overflows == 0 ? 0 : 1;
 }
 
+// Holds the acquisition thread in its pass on request, as a logger busy
+// elsewhere (an exchange that does not end, a disk that does not answer)
+// would stand still; tells what the port delivered and when flushes happen.
+class HoldingMeter final : public AcquisitionProbe {
+public:
+    void OnPass(const int64_t* received, int count) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        received_ = count > 0 ? received[0] : 0;
+        held_ = hold_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !hold_; });
+        held_ = false;
+    }
+    void OnFlush(int flushes) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        flushes_ = flushes;
+        changed_.notify_all();
+    }
+    void Hold() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        hold_ = true;
+        changed_.wait(lock, [this] { return held_; });
+    }
+    void Release() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            hold_ = false;
+        }
+        changed_.notify_all();
+    }
+    void WaitForReceived(int64_t bytes) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return received_ >= bytes; });
+    }
+    void WaitForFlushes(int flushes) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return flushes_ >= flushes; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int64_t received_ = 0;
+    int flushes_ = 0;
+    bool hold_ = false;
+    bool held_ = false;
+};
+
+// 64-bit FNV-1a, continued over pieces.
+uint64_t Fnv1a(uint64_t hash, const char* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        hash = (hash ^ static_cast<unsigned char>(data[i])) * 0x100000001b3ull;
+    }
+    return hash;
+}
+constexpr uint64_t kFnvStart = 0xcbf29ce484222325ull;
+
+// The received text of a data file whose records end in CR only: what lies
+// between its start marker's line end and the next line end. Its length and
+// hash, read a piece at a time.
+std::pair<int64_t, uint64_t> ArchivedTextHash(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return {0, kFnvStart};
+    }
+    std::vector<char> piece(1 << 22);
+    int line_ends = 0;
+    int64_t length = 0;
+    uint64_t hash = kFnvStart;
+    while (line_ends < 3) {
+        const size_t got = std::fread(piece.data(), 1, piece.size(), file);
+        if (got == 0) {
+            break;
+        }
+        size_t at = 0;
+        while (at < got && line_ends < 3) {
+            if (line_ends < 2) {
+                const char* end =
+                    static_cast<const char*>(std::memchr(piece.data() + at, '\n', got - at));
+                if (end == nullptr) {
+                    break;
+                }
+                ++line_ends;
+                at = static_cast<size_t>(end - piece.data()) + 1;
+                continue;
+            }
+            const char* end =
+                static_cast<const char*>(std::memchr(piece.data() + at, '\n', got - at));
+            const size_t stop = end == nullptr ? got : static_cast<size_t>(end - piece.data());
+            hash = Fnv1a(hash, piece.data() + at, stop - at);
+            length += static_cast<int64_t>(stop - at);
+            at = stop;
+            if (end != nullptr) {
+                ++line_ends;
+            }
+        }
+    }
+    std::fclose(file);
+    return {length, hash};
+}
+
+// The log entries with a given code, without their time stamps.
+std::vector<std::string> EntriesWithCode(const std::string& log, const char* code) {
+    std::vector<std::string> found;
+    const std::string mark = std::string("  ") + code + "  ";
+    for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) {
+        const size_t end = log.find('\n', at);
+        found.push_back(log.substr(at + 2, end == std::string::npos ? end : end - at - 2));
+    }
+    return found;
+}
+
+// A burst through a pty, written as fast as the pty takes it by a writer that
+// waits while the line is full (as a USB instrument or a network bridge
+// does), while the acquisition thread stands still for `holdSeconds`: the
+// bytes lost (the goal is none) and archived.
+int BurstRun(double megabytes, double holdSeconds) {
+    testing_support::TempDir dir;
+    platform::FakeClock clock(platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 0));
+    platform::SetClock(&clock);
+    sim::PtyPair pty;
+    constexpr int kBaud = 256000;  // the fastest the driver accepts: a 1536000-byte queue
+    com = testing_support::MakeTestConfig(
+        dir.path(), 60, {testing_support::Port(1, "Bench").WithDevice(pty.path()).WithBaud(kBaud)});
+    HoldingMeter meter;
+    SetAcquisitionProbe(&meter);
+    StartAcquisitionThread(nullptr);
+
+    const auto total = static_cast<int64_t>(megabytes * 1e6);
+    int64_t sent = 0;
+    uint64_t sent_hash = kFnvStart;
+    double write_seconds = 0;
+    meter.Hold();  // after the start-up: the port is open
+    const auto start = SteadyClock::now();
+    std::thread writer([&] {
+        uint64_t record = 0;
+        constexpr size_t kChunk = 256 * 1024;
+        while (sent < total) {
+            const std::string chunk =
+                Chunk(1, static_cast<size_t>(std::min<int64_t>(kChunk, total - sent)), record);
+            pty.Write(chunk);
+            sent_hash = Fnv1a(sent_hash, chunk.data(), chunk.size());
+            sent += static_cast<int64_t>(chunk.size());
+        }
+        write_seconds = Seconds(SteadyClock::now() - start);
+    });
+    std::this_thread::sleep_for(std::chrono::duration<double>(holdSeconds));
+    const int paused_at_release = platform::posix::PausedDevices();
+    meter.Release();
+    writer.join();
+    meter.WaitForReceived(sent);
+    const double receive_seconds = Seconds(SteadyClock::now() - start);
+    clock.Set(2024, 3, 1, 11, 0, 0, 0);  // the period's end
+    meter.WaitForFlushes(1);
+    StopAcquisitionThread();
+    SetAcquisitionProbe(nullptr);
+
+    const auto [archived, archived_hash] = ArchivedTextHash(dir.File("2406110.P01"));
+    const std::string log = testing_support::ReadFile(LogFilePath(dir.path().c_str(), clock.Now()));
+    int64_t reported_lost = 0;
+    for (const std::string& entry : EntriesWithCode(log, "31")) {
+        reported_lost += std::atoll(entry.c_str() + 4);
+    }
+    const auto overflows = EntriesWithCode(log, "16");
+    const auto waits = EntriesWithCode(log, "40");
+    const bool whole = archived == sent && archived_hash == sent_hash;
+    std::printf(
+        "burst: %.0f MB through a pty (baud %d, receive queue %u bytes) by a writer that waits "
+        "while the line is full, the acquisition thread held %.0f s from the start: written in "
+        "%.1f s, all received after %.1f s; devices waiting at the release %d\n",
+        megabytes, kBaud, ReceiveQueueSizeFor(kBaud), holdSeconds, write_seconds, receive_seconds,
+        paused_at_release);
+    std::printf(
+        "burst: bytes sent %lld, archived %lld, lost %lld (entries 16: %zu, 31: %lld bytes); "
+        "archive %s what was sent\n",
+        static_cast<long long>(sent), static_cast<long long>(archived),
+        static_cast<long long>(sent - archived), overflows.size(),
+        static_cast<long long>(reported_lost), whole ? "byte for byte" : "DIFFERS from");
+    for (const std::string& entry : waits) {
+        std::printf("burst: log: %s\n", entry.c_str());
+    }
+    FreeComConfig(com);
+    com = ComConfig{};
+    platform::SetClock(nullptr);
+    return whole && overflows.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -774,9 +968,12 @@ int main(int argc, char** argv) {
     if (what == "journal") {
         return JournalCost(amount > 0 ? amount : 30);
     }
+    if (what == "burst") {
+        const double hold = argc > 3 ? std::atof(argv[3]) : 30;
+        return BurstRun(amount > 0 ? amount : 500, hold);
+    }
     std::fprintf(stderr,
-                 "usage: engine_bench idle|ingest|flush|loss-hour|loss-fast|loss-hygrometers|reconnect|"
-                 "journal "
-                 "[amount]\n");
+                 "usage: engine_bench idle|ingest|flush|loss-hour|loss-fast|loss-hygrometers|"
+                 "reconnect|journal [amount] | burst [MB] [HOLD_SECONDS]\n");
     return 2;
 }

@@ -390,8 +390,20 @@ void AcquisitionRun::Keep(int i, int32_t count, bool toJournal) {
 }
 
 // The driver's own report of a full receive queue: code 16, and code 31 with
-// the bytes lost where the driver counts them.
+// the bytes lost where the driver counts them. A device that could wait
+// instead (the driver stopped reading it) lost nothing: code 40 says how
+// long it waited, once a period, so a long burst does not flood the log;
+// what it waited after that entry is told in the next period's.
 void AcquisitionRun::CheckOverflow(int i) {
+    PortLine& line = Line(i);
+    line.waited_ms += PortTakePausedMs(Record(i));
+    if (line.waited_ms > 0 && line.waited_logged_at != flushes_) {
+        WriteLogMessagef(Directory(), logmsg::k40MadeToWait, com_.PortNumber[i],
+                         static_cast<long>((line.waited_ms + 999) / 1000),
+                         static_cast<long>(line.queue_size));
+        line.waited_ms = 0;
+        line.waited_logged_at = flushes_;
+    }
     int64_t lost = 0;
     if (PortTakeOverflow(Record(i), &lost) == 0) {
         return;
@@ -400,7 +412,7 @@ void AcquisitionRun::CheckOverflow(int i) {
     ++arrays_.GotOverflow[i];
     if (lost > 0) {
         WriteLogMessagef(Directory(), logmsg::k31BytesLost, static_cast<long>(lost),
-                         com_.PortNumber[i], static_cast<long>(Line(i).queue_size));
+                         com_.PortNumber[i], static_cast<long>(line.queue_size));
     }
 }
 

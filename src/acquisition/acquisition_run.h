@@ -53,6 +53,8 @@ private:
         bool growth_failed = false;    // no more in-period reads until the flush
         int64_t total_read = 0;        // bytes read into its buffers since the start
         uint32_t queue_size = 0;       // its receive queue, as asked of the driver
+        int64_t waited_ms = 0;         // its device was made to wait, not yet logged
+        int waited_logged_at = -1;     // the flush count when that was last logged
         int64_t tail_read_ms = 0;      // when less than a block was last read
         LongPeriod long_period;        // what went on in the journal alone
         // Received while a period's end was busy (an instrument exchange, a

@@ -75,5 +75,9 @@ inline constexpr char k38LogEntriesLost[] =
 // with their own times (the times are those of the first and the last).
 inline constexpr char k39LogEntriesLate[] =
     "39  %ld log entries above were written late: they could not be written between %s and %s.";
+// A full receive queue made the port's device wait (it was not read, and
+// lost nothing): once per port and period, the seconds rounded up.
+inline constexpr char k40MadeToWait[] =
+    "40  COM%d was made to wait %ld s: its receive queue of %ld bytes was full.";
 
 }  // namespace logmsg

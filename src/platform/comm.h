@@ -9,8 +9,10 @@
 //   - the receive queue (its size given by SetupComm) lives in user space and
 //     is filled by the layer's receive thread from the open to the close,
 //     whatever the caller is doing, as a Windows driver fills its queue from
-//     interrupts. What arrives while the queue is full is lost, as on a UART
-//     nobody reads: it is counted and reported as CE_RXOVER;
+//     interrupts. While the queue is full the device is not read, so a device
+//     that can wait (a pty, a USB CDC-ACM instrument, a network bridge) waits
+//     and loses nothing; what a UART loses meanwhile its driver counts, and
+//     that is reported as CE_OVERRUN and CE_RXOVER;
 //   - reads and writes never block: a read takes what the queue holds, a write
 //     hands the kernel what it accepts at once (a short write raises CE_TXFULL);
 //   - line errors come from the kernel's counters where the device keeps them;
@@ -229,9 +231,16 @@ void WakeCommWaiters();
 int WaitForCommInput(const HANDLE* handles, DWORD* errors, int count, int timeoutMs,
                      DWORD level = 1, uint64_t wakeMark = CommWakeMark());
 
-// Bytes the device delivered since the last call that the full receive queue
-// could not take; -1 where the system does not tell (Windows).
+// Bytes the device lost since the last call, as its driver counts them (a
+// UART's overruns: at least one byte each); 0 where nothing is counted (a
+// pty, which makes its writer wait instead); -1 where the system does not
+// tell (Windows).
 int64_t TakeCommLostBytes(HANDLE handle);
+
+// How long, in milliseconds rounded up, the device was made to wait since the
+// last call (a wait that goes on included): its receive queue was full and
+// it had more to give. Always 0 on Windows, whose driver does not pause.
+int64_t TakeCommPausedMs(HANDLE handle);
 
 // True once the device behind the handle has gone: unplugged, hung up, its
 // node removed, or failing as a removed device fails. `reason` (may be null)

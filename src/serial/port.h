@@ -128,6 +128,11 @@ int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs, uint32_
 // where the system tells (-1 where it does not); 0 otherwise.
 int PortTakeOverflow(PortRecord* port, int64_t* lostBytes);
 
+// How long, in milliseconds, the port's device was made to wait since the
+// last call because its receive queue was full (0 where the driver drops
+// instead of pausing, and when the port is not open).
+int64_t PortTakePausedMs(PortRecord* port);
+
 // 1 once the port's device has gone (unplugged, hung up, its node removed),
 // with `reason` (may be null) in words; 0 while it is there or the port is
 // not open. The port must still be closed with its Close operation.

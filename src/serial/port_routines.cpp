@@ -205,6 +205,13 @@ int PortTakeOverflow(PortRecord* port, int64_t* lostBytes) {
     return overflowed ? 1 : 0;
 }
 
+int64_t PortTakePausedMs(PortRecord* port) {
+    if (!serial_internal::HasOpenDevice(port)) {
+        return 0;
+    }
+    return platform::TakeCommPausedMs(port->DriverData->Handle);
+}
+
 int PortDeviceLost(PortRecord* port, std::string* reason) {
     if (!serial_internal::HasOpenDevice(port)) {
         return 0;

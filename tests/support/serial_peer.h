@@ -55,6 +55,10 @@ public:
     const std::string& devicePath() const {
         return path_;
     }
+    // The instrument's side, for writers of its own (non-blocking).
+    int masterFd() const {
+        return master_;
+    }
 #endif
 
 private:

@@ -1,8 +1,10 @@
 #include "platform/posix/comm_device.h"
 
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -73,7 +75,13 @@ int CommDevice::FreePieces(iovec pieces[2]) {
 
 namespace {
 std::atomic<int64_t> g_longestHalfFullMs{0};
-}
+std::atomic<int> g_pausedDevices{0};
+
+// A paused device is read again once this much room is free (less in a
+// small queue): a reader that takes a byte at a time then does not turn
+// reading on and off for every byte.
+constexpr size_t kResumeRoom = 4096;
+}  // namespace
 
 void CommDevice::NoteFill() {
     const bool now_half_full = count * 2 > queue.size();
@@ -91,6 +99,55 @@ void CommDevice::NoteFill() {
         }
     }
     halfFull = now_half_full;
+}
+
+void CommDevice::PauseReading() {
+    if (paused) {
+        return;
+    }
+    ::epoll_ctl(receiveSet, EPOLL_CTL_DEL, fd, nullptr);
+    paused = true;
+    pausedSince = std::chrono::steady_clock::now();
+    ++g_pausedDevices;
+}
+
+void CommDevice::ResumeIfRoom() {
+    if (!paused) {
+        return;
+    }
+    const size_t room = std::max<size_t>(1, std::min(queue.size() / 2, kResumeRoom));
+    const bool serving = !gone && receiveSet >= 0;
+    if (serving && queue.size() - count < room) {
+        return;
+    }
+    if (serving) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = receiveId;
+        if (::epoll_ctl(receiveSet, EPOLL_CTL_ADD, fd, &event) != 0 && errno != EEXIST) {
+            // Never to be read again: the port is lost, and reopened.
+            gone = true;
+            goneReason = std::strerror(errno);
+        }
+    }
+    paused = false;
+    waited += std::chrono::steady_clock::now() - pausedSince;
+    --g_pausedDevices;
+}
+
+int64_t CommDevice::TakeWaitedMs() {
+    auto total = waited;
+    waited = {};
+    if (paused) {
+        const auto now = std::chrono::steady_clock::now();
+        total += now - pausedSince;
+        pausedSince = now;
+    }
+    return std::chrono::ceil<std::chrono::milliseconds>(total).count();
+}
+
+int PausedDevices() {
+    return g_pausedDevices.load();
 }
 
 int64_t LongestHalfFullMs() {

@@ -33,7 +33,7 @@ struct CommDevice {
     std::vector<uint8_t> queue = std::vector<uint8_t>(kDefaultQueueSize);
     size_t head = 0;   // first unread byte
     size_t count = 0;  // bytes waiting
-    int64_t lost = 0;  // bytes the full queue could not take, since the last look
+    int64_t lost = 0;  // bytes the kernel counted as lost (a UART's overruns), since the last look
     DCB dcb{};
     DWORD pendingErrors = 0;  // raised by this layer, reported by the next ClearCommError
     serial_icounter_struct counters{};
@@ -44,6 +44,18 @@ struct CommDevice {
     std::string goneReason;
     std::chrono::steady_clock::time_point nodeLookedAt{};  // the last look at the device's node
     size_t wakeLevel = 0;  // queued bytes that end a WaitForCommInput; 0: nobody waits
+    // Where the receive thread watches the device (its epoll set and the
+    // device's id there); -1 once it no longer serves it.
+    int receiveSet = -1;
+    uint64_t receiveId = 0;
+    // A full queue stops the reading of a device that has more to give: the
+    // device waits (a pty's writer blocks, a USB or network device is
+    // throttled) instead of losing what it sends. The device is out of the
+    // receive thread's set while it waits, so a hang-up cannot wake the
+    // thread over and over.
+    bool paused = false;
+    std::chrono::steady_clock::time_point pausedSince{};
+    std::chrono::steady_clock::duration waited{};  // paused time not yet taken
     // Since when the queue is more than half full (for the benchmarks'
     // figure of the longest such time); unset while it is not.
     std::chrono::steady_clock::time_point halfFullSince{};
@@ -62,6 +74,14 @@ struct CommDevice {
     void NoteFill();
     // Takes up to `wanted` bytes from the front of the queue.
     size_t Take(uint8_t* out, size_t wanted);
+    // Stops the reading of the device until ResumeIfRoom finds room.
+    void PauseReading();
+    // Reads the device again once its queue has room for a read; a device
+    // that has gone is not read again, its wait just ends.
+    void ResumeIfRoom();
+    // The time the device was made to wait since the last call, a wait that
+    // goes on included, in milliseconds rounded up.
+    int64_t TakeWaitedMs();
     // Emulates DTR_CONTROL_HANDSHAKE, which the kernel lacks: DTR drops while
     // the queue has fewer than XoffLim free places and rises again once no
     // more than XonLim bytes wait.
@@ -78,6 +98,8 @@ struct CommDevice {
 // half full since the process started (or the last reset). For benchmarks.
 int64_t LongestHalfFullMs();
 void ResetLongestHalfFull();
+// The devices whose reading is paused now. For tests and benchmarks.
+int PausedDevices();
 
 // The calling thread's last error (GetLastError).
 extern thread_local DWORD t_lastError;

@@ -81,7 +81,15 @@ std::string DevicePathOf(const char* name) {
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
-// CE_ bits for what the kernel counted since the last look.
+// The growth of a kernel counter, which may wrap.
+int64_t Grown(int now, int before) {
+    return static_cast<uint32_t>(now) - static_cast<uint32_t>(before);
+}
+
+// CE_ bits for what the kernel counted since the last look; what the device
+// lost is added to `lost`. An overrun (the UART's FIFO was not emptied in
+// time) loses at least one byte, perhaps more, and is counted as one; a
+// buffer overrun (no room in the kernel's buffer) counts every byte.
 DWORD CounterErrors(CommDevice& dev) {
     if (!dev.hasCounters) {
         return 0;
@@ -106,6 +114,8 @@ DWORD CounterErrors(CommDevice& dev) {
     if (now.buf_overrun != dev.counters.buf_overrun) {
         errors |= CE_RXOVER;
     }
+    dev.lost +=
+        Grown(now.overrun, dev.counters.overrun) + Grown(now.buf_overrun, dev.counters.buf_overrun);
     dev.counters = now;
     return errors;
 }
@@ -248,6 +258,7 @@ BOOL SetupComm(HANDLE handle, DWORD inQueue, DWORD /*outQueue*/) {
     dev->queue = std::move(resized);
     dev->head = 0;
     dev->count = moved;
+    dev->ResumeIfRoom();
     return TRUE;
 }
 
@@ -330,6 +341,7 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD toRead, DWORD* read, OVERLAPPED
     {
         std::lock_guard<std::mutex> lock(dev->mutex);
         got = static_cast<DWORD>(dev->Take(static_cast<uint8_t*>(buffer), toRead));
+        dev->ResumeIfRoom();
     }
     if (read != nullptr) {
         *read = got;
@@ -425,7 +437,9 @@ BOOL PurgeComm(HANDLE handle, DWORD flags) {
         dev->count = 0;
         dev->NoteFill();
         dev->UpdateDtrHandshake();
-        if (::tcflush(dev->fd, TCIFLUSH) != 0) {
+        const int flushed = ::tcflush(dev->fd, TCIFLUSH);
+        dev->ResumeIfRoom();
+        if (flushed != 0) {
             return FailErrno();
         }
     }
@@ -584,9 +598,20 @@ int64_t TakeCommLostBytes(HANDLE handle) {
         return 0;
     }
     std::lock_guard<std::mutex> lock(dev->mutex);
+    // The counters' errors stay for the next ClearCommError.
+    dev->pendingErrors |= CounterErrors(*dev);
     const int64_t lost = dev->lost;
     dev->lost = 0;
     return lost;
+}
+
+int64_t TakeCommPausedMs(HANDLE handle) {
+    const auto dev = Lookup(handle);
+    if (!dev) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(dev->mutex);
+    return dev->TakeWaitedMs();
 }
 
 bool CommDeviceLost(HANDLE handle, DWORD* /*errors*/, std::string* reason) {

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <array>
@@ -29,6 +30,12 @@ private:
     void Run(int epoll);
     // Reads what the device has; true when a waiter's level was reached.
     bool Serve(CommDevice& device, uint32_t events);
+    // Reads into the queue until the device has nothing more, the queue is
+    // full or the device's share of this wake-up is used; true when the
+    // device had nothing more (or has gone).
+    bool ReadInto(CommDevice& device);
+    // The queue is full: a device with more to give waits.
+    void HoldBack(CommDevice& device, uint32_t events, bool readNow);
     void MarkGone(CommDevice& device, const char* reason);
 
     // Held by the thread while it serves the devices of one wake-up, so that
@@ -40,7 +47,6 @@ private:
     int epoll_ = -1;        // of the running thread
     int control_ = -1;      // an eventfd that ends the running thread
     std::thread thread_;
-    std::array<uint8_t, 65536> spill_{};  // what a full queue cannot take
 };
 
 void CloseEpoll(int& epoll, int& control);
@@ -111,6 +117,11 @@ bool Receiver::Start(const std::shared_ptr<CommDevice>& device) {
     if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, device->fd, &event) != 0) {
         return false;
     }
+    {
+        std::lock_guard<std::mutex> device_lock(device->mutex);
+        device->receiveSet = epoll_;
+        device->receiveId = id;
+    }
     devices_.emplace(id, device);
     ids_.emplace(device.get(), id);
     return true;
@@ -126,7 +137,14 @@ void Receiver::Stop(CommDevice* device) {
         if (it == ids_.end()) {
             return;
         }
-        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, device->fd, nullptr);  // a gone device is out already
+        {
+            // From now on no reader puts the device back into the set.
+            std::lock_guard<std::mutex> device_lock(device->mutex);
+            device->receiveSet = -1;
+            device->ResumeIfRoom();  // ends a wait
+        }
+        // A gone or waiting device is out already.
+        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, device->fd, nullptr);
         devices_.erase(it->second);
         ids_.erase(it);
         if (!devices_.empty()) {
@@ -187,28 +205,14 @@ bool Receiver::Serve(CommDevice& device, uint32_t events) {
         ::epoll_ctl(epoll_, EPOLL_CTL_DEL, device.fd, nullptr);
         return false;
     }
-    bool drained = false;  // the device had nothing more to give
-    for (int reads = 0; reads < kReadsPerWakeUp && !drained; ++reads) {
-        iovec pieces[2];
-        const int count = device.FreePieces(pieces);
-        const bool full = count == 0;
-        const ssize_t got = full ? ::read(device.fd, spill_.data(), spill_.size())
-                                 : ::readv(device.fd, pieces, count);
-        if (got > 0 && full) {
-            device.lost += got;
-            device.pendingErrors |= CE_RXOVER;
-        } else if (got > 0) {
-            device.Appended(static_cast<size_t>(got));
-        } else if (got < 0 && errno == EINTR) {
-            continue;
-        } else if (got < 0 && errno != EAGAIN) {
-            // EIO and the like: the line is gone (a closed pseudo-terminal
-            // master, an unplugged adapter).
-            MarkGone(device, std::strerror(errno));
-            drained = true;
-        } else {
-            drained = true;  // a raw tty answers 0 (or EAGAIN) when nothing waits
-        }
+    if (device.paused) {
+        return false;  // reported before it was paused
+    }
+    const size_t before = device.count;
+    bool drained = ReadInto(device);
+    if (!drained && device.count == device.queue.size()) {
+        HoldBack(device, events, device.count > before);
+        drained = device.gone;
     }
     // A hang-up is the end of the line once what it still had is read.
     if (!device.gone && drained && (events & (EPOLLHUP | EPOLLERR)) != 0) {
@@ -220,6 +224,47 @@ bool Receiver::Serve(CommDevice& device, uint32_t events) {
         return true;
     }
     return false;
+}
+
+bool Receiver::ReadInto(CommDevice& device) {
+    for (int reads = 0; reads < kReadsPerWakeUp; ++reads) {
+        iovec pieces[2];
+        const int count = device.FreePieces(pieces);
+        if (count == 0) {
+            return false;
+        }
+        const ssize_t got = ::readv(device.fd, pieces, count);
+        if (got > 0) {
+            device.Appended(static_cast<size_t>(got));
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else if (got < 0 && errno != EAGAIN) {
+            // EIO and the like: the line is gone (a closed pseudo-terminal
+            // master, an unplugged adapter).
+            MarkGone(device, std::strerror(errno));
+            return true;
+        } else {
+            return true;  // a raw tty answers 0 (or EAGAIN) when nothing waits
+        }
+    }
+    return false;
+}
+
+void Receiver::HoldBack(CommDevice& device, uint32_t events, bool readNow) {
+    int waiting = 1;  // unknown counts as more to give
+    ::ioctl(device.fd, FIONREAD, &waiting);
+    if (waiting > 0) {
+        device.PauseReading();
+    } else if ((events & (EPOLLHUP | EPOLLERR)) != 0) {
+        // Nothing more will come; what the queue holds stays readable.
+        MarkGone(device, (events & EPOLLERR) != 0 ? "device error" : "hung up");
+    } else if (!readNow) {
+        // Reported readable with nothing to read and no room: rather than be
+        // woken for it again and again, the thread waits for room.
+        device.PauseReading();
+    }
+    // Otherwise the next byte the device receives wakes the thread, which
+    // then finds the queue still full and pauses the device.
 }
 
 }  // namespace

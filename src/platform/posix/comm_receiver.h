@@ -1,10 +1,11 @@
 // The receive thread of the POSIX comm layer: one thread for all open
 // devices, waiting in epoll, moves what each device delivers into that
 // device's receive queue as it arrives, from the open to the close, whatever
-// the thread that owns the handle is doing. What arrives while a queue is
-// full is read all the same and counted as lost (CE_RXOVER), as a UART
-// without flow control loses what nobody reads. A device that hangs up or
-// fails is marked gone and no longer read.
+// the thread that owns the handle is doing. A device whose queue is full is
+// no longer read until the queue has room: it waits, as a device that can
+// (a pty, a USB CDC-ACM instrument, a network bridge) does; what a UART
+// without flow control then loses, its driver counts (see CommDevice::lost).
+// A device that hangs up or fails is marked gone and no longer read.
 #pragma once
 
 #include <condition_variable>

@@ -81,6 +81,10 @@ int64_t TakeCommLostBytes(HANDLE /*handle*/) {
     return -1;  // the system reports CE_RXOVER, not how much it dropped
 }
 
+int64_t TakeCommPausedMs(HANDLE /*handle*/) {
+    return 0;  // the driver drops what its full queue cannot take (CE_RXOVER)
+}
+
 bool CommDeviceLost(HANDLE handle, DWORD* errors, std::string* reason) {
     DWORD found = 0;
     COMSTAT stat{};
