@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "archived_text.h"
 #include "engine_harness.h"
 
 namespace engine_testing {
@@ -108,6 +110,43 @@ TEST_F(EngineHygrometer, EachHygrometerHeadsItsOwnFiles) {
               "Ophir A\n" + header("A", 2) + "03/01/24 11:00:01:500 StartTime\na2\n");
     EXPECT_EQ(File("2406111.P02"),
               "Ophir B\n" + header("B", 2) + "03/01/24 11:00:03:000 StartTime\nb2\n");
+}
+
+// Five hygrometers that never answer hold the flush on the hour for 75 s,
+// longer than the 1-minute period. The other port is read all the while: while
+// the first exchange waits, it delivers four times what its receive queue
+// holds, with a writer that waits when the line is full. Everything it sent is
+// in its files, nothing is reported lost, and the long flush is not taken for
+// a clock step.
+TEST_F(EngineHygrometer, SilentHygrometersStallNeitherReceptionNorTheSchedule) {
+    sim::PtyPair& stream = AddPty();
+    std::vector<testing_support::TestPort> ports{Port(1, "Stream").WithDevice(stream.path())};
+    for (int h = 0; h < 5; ++h) {
+        ports.push_back(
+            Port(2 + h, "Ophir").WithDevice(AddPty().path()).WithAcquisition(INIT_GETOPHIRCONSTANTS));
+    }
+    SetTime(10, 59, 30);
+    Start(testing_support::MakeTestConfig(dir_.path(), 1, ports));
+    Send(stream, 0, "before\r");
+
+    // The flush on the hour: the first exchange waits for an answer on a
+    // clock that stands still until the burst is in.
+    SetTime(11, 0);
+    const std::string burst = Records(1, 4 * 65000);
+    std::thread writer([&] { EXPECT_TRUE(stream.Write(burst)); });
+    const bool received = probe_.WaitForReceived(0, static_cast<int64_t>(7 + burst.size()));
+    clock_.SetAutoAdvanceMs(50);  // now the exchanges' time-outs pass
+    writer.join();
+    ASSERT_TRUE(received) << "the port was not read while an exchange waited\n" << Log();
+    ASSERT_TRUE(probe_.WaitForFlushes(1));
+    clock_.SetAutoAdvanceMs(0);
+    Stop();
+
+    const std::string log = Log();
+    EXPECT_EQ(LinesWithCodes(log, {"27"}).size(), 5u);
+    EXPECT_TRUE(LinesWithCodes(log, {"16", "31", "36"}).empty()) << log;
+    EXPECT_EQ(ArchivedText(File("2406110.P01")), "before\r");
+    EXPECT_TRUE(ArchivedText(File("2406111.P01")) == burst);
 }
 
 }  // namespace
