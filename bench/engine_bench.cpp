@@ -545,6 +545,14 @@ int LossRun(const char* name, int streams, int baud, double rate, double seconds
         std::printf("%s: the lines refused bytes from %.3f s to %.3f s of the run\n", name,
                     first_refusal, last_refusal);
     }
+    double paused = 0;
+    for (const auto& writer : writers) {
+        paused = std::max(paused, writer->paused_seconds());
+    }
+    if (paused > 0) {
+        std::printf("%s: a writer without the processor paused its instrument for %.3f s\n", name,
+                    paused);
+    }
     FreeComConfig(com);
     com = ComConfig{};
     platform::SetClock(nullptr);

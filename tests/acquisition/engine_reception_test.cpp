@@ -3,9 +3,11 @@
 // asks a silent hygrometer for its constants, or stands still; nothing may be
 // lost, and an instrument that can wait is made to wait.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +19,7 @@
 #include "acquisition/journal.h"
 #include "acquisition/port_buffers.h"
 #include "acquisition/statistics_analysis.h"
+#include "archived_text.h"
 #include "engine_harness.h"
 #include "support/uart_writer.h"
 #include "support/waiting_device.h"
@@ -35,38 +38,6 @@ using testing_support::UartWriter;
 // machine) without a loss.
 constexpr double kStreamRate = 11520;
 constexpr int kFastestBaud = 256000;
-
-// Records that end in CR only, so every LF in a data file belongs to the
-// instrument line or a marker.
-std::string Records(int port, size_t bytes) {
-    std::string text;
-    for (int n = 0; text.size() < bytes; ++n) {
-        text += std::to_string(port) + " " + std::to_string(n) + " 21.50 1013.2\r";
-    }
-    text.resize(bytes);
-    return text;
-}
-
-bool IsMarker(const std::string& line) {
-    return line.size() > 22 && (line.compare(line.size() - 9, 9, "StartTime") == 0 ||
-                                line.compare(line.size() - 7, 7, "EndTime") == 0);
-}
-
-// A data file's received text: every line but the instrument line and the
-// markers.
-std::string ArchivedText(const std::string& file) {
-    std::string text;
-    size_t at = file.find('\n') + 1;  // past the instrument line
-    while (at < file.size()) {
-        const size_t end = file.find('\n', at);
-        const std::string line = file.substr(at, end - at);
-        if (!IsMarker(line)) {
-            text += line;
-        }
-        at = end + 1;
-    }
-    return text;
-}
 
 std::vector<std::string> MessagesWithCode(const std::string& log, const std::string& code) {
     std::vector<std::string> found;
@@ -257,12 +228,15 @@ TEST_F(EngineReception, APeriodLongerThanTheBufferIsWrittenWholeFromTheJournal) 
     EXPECT_GT(rows[0].samples, 1000000);
 }
 
-// The journal's checkpoints are plain functions: what they start lives here.
-struct FlushStream {
-    UartWriter* writer = nullptr;
-    std::atomic<bool> started{false};
+// The journal's checkpoints are plain functions, called on the acquisition
+// thread: what they do and see lives here.
+struct FlushTrace {
+    sim::PtyPair* quick = nullptr;
+    std::string burst;
+    bool sent = false;
+    std::vector<std::string> points;  // "COMn point", in the order they were passed
 };
-FlushStream g_flush_stream;
+FlushTrace g_trace;
 
 struct CheckpointScope {
     explicit CheckpointScope(JournalCheckpoint checkpoint) { SetJournalCheckpoint(checkpoint); }
@@ -271,25 +245,44 @@ struct CheckpointScope {
     CheckpointScope& operator=(const CheckpointScope&) = delete;
 };
 
-void StartStreamAsTheLongPeriodIsReadBack(const char* point, int portNumber, int64_t) {
-    if (portNumber == 1 && std::string(point) == "intent-recorded" &&
-        !g_flush_stream.started.exchange(true)) {
-        g_flush_stream.writer->Start();
+// True while bytes wait on the line for the receive thread to read them.
+bool WaitingOnTheLine(int terminalFd) {
+    int waiting = 0;
+    return ::ioctl(terminalFd, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+// As the long period's data file is about to be written (its read-back comes
+// next), the quick instrument sends a burst, and the flush goes on only once
+// the receive thread has taken all of it from the line into the queue.
+void SendAsTheLongPeriodIsReadBack(const char* point, int portNumber, int64_t) {
+    const std::string name = point;
+    if (name != "appended" || portNumber == 2) {
+        g_trace.points.push_back("COM" + std::to_string(portNumber) + " " + name);
+    }
+    if (portNumber == 1 && name == "intent-recorded" && !g_trace.sent) {
+        g_trace.sent = true;
+        EXPECT_TRUE(g_trace.quick->Write(g_trace.burst));
+        const auto deadline = std::chrono::steady_clock::now() + kSafetyDeadline;
+        while (WaitingOnTheLine(g_trace.quick->terminal_fd()) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
     }
 }
 
-// While a long period's end reads its text back from the journal (for its
-// data file, then for the statistics: some 0.6 s here), another port streams
-// at 250 kB/s, far more than its queue and the pty hold together: the flush
-// takes it from the queue as it goes, so nothing is lost, and the text
-// reaches the next period whole and in order.
+// A long period's end reads its text back from the journal for seconds (for
+// its data file, then for the statistics), in which a fast instrument could
+// fill its queue: every megabyte read back, the flush takes what the queues
+// hold for the next period, and journals it as soon as that port's period is
+// closed, long before the flush ends. The burst reaches the next period whole
+// and in order.
 TEST_F(EngineReception, AFlushThatReadsALongPeriodBackKeepsReceiving) {
     sim::PtyPair& long_pty = AddPty();
     sim::PtyPair& quick_pty = AddPty();
     SetTime(10, 7, 30);
     testing_support::TestPort long_port =
         Port(1, "Long").WithDevice(long_pty.path()).WithBaud(kFastestBaud).WithStats('\r');
-    // 9600 baud: a queue of 65000 bytes, a quarter of a second at this rate.
+    // 9600 baud: a queue of 65000 bytes.
     testing_support::TestPort quick_port =
         Port(2, "Quick").WithDevice(quick_pty.path()).WithBaud(9600);
     ComConfig config = testing_support::MakeTestConfig(dir_.path(), 15, {long_port, quick_port});
@@ -299,24 +292,28 @@ TEST_F(EngineReception, AFlushThatReadsALongPeriodBackKeepsReceiving) {
     while (sent_[0] < int64_t{kPortBufferCapBytes} * 3) {
         Send(long_pty, 0, chunk);
     }
-    UartWriter writer(quick_pty.master_fd(), Records(2, 300000), 250000);
-    g_flush_stream.writer = &writer;
+    g_trace = FlushTrace{};
+    g_trace.quick = &quick_pty;
+    g_trace.burst = Records(2, 60000);
     {
-        const CheckpointScope checkpoint(StartStreamAsTheLongPeriodIsReadBack);
+        const CheckpointScope checkpoint(SendAsTheLongPeriodIsReadBack);
         EndPeriodAt(10, 15);
     }
-    ASSERT_TRUE(g_flush_stream.started.load());
-    writer.Finish();
-    ASSERT_TRUE(probe_.WaitForReceived(1, static_cast<int64_t>(writer.size())));
+    ASSERT_TRUE(g_trace.sent);
+    ASSERT_TRUE(probe_.WaitForReceived(1, static_cast<int64_t>(g_trace.burst.size())));
     Stop();
 
+    // The burst was journaled while the long period's statistics were still
+    // to be read back, not after the flush.
+    const auto& points = g_trace.points;
+    const auto held = std::find(points.begin(), points.end(), "COM2 appended");
+    const auto cut = std::find(points.begin(), points.end(), "COM1 journal-cut");
+    ASSERT_TRUE(held != points.end()) << "the burst was not journaled during the flush";
+    EXPECT_LT(held - points.begin(), cut - points.begin());
     const std::string log = Log();
     EXPECT_TRUE(MessagesWithCode(log, "16").empty());
     EXPECT_TRUE(MessagesWithCode(log, "31").empty());
-    EXPECT_EQ(writer.refused(), 0);
-    const std::string archived = ArchivedText(File("2406110.P02"));
-    EXPECT_EQ(archived.size(), writer.size());
-    EXPECT_TRUE(archived == writer.Accepted());
+    EXPECT_TRUE(ArchivedText(File("2406110.P02")) == g_trace.burst);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@ using Clock = std::chrono::steady_clock;
 // The line delivers a chunk every so often, as a UART's FIFO does; the
 // pause is the line's own pace, not a wait for anything.
 constexpr auto kChunkInterval = std::chrono::milliseconds(1);
+// How late the writer may be before its instrument is taken to have paused.
+constexpr double kLongestLateness = 0.05;
 
 }  // namespace
 
@@ -42,10 +44,22 @@ std::string UartWriter::Accepted() const {
 }
 
 void UartWriter::Run() {
-    const auto start = Clock::now();
+    auto start = Clock::now();
     size_t next = 0;
     while (next < data_.size()) {
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        // A writer that did not get the processor for a while (a busy
+        // machine) would offer all it missed at once, and the pty would
+        // refuse what no UART would have sent in a burst: the instrument is
+        // taken to have paused instead, so that a refusal always means the
+        // reader did not read.
+        const double behind = elapsed - static_cast<double>(next) / rate_;
+        if (behind > kLongestLateness) {
+            const auto paused = std::chrono::duration<double>(behind - kLongestLateness);
+            start += std::chrono::duration_cast<Clock::duration>(paused);
+            elapsed -= paused.count();
+            paused_seconds_.store(paused_seconds_.load() + paused.count());
+        }
         const size_t due = std::min(data_.size(), static_cast<size_t>(elapsed * rate_));
         if (due > next) {
             ssize_t put = -1;

@@ -2,7 +2,9 @@
 // loss. A pseudo-terminal throttles its writer, so nothing could ever be lost
 // through one; this writer does not wait: it offers its bytes at a set line
 // rate with non-blocking writes, and every byte the pty refuses is lost, as
-// a UART loses what nobody reads. It is never offered again. (Linux.)
+// a UART loses what nobody reads. It is never offered again. A writer that
+// does not get the processor in time lets its instrument pause rather than
+// offer a burst no UART would send. (Linux.)
 #pragma once
 
 #include <atomic>
@@ -36,6 +38,9 @@ public:
     double first_refusal() const { return first_refusal_.load(); }
     double last_refusal() const { return last_refusal_.load(); }
     int64_t offered() const { return offered_.load(); }
+    // How long, in all, the instrument was taken to have paused because its
+    // writer itself did not get the processor in time (a busy machine).
+    double paused_seconds() const { return paused_seconds_.load(); }
     size_t size() const { return data_.size(); }
 
 private:
@@ -49,6 +54,7 @@ private:
     std::atomic<int64_t> refused_{0};
     std::atomic<double> first_refusal_{-1};
     std::atomic<double> last_refusal_{-1};
+    std::atomic<double> paused_seconds_{0};
     mutable std::mutex mutex_;
     std::string accepted_;
     std::thread thread_;
