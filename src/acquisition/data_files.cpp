@@ -59,7 +59,8 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     // A long period's text comes from the journal, a piece at a time.
     std::unique_ptr<platform::AppendSource> journaled;
     if (block.text_in_journal && journal != nullptr) {
-        journaled = journal->ReadText(block.span);
+        journaled = journal->ReadText(block.span,
+                                      static_cast<uint64_t>(block.text_length) - text.size(), text);
         bytes.AddSource(*journaled);
     } else {
         bytes.Add(text);
@@ -211,7 +212,7 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
     if (TextJournal* journal = JournalOf(p)) {
         journaled = journal->EndPeriod();
     }
-    long_periods_[static_cast<size_t>(p)] = journal::Span{};
+    long_periods_[static_cast<size_t>(p)] = LongPeriodInJournal{};
     const std::set<std::string> blocked = WriteUnwritten(p);
     if (period.length < 1 && longPeriod.length < 1) {
         WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k21NoData, config_.PortNumber[p],
@@ -225,10 +226,12 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
     block.journal_missing = journaled.missing;
     block.text_in_journal = longPeriod.length > 0 && JournalOf(p) != nullptr;
     block.text_length = block.text_in_journal ? longPeriod.length : period.length;
+    // All of a period, or the latest part of a long one.
     const std::string_view text(period.text, static_cast<size_t>(period.length));
     if (block.text_in_journal) {
         // The statistics read it again; ForgetLongPeriods lets it go then.
-        long_periods_[static_cast<size_t>(p)] = block.span;
+        long_periods_[static_cast<size_t>(p)] =
+            LongPeriodInJournal{block.span, block.text_length - static_cast<int64_t>(text.size())};
     }
     // Text of this file still waiting from earlier periods goes first, so a
     // file never receives a later period before an earlier one.
@@ -236,20 +239,28 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
                                                          JournalOf(p), block.text_in_journal)) {
         return;
     }
-    if (!block.text_in_journal) {
+    // A long period that the journal holds whole costs no memory while kept;
+    // one whose latest part the journal could not all take keeps that part.
+    if (!block.text_in_journal || block.journal_missing > 0) {
         block.text.assign(text);
     }
     Keep(p, std::move(block));
 }
 
-journal::Span DataFileWriter::LongPeriodSpan(int position) const {
-    return long_periods_[static_cast<size_t>(position)];
+std::unique_ptr<platform::AppendSource> DataFileWriter::LongPeriodText(int position,
+                                                                       std::string_view inMemory) {
+    const LongPeriodInJournal& period = long_periods_[static_cast<size_t>(position)];
+    TextJournal* journal = JournalOf(position);
+    if (period.span.empty() || journal == nullptr) {
+        return nullptr;
+    }
+    return journal->ReadText(period.span, static_cast<uint64_t>(period.journal_part), inMemory);
 }
 
 void DataFileWriter::ForgetLongPeriods() {
     for (size_t p = 0; p < long_periods_.size(); ++p) {
-        const journal::Span span = long_periods_[p];
-        long_periods_[p] = journal::Span{};
+        const journal::Span span = long_periods_[p].span;
+        long_periods_[p] = LongPeriodInJournal{};
         if (span.empty() || journals_[p] == nullptr) {
             continue;
         }

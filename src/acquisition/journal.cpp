@@ -1,5 +1,6 @@
 #include "acquisition/journal.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <system_error>
@@ -199,20 +200,45 @@ void PortJournal::Append(const char* bytes, size_t count, int64_t receivedMs) {
 
 namespace {
 
-// The text records of a span, in order, one record's payload at a time.
+// The text records of a span, in order, one record's payload at a time, up
+// to a given length; then the text in memory that follows them, in pieces of
+// the same size, paced alike (a long period's latest part runs to tens of
+// megabytes).
 class SpanText final : public platform::AppendSource {
 public:
     SpanText(platform::DurableFile& file, uint32_t epoch, journal::Span span,
-             const std::function<void()>* pacer)
-        : reader_(file), epoch_(epoch), span_(span), pacer_(pacer) {}
-    void Rewind() override { reader_.Seek(epoch_, span_.begin); }
+             const std::function<void()>* pacer, uint64_t fromJournal,
+             std::string_view thenInMemory)
+        : reader_(file),
+          epoch_(epoch),
+          span_(span),
+          pacer_(pacer),
+          from_journal_(fromJournal),
+          in_memory_(thenInMemory) {}
+    void Rewind() override {
+        reader_.Seek(epoch_, span_.begin);
+        journal_left_ = from_journal_;
+        memory_at_ = 0;
+    }
     std::string_view Next() override {
         Pace();
-        while (reader_.position() < span_.end && reader_.Next(record_)) {
+        while (journal_left_ > 0 && reader_.position() < span_.end && reader_.Next(record_)) {
             if (record_.kind == journal::RecordKind::kText && span_.Holds(record_.offset)) {
-                since_pace_ += record_.payload.size();
-                return record_.payload;
+                const std::string_view piece =
+                    std::string_view(record_.payload)
+                        .substr(0, static_cast<size_t>(
+                                       std::min<uint64_t>(journal_left_, record_.payload.size())));
+                journal_left_ -= piece.size();
+                since_pace_ += piece.size();
+                return piece;
             }
+        }
+        journal_left_ = 0;
+        if (memory_at_ < in_memory_.size()) {
+            const std::string_view piece = in_memory_.substr(memory_at_, journal::kMaxTextRecord);
+            memory_at_ += piece.size();
+            since_pace_ += piece.size();
+            return piece;
         }
         return {};
     }
@@ -229,14 +255,20 @@ private:
     uint32_t epoch_;
     journal::Span span_;
     const std::function<void()>* pacer_;
+    uint64_t from_journal_;
+    std::string_view in_memory_;
+    uint64_t journal_left_ = 0;
+    size_t memory_at_ = 0;
     size_t since_pace_ = 0;
     journal::Record record_;
 };
 
 }  // namespace
 
-std::unique_ptr<platform::AppendSource> PortJournal::ReadText(const journal::Span& span) {
-    auto text = std::make_unique<SpanText>(file_, epoch_, span, pacer_);
+std::unique_ptr<platform::AppendSource> PortJournal::ReadText(const journal::Span& span,
+                                                              uint64_t fromJournal,
+                                                              std::string_view thenInMemory) {
+    auto text = std::make_unique<SpanText>(file_, epoch_, span, pacer_, fromJournal, thenInMemory);
     text->Rewind();
     return text;
 }
@@ -409,11 +441,6 @@ void ReceivedTextJournal::Append(int position, const char* bytes, int32_t count)
 bool ReceivedTextJournal::HoldsCurrentPeriod(int position) const {
     const auto& port = ports_[static_cast<size_t>(position)];
     return port != nullptr && port->HoldsCurrentPeriod();
-}
-
-std::unique_ptr<platform::AppendSource> ReceivedTextJournal::ReadText(int position,
-                                                                      const journal::Span& span) {
-    return ports_[static_cast<size_t>(position)]->ReadText(span);
 }
 
 void ReceivedTextJournal::SyncIfDue() {

@@ -69,7 +69,13 @@ public:
                       bool createsFile, platform::AppendSource& bytes) override;
     void Forget(const journal::Span& span) override;
     bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }
-    std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span) override;
+    std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span,
+                                                     uint64_t fromJournal,
+                                                     std::string_view thenInMemory) override;
+    // All the received text of `span`.
+    std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span) {
+        return ReadText(span, UINT64_MAX, {});
+    }
     // Called by what ReadText returns after every kReadBackPaceBytes it gave;
     // `pacer` (or what it refers to) may be empty, and must outlive the journal.
     void SetReadBackPacer(const std::function<void()>* pacer) { pacer_ = pacer; }
@@ -120,8 +126,6 @@ public:
     // True while port `position`'s journal holds every byte of its current
     // period, so that the period's text can be read back from it.
     bool HoldsCurrentPeriod(int position) const;
-    // The received text of `span` of port `position`'s journal, in pieces.
-    std::unique_ptr<platform::AppendSource> ReadText(int position, const journal::Span& span);
     // Reading a long period back takes seconds (a gigabyte and more at a
     // period's end), and the ports' receive queues fill meanwhile: `pacer` is
     // called after every kReadBackPaceBytes read back from any journal, by

@@ -5,11 +5,13 @@
 #include <filesystem>
 #include <string>
 
+#include "acquisition/journal.h"
 #include "acquisition/log_file.h"
 #include "platform/fake_clock.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
 #include "support/test_config.h"
+#include "support/write_faults.h"
 
 namespace {
 
@@ -216,6 +218,32 @@ TEST_F(DataFiles, KeptTextBeyondTheCapIsDiscardedOldestFirstAndLogged) {
     EXPECT_NE(Log().find("  30  6 bytes of COM6 received 10:15:00 to 10:30:00 could not be written "
                          "and are discarded (acquisition stopped)."),
               std::string::npos);
+}
+
+// A long period's journal that refused a record after the period's earlier
+// text left memory: the refused bytes are in memory only, and the data file
+// gets them there, between the text read back and the rest.
+TEST_F(DataFiles, ALongPeriodGetsFromMemoryWhatItsJournalRefused) {
+    Configure({Port(1, "Thermo")});
+    PortJournal journal(dir_.path().c_str(), 1, "Thermo");
+    Leftovers none;
+    ASSERT_TRUE(journal.Open(none));
+    DataFileWriter writer(config_);
+    writer.AttachJournal(0, &journal);
+    const std::string moved = "a 1\nb 2\n";  // in the journal alone
+    const std::string in_memory = "c 3\nd 4\n";
+    journal.Append(moved.data(), moved.size(), 0);
+    {
+        testing_support::WriteFaults faults;
+        faults.ShortenWrite(JournalPath(dir_.path().c_str(), 1), 1, 0);
+        journal.Append(in_memory.data(), 4, 0);  // refused
+    }
+    journal.Append(in_memory.data() + 4, 4, 0);
+    writer.WritePort(Context(At(10, 0, 0), true, false),
+                     Period(0, in_memory, Time(10, 0, 0, 0), Time(10, 15, 0, 0)),
+                     LongPeriod{static_cast<int64_t>(moved.size() + in_memory.size()), 'a', '\n'});
+    EXPECT_EQ(File("2406110.P01"),
+              InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\n" + moved + in_memory));
 }
 
 }  // namespace
