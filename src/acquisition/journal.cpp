@@ -312,20 +312,23 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
         intent.crc = journal::Crc32(intent.crc, piece.data(), piece.size());
         intent.bytes_to_add += piece.size();
     }
-    if (!AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent)) ||
-        !Sync()) {
-        // A journal that cannot say what a write is about to do could not
-        // tell after a crash whether it happened. It is given up rather than
-        // holding the data file back: its text is in memory and goes to the
-        // data file now.
-        GiveUp();
+    // A journal that cannot say what a write is about to do could not tell
+    // after a crash whether it happened. It is given up rather than holding
+    // the data file back: text that is in memory goes to the data file now;
+    // text that only the journal held is lost, and the writer counts it.
+    if (!AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent))) {
+        GiveUp("the journal could not be written");
+        return true;
+    }
+    if (!Sync()) {
+        GiveUp("the journal could not be flushed to disk");
         return true;
     }
     Checkpoint("intent-recorded", port_number_);
     return true;
 }
 
-void PortJournal::GiveUp() {
+void PortJournal::GiveUp(const char* reason) {
     if (!refusing_) {
         TellJournalRefused(directory_.c_str(), path_);
     }
@@ -334,6 +337,11 @@ void PortJournal::GiveUp() {
     }
     file_.Close();
     pending_.clear();
+    given_up_because_ = reason;
+}
+
+bool PortJournal::Holds(const journal::Span& span) const {
+    return file_.IsOpen() && std::find(pending_.begin(), pending_.end(), span) != pending_.end();
 }
 
 void PortJournal::Forget(const journal::Span& span) {

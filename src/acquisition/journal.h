@@ -69,6 +69,8 @@ public:
                       bool createsFile, platform::AppendSource& bytes) override;
     void Forget(const journal::Span& span) override;
     bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }
+    bool Holds(const journal::Span& span) const override;
+    const std::string& GivenUpBecause() const override { return given_up_because_; }
     std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span,
                                                      uint64_t fromJournal,
                                                      std::string_view thenInMemory) override;
@@ -85,8 +87,9 @@ private:
     bool Sync();
     // Back to the header alone, under a new epoch.
     bool Cut();
-    // Empties and closes the file: the port goes on without a journal.
-    void GiveUp();
+    // Empties and closes the file: the port goes on without a journal, and
+    // the text that only the journal held is lost (for `reason`).
+    void GiveUp(const char* reason);
     bool StartAnew();
 
     std::string directory_;
@@ -102,6 +105,7 @@ private:
     int64_t journaled_ = 0;               // text bytes appended since the journal opened
     bool refusing_ = false;               // the last append was refused (entry 19 given)
     std::vector<journal::Span> pending_;  // handed out, not yet forgotten
+    std::string given_up_because_;
     bool dirty_ = false;
     uint32_t dirty_since_ = 0;
     const std::function<void()>* pacer_ = nullptr;

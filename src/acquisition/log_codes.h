@@ -71,5 +71,9 @@ inline constexpr char k37PortFlapping[] =
     "37  COM%d was lost and reopened %ld more times in this period than the entries above tell.";
 inline constexpr char k38LogEntriesLost[] =
     "38  %ld log entries could not be written between %s and %s.";
+// Text that only a port's journal held when the journal had to be given up
+// (the disk refused it): the count, the COM number, when it was received, why.
+inline constexpr char k41LostWithJournal[] =
+    "41  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d were lost with its journal (%s).";
 
 }  // namespace logmsg
