@@ -378,21 +378,26 @@ void DataFileWriter::ForgetLongPeriods() {
     }
 }
 
+// Only text in memory counts against the cap, and only such text is given
+// up, oldest first: a long period whose text is in the journal costs none.
 void DataFileWriter::Keep(int position, DataBlock block) {
     const auto p = static_cast<size_t>(position);
     unwritten_bytes_[p] += block.text.size();
-    unwritten_[p].push_back(std::move(block));
-    while (unwritten_bytes_[p] > cap_ && !unwritten_[p].empty()) {
+    auto& kept = unwritten_[p];
+    kept.push_back(std::move(block));
+    for (auto it = kept.begin(); unwritten_bytes_[p] > cap_ && it != kept.end();) {
+        if (it->text.empty()) {
+            ++it;
+            continue;
+        }
         char reason[96];
         std::snprintf(reason, sizeof reason, "more than %zu bytes waiting", cap_);
-        const DataBlock& oldest = unwritten_[p].front();
-        Discard(position, oldest, static_cast<int64_t>(oldest.text.size()), reason);
-        if (TextJournal* journal = JournalOf(position);
-            journal != nullptr && !oldest.span.empty()) {
-            journal->Forget(oldest.span);
+        Discard(position, *it, KeptLength(*it), reason);
+        if (TextJournal* journal = JournalOf(position); journal != nullptr && !it->span.empty()) {
+            journal->Forget(it->span);
         }
-        unwritten_bytes_[p] -= oldest.text.size();
-        unwritten_[p].pop_front();
+        unwritten_bytes_[p] -= it->text.size();
+        it = kept.erase(it);
     }
 }
 
@@ -431,7 +436,7 @@ void DataFileWriter::KeepUnwrittenAtStop() {
 void DataFileWriter::DiscardUnwritten(const char* reason) {
     for (size_t p = 0; p < unwritten_.size(); ++p) {
         for (const DataBlock& block : unwritten_[p]) {
-            Discard(static_cast<int>(p), block, static_cast<int64_t>(block.text.size()), reason);
+            Discard(static_cast<int>(p), block, KeptLength(block), reason);
         }
         unwritten_[p].clear();
         unwritten_bytes_[p] = 0;
