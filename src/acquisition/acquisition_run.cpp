@@ -719,15 +719,15 @@ void AcquisitionRun::CalculateStatistics() {
     period.file_name_time = FileNameTime;
     period.period_start = PeriodStartTime;
     period.period_end = NextWriteTime;
-    // A long period's text is read back from its journal.
+    // A long period's text is read back from its journal, up to the part
+    // still in the buffer.
     std::vector<std::unique_ptr<platform::AppendSource>> journaled(ports_.size());
     std::vector<platform::AppendSource*> sources(ports_.size(), nullptr);
     for (int i = 0; i < com_.NumPorts; ++i) {
-        const journal::Span span = writer_.LongPeriodSpan(i);
-        if (!span.empty()) {
-            journaled[static_cast<size_t>(i)] = journal_.ReadText(i, span);
-            sources[static_cast<size_t>(i)] = journaled[static_cast<size_t>(i)].get();
-        }
+        const auto p = static_cast<size_t>(i);
+        journaled[p] = writer_.LongPeriodText(
+            i, {arrays_.PortBuffer[i], static_cast<size_t>(arrays_.PortBufferIndex[i])});
+        sources[p] = journaled[p].get();
     }
     CalculateDiagnosticStatistics(com_, period, arrays_.PortBuffer, arrays_.PortBufferIndex,
                                   sources.data());

@@ -18,6 +18,33 @@ std::string FileNameOf(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
+// The start marker, on a line of its own unless the text begins one.
+std::string StartMarker(const platform::SystemTime& time, char firstByte) {
+    std::string marker = TimeMarker(time, "StartTime");
+    if (firstByte != '\n') {
+        marker += '\n';
+    }
+    return marker;
+}
+
+// True when `block`'s text begins in a journal that no longer holds it.
+bool JournalPartLost(const DataBlock& block, const TextJournal* journal) {
+    return block.text_in_journal && (journal == nullptr || !journal->Holds(block.span));
+}
+
+// Why the text that only a journal held is gone.
+std::string LossReason(const TextJournal* journal) {
+    if (journal == nullptr) {
+        return "no journal";
+    }
+    return journal->GivenUpBecause().empty() ? "the journal was closed" : journal->GivenUpBecause();
+}
+
+// How many bytes of text a kept block stands for.
+int64_t KeptLength(const DataBlock& block) {
+    return block.text_in_journal ? block.text_length : static_cast<int64_t>(block.text.size());
+}
+
 }  // namespace
 
 int64_t FirstPeriodEnd(int periodSeconds) {
@@ -47,6 +74,11 @@ std::string TimeMarker(const platform::SystemTime& time, const char* word) {
 
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
                     TextJournal* journal, bool keepSpan) {
+    // A file never claims text it lacks: what only a journal held, and the
+    // journal no longer holds, is left to the caller to count.
+    if (JournalPartLost(block, journal)) {
+        return false;
+    }
     const char* path = block.path.c_str();
     const bool existed = platform::PathExists(path);
     platform::TextPieces bytes;
@@ -58,8 +90,9 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     }
     // A long period's text comes from the journal, a piece at a time.
     std::unique_ptr<platform::AppendSource> journaled;
-    if (block.text_in_journal && journal != nullptr) {
-        journaled = journal->ReadText(block.span);
+    if (block.text_in_journal) {
+        journaled = journal->ReadText(block.span,
+                                      static_cast<uint64_t>(block.text_length) - text.size(), text);
         bytes.AddSource(*journaled);
     } else {
         bytes.Add(text);
@@ -71,7 +104,9 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
         intent_recorded =
             !journaled_block || journal->RecordIntent(block.span, FileNameOf(block.path),
                                                       length_before, !existed, bytes);
-        return intent_recorded;
+        // A journal given up for want of room for the intent takes with it
+        // the text that only it held.
+        return intent_recorded && !JournalPartLost(block, journal);
     };
     platform::AppendOptions options;
     options.sync = true;  // the journal lets go of the text only once it is on disk
@@ -82,6 +117,9 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
         return intent_recorded || record_intent(length_before);
     };
     if (platform::AppendToFile(path, bytes, options) != platform::kAppendOk) {
+        if (JournalPartLost(block, journal)) {
+            return false;
+        }
         WriteLogMessagef(directory, logmsg::k19CantOpen, path);
         ReportWriteProblem(std::string("cannot write the data file ") + path);
         return false;
@@ -167,10 +205,7 @@ DataBlock DataFileWriter::MakeBlock(const FlushContext& context, const PortPerio
     const bool long_period = longPeriod.length > 0;
     const char first = long_period ? longPeriod.first_byte : period.text[0];
     const char last = long_period ? longPeriod.last_byte : period.text[period.length - 1];
-    block.start_marker = TimeMarker(period.start_time, "StartTime");
-    if (first != '\n') {
-        block.start_marker += '\n';
-    }
+    block.start_marker = StartMarker(period.start_time, first);
     block.start_marker_due = context.first_flush;
     if (context.end_marker_due) {
         if (last != '\n') {
@@ -191,16 +226,67 @@ std::set<std::string> DataFileWriter::WriteUnwritten(int position) {
     auto& kept = unwritten_[static_cast<size_t>(position)];
     std::set<std::string> blocked;
     for (auto it = kept.begin(); it != kept.end();) {
-        if (blocked.count(it->path) == 0 &&
-            WriteDataBlock(config_.OutputDriveAndPath, *it, it->text, JournalOf(position))) {
-            unwritten_bytes_[static_cast<size_t>(position)] -= it->text.size();
-            it = kept.erase(it);
-        } else {
+        const size_t in_memory = it->text.size();
+        const Written written =
+            blocked.count(it->path) == 0 ? Write(position, *it, it->text) : Written::kNo;
+        if (written == Written::kNo) {
             blocked.insert(it->path);
+            ++it;
+            continue;
+        }
+        unwritten_bytes_[static_cast<size_t>(position)] -= in_memory;
+        it = kept.erase(it);
+    }
+    return blocked;
+}
+
+DataFileWriter::Written DataFileWriter::Write(int position, DataBlock& block, std::string_view text,
+                                              bool keepSpan) {
+    const char* directory = config_.OutputDriveAndPath;
+    if (WriteDataBlock(directory, block, text, JournalOf(position), keepSpan)) {
+        return Written::kYes;
+    }
+    if (!JournalLost(position, block)) {
+        return Written::kNo;
+    }
+    if (!LoseJournalPart(position, block, text)) {
+        return Written::kNothingLeft;
+    }
+    return WriteDataBlock(directory, block, text, JournalOf(position)) ? Written::kYes
+                                                                       : Written::kNo;
+}
+
+bool DataFileWriter::JournalLost(int position, const DataBlock& block) const {
+    return JournalPartLost(block, JournalOf(position));
+}
+
+bool DataFileWriter::LoseJournalPart(int position, DataBlock& block, std::string_view text) {
+    const int64_t lost = block.text_length - static_cast<int64_t>(text.size());
+    if (lost > 0) {
+        WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k41LostWithJournal,
+                         static_cast<long>(lost), block.port_number, block.start_time.wHour,
+                         block.start_time.wMinute, block.start_time.wSecond, block.stop_time.wHour,
+                         block.stop_time.wMinute, block.stop_time.wSecond,
+                         LossReason(JournalOf(position)).c_str());
+    }
+    block.text_in_journal = false;
+    block.text_length = static_cast<int64_t>(text.size());
+    if (text.empty()) {
+        return false;
+    }
+    block.start_marker = StartMarker(block.start_time, text.front());
+    return true;
+}
+
+void DataFileWriter::CountKeptTextLostWithJournal(int position) {
+    auto& kept = unwritten_[static_cast<size_t>(position)];
+    for (auto it = kept.begin(); it != kept.end();) {
+        if (JournalLost(position, *it) && !LoseJournalPart(position, *it, it->text)) {
+            it = kept.erase(it);  // nothing of it was in memory
+        } else {
             ++it;
         }
     }
-    return blocked;
 }
 
 void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText& period,
@@ -210,45 +296,73 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
     if (TextJournal* journal = JournalOf(p)) {
         journaled = journal->EndPeriod();
     }
-    long_periods_[static_cast<size_t>(p)] = journal::Span{};
+    long_periods_[static_cast<size_t>(p)] = LongPeriodInJournal{};
     const std::set<std::string> blocked = WriteUnwritten(p);
     if (period.length < 1 && longPeriod.length < 1) {
         WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k21NoData, config_.PortNumber[p],
                          period.start_time.wHour, period.start_time.wMinute,
                          period.start_time.wSecond, period.stop_time.wHour,
                          period.stop_time.wMinute, period.stop_time.wSecond);
-        return;
+    } else {
+        WritePeriod(context, period, longPeriod, journaled, blocked);
     }
+    // A journal given up by one of these writes took with it the text of
+    // kept blocks that only it held.
+    CountKeptTextLostWithJournal(p);
+}
+
+void DataFileWriter::WritePeriod(const FlushContext& context, const PortPeriodText& period,
+                                 const LongPeriod& longPeriod, const TextJournal::Period& journaled,
+                                 const std::set<std::string>& blocked) {
+    const int p = period.position;
     DataBlock block = MakeBlock(context, period, longPeriod);
     block.span = journaled.span;
     block.journal_missing = journaled.missing;
-    block.text_in_journal = longPeriod.length > 0 && JournalOf(p) != nullptr;
+    block.text_in_journal = longPeriod.length > 0;
     block.text_length = block.text_in_journal ? longPeriod.length : period.length;
-    const std::string_view text(period.text, static_cast<size_t>(period.length));
-    if (block.text_in_journal) {
-        // The statistics read it again; ForgetLongPeriods lets it go then.
-        long_periods_[static_cast<size_t>(p)] = block.span;
-    }
+    // All of a period, or the latest part of a long one.
+    const std::string_view in_memory(period.text, static_cast<size_t>(period.length));
     // Text of this file still waiting from earlier periods goes first, so a
     // file never receives a later period before an earlier one.
-    if (blocked.count(block.path) == 0 && WriteDataBlock(config_.OutputDriveAndPath, block, text,
-                                                         JournalOf(p), block.text_in_journal)) {
+    Written written = Written::kNo;
+    if (blocked.count(block.path) == 0) {
+        written = Write(p, block, in_memory, block.text_in_journal);
+    } else if (JournalLost(p, block) && !LoseJournalPart(p, block, in_memory)) {
+        written = Written::kNothingLeft;
+    }
+    if (written == Written::kNothingLeft) {
         return;
     }
-    if (!block.text_in_journal) {
-        block.text.assign(text);
+    if (block.text_in_journal) {
+        // The statistics read it again; ForgetLongPeriods lets it go then.
+        long_periods_[static_cast<size_t>(p)] = LongPeriodInJournal{
+            block.span, block.text_length - static_cast<int64_t>(in_memory.size())};
+    }
+    if (written == Written::kYes) {
+        return;
+    }
+    // A long period that the journal holds whole costs no memory while kept;
+    // one whose latest part the journal could not all take keeps that part.
+    if (!block.text_in_journal || block.journal_missing > 0) {
+        block.text.assign(in_memory);
     }
     Keep(p, std::move(block));
 }
 
-journal::Span DataFileWriter::LongPeriodSpan(int position) const {
-    return long_periods_[static_cast<size_t>(position)];
+std::unique_ptr<platform::AppendSource> DataFileWriter::LongPeriodText(int position,
+                                                                       std::string_view inMemory) {
+    const LongPeriodInJournal& period = long_periods_[static_cast<size_t>(position)];
+    TextJournal* journal = JournalOf(position);
+    if (period.span.empty() || journal == nullptr || !journal->Holds(period.span)) {
+        return nullptr;
+    }
+    return journal->ReadText(period.span, static_cast<uint64_t>(period.journal_part), inMemory);
 }
 
 void DataFileWriter::ForgetLongPeriods() {
     for (size_t p = 0; p < long_periods_.size(); ++p) {
-        const journal::Span span = long_periods_[p];
-        long_periods_[p] = journal::Span{};
+        const journal::Span span = long_periods_[p].span;
+        long_periods_[p] = LongPeriodInJournal{};
         if (span.empty() || journals_[p] == nullptr) {
             continue;
         }
@@ -263,25 +377,30 @@ void DataFileWriter::ForgetLongPeriods() {
     }
 }
 
+// Only text in memory counts against the cap, and only such text is given
+// up, oldest first: a long period whose text is in the journal costs none.
 void DataFileWriter::Keep(int position, DataBlock block) {
     const auto p = static_cast<size_t>(position);
     unwritten_bytes_[p] += block.text.size();
-    unwritten_[p].push_back(std::move(block));
-    while (unwritten_bytes_[p] > cap_ && !unwritten_[p].empty()) {
+    auto& kept = unwritten_[p];
+    kept.push_back(std::move(block));
+    for (auto it = kept.begin(); unwritten_bytes_[p] > cap_ && it != kept.end();) {
+        if (it->text.empty()) {
+            ++it;
+            continue;
+        }
         char reason[96];
         std::snprintf(reason, sizeof reason, "more than %zu bytes waiting", cap_);
-        const DataBlock& oldest = unwritten_[p].front();
-        Discard(position, oldest, oldest.text.size(), reason);
-        if (TextJournal* journal = JournalOf(position);
-            journal != nullptr && !oldest.span.empty()) {
-            journal->Forget(oldest.span);
+        Discard(position, *it, KeptLength(*it), reason);
+        if (TextJournal* journal = JournalOf(position); journal != nullptr && !it->span.empty()) {
+            journal->Forget(it->span);
         }
-        unwritten_bytes_[p] -= oldest.text.size();
-        unwritten_[p].pop_front();
+        unwritten_bytes_[p] -= it->text.size();
+        it = kept.erase(it);
     }
 }
 
-void DataFileWriter::Discard(int position, const DataBlock& block, size_t bytes,
+void DataFileWriter::Discard(int position, const DataBlock& block, int64_t bytes,
                              const char* reason) {
     WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k30UnwrittenDiscarded,
                      static_cast<long>(bytes), config_.PortNumber[position], block.start_time.wHour,
@@ -292,12 +411,19 @@ void DataFileWriter::Discard(int position, const DataBlock& block, size_t bytes,
 void DataFileWriter::KeepUnwrittenAtStop() {
     for (size_t p = 0; p < unwritten_.size(); ++p) {
         const int position = static_cast<int>(p);
+        CountKeptTextLostWithJournal(position);
+        const TextJournal* journal = JournalOf(position);
         for (const DataBlock& block : unwritten_[p]) {
-            if (JournalOf(position) == nullptr) {
-                Discard(position, block, block.text.size(), "acquisition stopped");
+            // What the journal took of it (perhaps nothing) is still there,
+            // unless the journal has been given up since.
+            const bool journal_keeps =
+                journal != nullptr && (block.span.empty() ? journal->GivenUpBecause().empty()
+                                                          : journal->Holds(block.span));
+            if (!journal_keeps) {
+                Discard(position, block, KeptLength(block), "acquisition stopped");
             } else if (block.journal_missing > 0) {
                 // The rest waits in the journal for the next start.
-                Discard(position, block, block.journal_missing,
+                Discard(position, block, static_cast<int64_t>(block.journal_missing),
                         "acquisition stopped; the journal could not take them");
             }
         }
@@ -309,7 +435,7 @@ void DataFileWriter::KeepUnwrittenAtStop() {
 void DataFileWriter::DiscardUnwritten(const char* reason) {
     for (size_t p = 0; p < unwritten_.size(); ++p) {
         for (const DataBlock& block : unwritten_[p]) {
-            Discard(static_cast<int>(p), block, block.text.size(), reason);
+            Discard(static_cast<int>(p), block, KeptLength(block), reason);
         }
         unwritten_[p].clear();
         unwritten_bytes_[p] = 0;

@@ -49,9 +49,9 @@ struct PortPeriodText {
     const char* header;
 };
 
-// A period too long to stay in memory: its text is read back from the
-// port's journal, which holds all of it; `text` then holds only its latest
-// part, and these its whole length and its first and last bytes.
+// A period too long to stay in memory: its earlier text was dropped from
+// memory once the journal held it, and `text` holds only what came after;
+// these give its whole length and its first and last bytes.
 struct LongPeriod {
     int64_t length = 0;  // 0: the period is in memory
     char first_byte = 0;
@@ -85,9 +85,18 @@ public:
     // True while the journal holds every byte of the current period, so that
     // the period's text may be read back from it (and dropped from memory).
     virtual bool HoldsCurrentPeriod() const = 0;
-    // The received text of `span`, read back in pieces of at most 64 KiB; it
-    // reads the journal as it stands, so it lives only as long as a write.
-    virtual std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span) = 0;
+    // True while the text of `span` (handed out by EndPeriod) is in the
+    // journal: not yet forgotten, and not lost with a journal given up.
+    virtual bool Holds(const journal::Span& span) const = 0;
+    // Why the journal gave up its text; empty while it has not.
+    virtual const std::string& GivenUpBecause() const = 0;
+    // A period's text: the first `fromJournal` bytes of the received text of
+    // `span`, read back, then `thenInMemory` (its latest part, which the
+    // journal may lack), in pieces of at most 64 KiB. It reads the journal as
+    // it stands, so it lives only as long as a write.
+    virtual std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span,
+                                                             uint64_t fromJournal,
+                                                             std::string_view thenInMemory) = 0;
 };
 
 // Text that an earlier run left in a port's journal, of one UTC hour of
@@ -114,9 +123,9 @@ struct DataBlock {
     std::string start_marker;       // with its line end, if any
     bool start_marker_due = false;  // first flush of the run, or recovered text
     std::string end_marker;         // with its leading line end, if due
-    std::string text;               // the raw text, once it has to be kept
-    bool text_in_journal = false;   // (a long period's is read back from the journal)
-    int64_t text_length = 0;
+    std::string text;               // the raw text in memory, once it has to be kept
+    bool text_in_journal = false;   // a long period: its text begins in the journal
+    int64_t text_length = 0;        // all of it, in the journal and in memory
     platform::SystemTime start_time{};
     platform::SystemTime stop_time{};
     journal::Span span;            // its text in the port's journal (empty: none)
@@ -129,6 +138,10 @@ struct DataBlock {
 // before a byte is written and the span forgotten after; entry 34 for a
 // recovered block. False (entry 19, the file as it was) when the file cannot
 // be opened or written.
+// `text` is the block's text in memory; a block whose text begins in the
+// journal has its first text_length - text.size() bytes read back from
+// there. Such a block is not written once the journal no longer holds them
+// (false, the file as it was, no entry 19): the caller counts them lost.
 // With `keepSpan`, the journal keeps the span after the write (the caller
 // forgets it once it has read the text again).
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
@@ -162,14 +175,17 @@ public:
     void WritePort(const FlushContext& context, const PortPeriodText& period,
                    const LongPeriod& longPeriod = {});
 
-    // The journal span of a long period that WritePort has just written (its
-    // text is there for the statistics), empty otherwise; and its end, once
-    // the statistics have read it.
-    journal::Span LongPeriodSpan(int position) const;
+    // The text of a long period that WritePort has just written or kept,
+    // read back from the journal and followed by `inMemory`, its latest part
+    // (null for a period in memory, or one whose text in the journal was
+    // lost: the buffer is then all there is); and the end of its text in the
+    // journal, once the statistics have read it.
+    std::unique_ptr<platform::AppendSource> LongPeriodText(int position, std::string_view inMemory);
     void ForgetLongPeriods();
 
     // As acquisition ends: text still unwritten stays in the port's journal
-    // for the next start; what no journal holds is given up (entry 30).
+    // for the next start; every byte that no journal holds is given up
+    // (entry 30, or 41 for text lost with a journal that was given up).
     void KeepUnwrittenAtStop();
 
     // Gives up on text that is still unwritten (entry 30 for each piece).
@@ -184,8 +200,23 @@ private:
     // still not writable (their blocks stay kept, and hold back only later
     // blocks of the same file).
     std::set<std::string> WriteUnwritten(int position);
+    enum class Written { kYes, kNo, kNothingLeft };
+    // Writes `block`, whose text in memory is `text`; when the journal gives
+    // up (before or during the write) the part of the text only it held,
+    // that part is counted lost and what is in memory is written.
+    Written Write(int position, DataBlock& block, std::string_view text, bool keepSpan = false);
+    // Entry 41 for the part of `block`'s text that only the journal held;
+    // the block keeps its text in memory, `text`. False: nothing is left.
+    bool LoseJournalPart(int position, DataBlock& block, std::string_view text);
+    // Entry 41 for the kept blocks whose journal part was lost since they
+    // were kept; those with nothing in memory go.
+    void CountKeptTextLostWithJournal(int position);
+    bool JournalLost(int position, const DataBlock& block) const;
+    void WritePeriod(const FlushContext& context, const PortPeriodText& period,
+                     const LongPeriod& longPeriod, const TextJournal::Period& journaled,
+                     const std::set<std::string>& blocked);
     void Keep(int position, DataBlock block);
-    void Discard(int position, const DataBlock& block, size_t bytes, const char* reason);
+    void Discard(int position, const DataBlock& block, int64_t bytes, const char* reason);
     TextJournal* JournalOf(int position) const { return journals_[static_cast<size_t>(position)]; }
 
     const ComConfig& config_;
@@ -193,5 +224,12 @@ private:
     std::vector<std::deque<DataBlock>> unwritten_;
     std::vector<size_t> unwritten_bytes_;
     std::vector<TextJournal*> journals_;
-    std::vector<journal::Span> long_periods_;  // written, kept in the journal until forgotten
+    // Of each port's long period just written or kept: its text in the
+    // journal and how much of it comes from there (kept for the statistics
+    // until forgotten).
+    struct LongPeriodInJournal {
+        journal::Span span;
+        int64_t journal_part = 0;
+    };
+    std::vector<LongPeriodInJournal> long_periods_;
 };

@@ -1,5 +1,6 @@
 #include "acquisition/journal.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <system_error>
@@ -206,21 +207,47 @@ void PortJournal::Append(const char* bytes, size_t count, int64_t receivedMs) {
 
 namespace {
 
-// The text records of a span, in order, one record's payload at a time.
+// The text records of a span, in order, one record's payload at a time, up
+// to a given length; then the text in memory that follows them, in pieces of
+// the same size, paced alike (a long period's latest part runs to tens of
+// megabytes).
 class SpanText final : public platform::AppendSource {
 public:
     SpanText(platform::DurableFile& file, uint32_t epoch, journal::Span span,
-             const std::function<void()>* pacer, const WrittenSpans& passOver)
-        : reader_(file), epoch_(epoch), span_(span), pacer_(pacer), pass_over_(passOver) {}
-    void Rewind() override { reader_.Seek(epoch_, span_.begin); }
+             const std::function<void()>* pacer, const WrittenSpans& passOver,
+             uint64_t fromJournal, std::string_view thenInMemory)
+        : reader_(file),
+          epoch_(epoch),
+          span_(span),
+          pacer_(pacer),
+          pass_over_(passOver),
+          from_journal_(fromJournal),
+          in_memory_(thenInMemory) {}
+    void Rewind() override {
+        reader_.Seek(epoch_, span_.begin);
+        journal_left_ = from_journal_;
+        memory_at_ = 0;
+    }
     std::string_view Next() override {
         Pace();
-        while (reader_.position() < span_.end && reader_.Next(record_)) {
+        while (journal_left_ > 0 && reader_.position() < span_.end && reader_.Next(record_)) {
             if (record_.kind == journal::RecordKind::kText && span_.Holds(record_.offset) &&
                 !record_.payload.empty() && !pass_over_.Holds(record_.offset)) {
-                since_pace_ += record_.payload.size();
-                return record_.payload;
+                const std::string_view piece =
+                    std::string_view(record_.payload)
+                        .substr(0, static_cast<size_t>(
+                                       std::min<uint64_t>(journal_left_, record_.payload.size())));
+                journal_left_ -= piece.size();
+                since_pace_ += piece.size();
+                return piece;
             }
+        }
+        journal_left_ = 0;
+        if (memory_at_ < in_memory_.size()) {
+            const std::string_view piece = in_memory_.substr(memory_at_, journal::kMaxTextRecord);
+            memory_at_ += piece.size();
+            since_pace_ += piece.size();
+            return piece;
         }
         return {};
     }
@@ -238,14 +265,21 @@ private:
     journal::Span span_;
     const std::function<void()>* pacer_;
     const WrittenSpans& pass_over_;
+    uint64_t from_journal_;
+    std::string_view in_memory_;
+    uint64_t journal_left_ = 0;
+    size_t memory_at_ = 0;
     size_t since_pace_ = 0;
     journal::Record record_;
 };
 
 }  // namespace
 
-std::unique_ptr<platform::AppendSource> PortJournal::ReadText(const journal::Span& span) {
-    auto text = std::make_unique<SpanText>(file_, epoch_, span, pacer_, written_before_);
+std::unique_ptr<platform::AppendSource> PortJournal::ReadText(const journal::Span& span,
+                                                              uint64_t fromJournal,
+                                                              std::string_view thenInMemory) {
+    auto text = std::make_unique<SpanText>(file_, epoch_, span, pacer_, written_before_,
+                                           fromJournal, thenInMemory);
     text->Rewind();
     return text;
 }
@@ -289,23 +323,25 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
         intent.crc = journal::Crc32(intent.crc, piece.data(), piece.size());
         intent.bytes_to_add += piece.size();
     }
-    if (!AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent)) ||
-        !Sync()) {
+    // A journal that cannot say what a write is about to do could not tell
+    // after a crash whether it happened. It is given up rather than holding
+    // the data file back: text that is in memory goes to the data file now;
+    // text that only the journal held is lost, and the writer counts it.
+    // Not while it holds text an earlier run left, which is nowhere else:
+    // then the write waits, as for a data file that cannot be written, and
+    // the text stays for a later try.
+    const bool recorded =
+        AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent));
+    if (!recorded || !Sync()) {
         if (HoldsLeftovers()) {
-            // Giving up would throw away the text an earlier run left, which
-            // is nowhere else: the write waits, as for a data file that
-            // cannot be written, and the text stays for a later try.
             if (!refusing_) {
                 TellJournalRefused(directory_.c_str(), path_);
                 refusing_ = true;
             }
             return false;
         }
-        // A journal that cannot say what a write is about to do could not
-        // tell after a crash whether it happened. It is given up rather than
-        // holding the data file back: its text is in memory and goes to the
-        // data file now.
-        GiveUp();
+        GiveUp(recorded ? "the journal could not be flushed to disk"
+                        : "the journal could not be written");
         return true;
     }
     Checkpoint("intent-recorded", port_number_);
@@ -321,7 +357,7 @@ bool PortJournal::HoldsLeftovers() const {
     return false;
 }
 
-void PortJournal::GiveUp() {
+void PortJournal::GiveUp(const char* reason) {
     if (!refusing_) {
         TellJournalRefused(directory_.c_str(), path_);
     }
@@ -330,6 +366,11 @@ void PortJournal::GiveUp() {
     }
     file_.Close();
     pending_.clear();
+    given_up_because_ = reason;
+}
+
+bool PortJournal::Holds(const journal::Span& span) const {
+    return file_.IsOpen() && std::find(pending_.begin(), pending_.end(), span) != pending_.end();
 }
 
 void PortJournal::Forget(const journal::Span& span) {
@@ -436,11 +477,6 @@ void ReceivedTextJournal::Append(int position, const char* bytes, int32_t count)
 bool ReceivedTextJournal::HoldsCurrentPeriod(int position) const {
     const auto& port = ports_[static_cast<size_t>(position)];
     return port != nullptr && port->HoldsCurrentPeriod();
-}
-
-std::unique_ptr<platform::AppendSource> ReceivedTextJournal::ReadText(int position,
-                                                                      const journal::Span& span) {
-    return ports_[static_cast<size_t>(position)]->ReadText(span);
 }
 
 void ReceivedTextJournal::SyncIfDue() {

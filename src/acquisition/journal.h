@@ -69,7 +69,15 @@ public:
                       bool createsFile, platform::AppendSource& bytes) override;
     void Forget(const journal::Span& span) override;
     bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }
-    std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span) override;
+    bool Holds(const journal::Span& span) const override;
+    const std::string& GivenUpBecause() const override { return given_up_because_; }
+    std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span,
+                                                     uint64_t fromJournal,
+                                                     std::string_view thenInMemory) override;
+    // All the received text of `span`.
+    std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span) {
+        return ReadText(span, UINT64_MAX, {});
+    }
     // Called by what ReadText returns after every kReadBackPaceBytes it gave;
     // `pacer` (or what it refers to) may be empty, and must outlive the journal.
     void SetReadBackPacer(const std::function<void()>* pacer) { pacer_ = pacer; }
@@ -79,8 +87,9 @@ private:
     bool Sync();
     // Back to the header alone, under a new epoch.
     bool Cut();
-    // Empties and closes the file: the port goes on without a journal.
-    void GiveUp();
+    // Empties and closes the file: the port goes on without a journal, and
+    // the text that only the journal held is lost (for `reason`).
+    void GiveUp(const char* reason);
     // True while text an earlier run left waits in the file to be written.
     bool HoldsLeftovers() const;
     bool StartAnew();
@@ -100,6 +109,7 @@ private:
     std::vector<journal::Span> pending_;  // handed out, not yet forgotten
     uint64_t leftovers_end_ = 0;          // what an earlier run left lies before this
     WrittenSpans written_before_;         // of it, what that run wrote
+    std::string given_up_because_;
     bool dirty_ = false;
     uint32_t dirty_since_ = 0;
     const std::function<void()>* pacer_ = nullptr;
@@ -124,8 +134,6 @@ public:
     // True while port `position`'s journal holds every byte of its current
     // period, so that the period's text can be read back from it.
     bool HoldsCurrentPeriod(int position) const;
-    // The received text of `span` of port `position`'s journal, in pieces.
-    std::unique_ptr<platform::AppendSource> ReadText(int position, const journal::Span& span);
     // Reading a long period back takes seconds (a gigabyte and more at a
     // period's end), and the ports' receive queues fill meanwhile: `pacer` is
     // called after every kReadBackPaceBytes read back from any journal, by

@@ -79,5 +79,9 @@ inline constexpr char k39LogEntriesLate[] =
 // lost nothing): once per port and period, the seconds rounded up.
 inline constexpr char k40MadeToWait[] =
     "40  COM%d was made to wait %ld s: its receive queue of %ld bytes was full.";
+// Text that only a port's journal held when the journal had to be given up
+// (the disk refused it): the count, the COM number, when it was received, why.
+inline constexpr char k41LostWithJournal[] =
+    "41  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d were lost with its journal (%s).";
 
 }  // namespace logmsg

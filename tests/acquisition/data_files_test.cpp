@@ -5,11 +5,13 @@
 #include <filesystem>
 #include <string>
 
+#include "acquisition/journal.h"
 #include "acquisition/log_file.h"
 #include "platform/fake_clock.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
 #include "support/test_config.h"
+#include "support/write_faults.h"
 
 namespace {
 
@@ -216,6 +218,70 @@ TEST_F(DataFiles, KeptTextBeyondTheCapIsDiscardedOldestFirstAndLogged) {
     EXPECT_NE(Log().find("  30  6 bytes of COM6 received 10:15:00 to 10:30:00 could not be written "
                          "and are discarded (acquisition stopped)."),
               std::string::npos);
+}
+
+// The cap of kept text is a cap of memory: a long period whose text is in the
+// journal costs none, so it is never given up for it; what is given up is
+// counted with its real length, and everything else arrives in order.
+TEST_F(DataFiles, TheCapOfKeptTextSparesALongPeriodWhoseTextIsInTheJournal) {
+    Configure({Port(6, "Thermo")});
+    PortJournal journal(dir_.path().c_str(), 6, "Thermo");
+    Leftovers none;
+    ASSERT_TRUE(journal.Open(none));
+    DataFileWriter writer(config_, /*unwrittenCapBytes=*/10);
+    writer.AttachJournal(0, &journal);
+    std::FILE* other = platform::OpenAppendDenyWrite(dir_.File("2406110.P06").c_str());
+    ASSERT_NE(other, nullptr);
+    auto period = [&](int64_t from, const std::string& text, const LongPeriod& long_period) {
+        journal.Append(text.data(), text.size(), from * 1000);
+        const std::string in_memory = text.substr(text.size() - 4);  // all, or the latest part
+        writer.WritePort(Context(from, false, false),
+                         Period(0, long_period.length > 0 ? in_memory : text,
+                                platform::ToSystemTime(from), platform::ToSystemTime(from + 900)),
+                         long_period);
+    };
+    const std::string long_text = "long 1\nlong 2\nlong 3\nlong 4\n";
+    period(At(10, 0, 0), long_text, LongPeriod{static_cast<int64_t>(long_text.size()), 'l', '\n'});
+    period(At(10, 15, 0), "b 2\n", {});
+    period(At(10, 30, 0), "c 3 ccc\n", {});  // 12 bytes kept in memory: b goes
+    platform::CloseLocked(other);
+    period(At(10, 45, 0), "d 4\n", {});
+
+    EXPECT_EQ(File("2406110.P06"), InTextMode(long_text + "c 3 ccc\nd 4\n"));
+    const std::string log = Log();
+    EXPECT_NE(log.find("  30  4 bytes of COM6 received 10:15:00 to 10:30:00 could not be written "
+                       "and are discarded (more than 10 bytes waiting)."),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("  30  "), log.rfind("  30  ")) << log;
+    EXPECT_EQ(writer.UnwrittenBytes(0), 0u);
+    EXPECT_TRUE(journal.Empty());
+}
+
+// A long period's journal that refused a record after the period's earlier
+// text left memory: the refused bytes are in memory only, and the data file
+// gets them there, between the text read back and the rest.
+TEST_F(DataFiles, ALongPeriodGetsFromMemoryWhatItsJournalRefused) {
+    Configure({Port(1, "Thermo")});
+    PortJournal journal(dir_.path().c_str(), 1, "Thermo");
+    Leftovers none;
+    ASSERT_TRUE(journal.Open(none));
+    DataFileWriter writer(config_);
+    writer.AttachJournal(0, &journal);
+    const std::string moved = "a 1\nb 2\n";  // in the journal alone
+    const std::string in_memory = "c 3\nd 4\n";
+    journal.Append(moved.data(), moved.size(), 0);
+    {
+        testing_support::WriteFaults faults;
+        faults.ShortenWrite(JournalPath(dir_.path().c_str(), 1), 1, 0);
+        journal.Append(in_memory.data(), 4, 0);  // refused
+    }
+    journal.Append(in_memory.data() + 4, 4, 0);
+    writer.WritePort(Context(At(10, 0, 0), true, false),
+                     Period(0, in_memory, Time(10, 0, 0, 0), Time(10, 15, 0, 0)),
+                     LongPeriod{static_cast<int64_t>(moved.size() + in_memory.size()), 'a', '\n'});
+    EXPECT_EQ(File("2406110.P01"),
+              InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\n" + moved + in_memory));
 }
 
 }  // namespace
