@@ -477,6 +477,11 @@ void AcquisitionRun::UpdateStatus() {
 void AcquisitionRun::Flush() {
     for (int i = 0; i < com_.NumPorts; ++i) {
         DrainPort(i);
+        // The period is complete: it is closed in the journal, and what the
+        // port receives while the flush goes on is journaled for the next
+        // period at once, so no crash during the flush can lose it.
+        writer_.EndPeriod(i);
+        Line(i).period_ended = true;
     }
     keep_receiving_ = true;  // from here on what arrives is held for the next period
     RunHourlyInitialisation();
@@ -707,10 +712,6 @@ void AcquisitionRun::WriteDataFiles() {
                           {i, arrays_.PortBuffer[i], arrays_.PortBufferIndex[i],
                            arrays_.StartTime[i], arrays_.StopTime[i], Line(i).header.data()},
                           long_period);
-        // The period is closed in the journal: what is held for the next
-        // one may go there now, and no crash can lose it.
-        Line(i).period_ended = true;
-        HoldReceived(i);
     }
 }
 
@@ -804,7 +805,7 @@ void AcquisitionRun::KeepReceivingWhileWaiting(void* run) {
     }
 }
 
-// Held text goes to the journal as soon as the port's period is closed
+// Held text goes to the journal at once once the port's period is closed
 // there (before, it would be taken for the ending period's text).
 void AcquisitionRun::HoldReceived(int i) {
     PortLine& line = Line(i);

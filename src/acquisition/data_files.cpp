@@ -169,7 +169,8 @@ DataFileWriter::DataFileWriter(const ComConfig& config, size_t unwrittenCapBytes
       unwritten_(static_cast<size_t>(config.NumPorts)),
       unwritten_bytes_(static_cast<size_t>(config.NumPorts), 0),
       journals_(static_cast<size_t>(config.NumPorts), nullptr),
-      long_periods_(static_cast<size_t>(config.NumPorts)) {}
+      long_periods_(static_cast<size_t>(config.NumPorts)),
+      ended_(static_cast<size_t>(config.NumPorts)) {}
 
 DataFileWriter::~DataFileWriter() = default;
 
@@ -289,13 +290,21 @@ void DataFileWriter::CountKeptTextLostWithJournal(int position) {
     }
 }
 
+void DataFileWriter::EndPeriod(int position) {
+    std::optional<TextJournal::Period>& ended = ended_[static_cast<size_t>(position)];
+    if (ended.has_value()) {
+        return;
+    }
+    TextJournal* journal = JournalOf(position);
+    ended = journal != nullptr ? journal->EndPeriod() : TextJournal::Period{};
+}
+
 void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText& period,
                                const LongPeriod& longPeriod) {
     const int p = period.position;
-    TextJournal::Period journaled;
-    if (TextJournal* journal = JournalOf(p)) {
-        journaled = journal->EndPeriod();
-    }
+    EndPeriod(p);
+    const TextJournal::Period journaled = ended_[static_cast<size_t>(p)].value();
+    ended_[static_cast<size_t>(p)].reset();
     long_periods_[static_cast<size_t>(p)] = LongPeriodInJournal{};
     const std::set<std::string> blocked = WriteUnwritten(p);
     if (period.length < 1 && longPeriod.length < 1) {

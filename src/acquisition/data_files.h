@@ -9,6 +9,7 @@
 #include <ctime>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -168,6 +169,12 @@ public:
     // as where it lies in the journal (a piece costs no memory).
     void WriteRecovered(int position, const std::vector<RecoveredText>& pieces);
 
+    // Closes the port's period in its journal, durably, once its text is
+    // complete (the period's drain): what the port receives from then on
+    // belongs to the next period and may go to the journal at once. The
+    // next WritePort of the port writes the period so closed.
+    void EndPeriod(int position);
+
     // Writes one port's period: entry 21 when it has no text; otherwise the
     // layout items due, after any text of the port still unwritten from
     // earlier periods. A file that cannot be opened or written gets entry 19
@@ -232,4 +239,6 @@ private:
         int64_t journal_part = 0;
     };
     std::vector<LongPeriodInJournal> long_periods_;
+    // Periods closed by EndPeriod, not yet written.
+    std::vector<std::optional<TextJournal::Period>> ended_;
 };
