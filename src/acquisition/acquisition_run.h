@@ -1,6 +1,20 @@
 // One run of the acquisition thread, from its start-up to its close-down:
 // the state the thread keeps and the steps it takes. Used by
 // CDataAcquisitionThread; kept apart so that the thread object stays small.
+//
+// Where a received byte is, and what moves it on (only forward):
+//   in the device      until the driver's receive thread has room for it
+//                      (a full queue makes a device that can wait, wait);
+//   in the queue       the port's receive queue, filled by the driver;
+//   in the period      Keep: the port's buffer and, at once, its journal;
+//                      while a flush runs, `held` for the next period and,
+//                      the period being closed in the journal (EndPeriod
+//                      right after the drain), journaled at once as well;
+//   kept               DataFileWriter: its file could not be written; the
+//                      journal (and memory, within a cap) keeps it;
+//   in its data file   on disk; only then does the journal forget it.
+// A byte leaves this road only counted in the log: 16/31 (the kernel's
+// overruns), 30 (given up) or 41 (lost with a failed journal).
 #pragma once
 
 #include <array>
