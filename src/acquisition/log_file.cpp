@@ -102,6 +102,11 @@ bool LogWritesFailing(const char* directory) {
     return g_unwritten.count(directory) > 0;
 }
 
+void ForgetUnwrittenLogEntries() {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    g_unwritten.clear();
+}
+
 int WriteLogMessagef(const char* directory, const char* format, ...) {
     char message[1024];
     va_list args;

@@ -15,6 +15,9 @@ int WriteLogMessage(const char* directory, const char* message);
 
 // True while the last entry for `directory` could not be written.
 bool LogWritesFailing(const char* directory);
+// Forgets what the process kept of unwritten entries, as its end does (tests
+// that play a crash).
+void ForgetUnwrittenLogEntries();
 
 // printf-style convenience: formats the message, then WriteLogMessage.
 int WriteLogMessagef(const char* directory, const char* format, ...)
