@@ -24,7 +24,8 @@ enum Trouble : uint32_t {
     kBurst = 1u << 10,            // a device delivers more than the receive queue holds
     kUnsyncedLogCut = 1u << 11,   // a power cut also undoes log and statistics writes
     kUndoFaults = 1u << 12,       // the truncation or removal that undoes a failed write fails too
-    kEveryTrouble = (1u << 13) - 1,
+    kLatePowerCut = 1u << 13,     // a power cut also loses what an earlier crash left unsynced
+    kEveryTrouble = (1u << 14) - 1,
 };
 
 // "crash,power-cut,..." for a set, and back; false for an unknown name.

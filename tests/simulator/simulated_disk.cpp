@@ -284,11 +284,17 @@ void SimulatedDisk::After(const FileAccess& access) {
     }
 }
 
-std::string SimulatedDisk::Recover() {
+std::string SimulatedDisk::Recover(bool unsyncedSurvives) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string report;
     if (plan_.power_cut) {
         report = PowerCut();
+    } else if (!unsyncedSurvives) {
+        for (auto& [name, inode] : names_) {
+            inode->durable = inode->current;
+            inode->pending.clear();
+        }
+        durable_names_ = names_;
     }
     frozen_ = false;
     plan_ = FilePlan{};

@@ -39,9 +39,11 @@ public:
     // True once the process has died at its crash operation.
     bool frozen() const;
     // After the dead process is gone: the disk as the crash leaves it (a
-    // power cut when the plan says so), then a disk that works again.
-    // Returns what the power cut did, for the trace.
-    std::string Recover();
+    // power cut when the plan says so), then a disk that works again. What
+    // a crash of the process alone left unsynced stays so (a later power
+    // cut may lose it) only with `unsyncedSurvives`; else the system writes
+    // it back before the next life. Returns what the power cut did.
+    std::string Recover(bool unsyncedSurvives);
 
     // Log entries the living process asked to write (one per append to a
     // log file before the crash; the one it was writing when it died is not

@@ -476,7 +476,7 @@ bool Simulation::EndLife() {
     // What the end of the process clears.
     ForgetUnwrittenLogEntries();
     ForgetKeptStatisticsBlocks();
-    Note("the process died; " + disk_.Recover());
+    Note("the process died; " + disk_.Recover((schedule_.troubles & kLatePowerCut) != 0));
     return true;
 }
 
