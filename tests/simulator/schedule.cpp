@@ -13,7 +13,7 @@ namespace {
 constexpr const char* kTroubleNames[] = {
     "crash",        "power-cut", "data-faults", "journal-faults", "log-faults", "statistics-faults",
     "disk-full",    "clock-steps", "vanish",    "stall",          "burst",      "power-cut-log",
-    "undo-faults",  "power-cut-later",
+    "undo-faults",  "power-cut-later", "long-periods",
 };
 constexpr int kTroubleCount = sizeof kTroubleNames / sizeof kTroubleNames[0];
 
@@ -114,6 +114,11 @@ std::vector<Step> ChooseSteps(Random& random, const Schedule& schedule, std::vec
         } else if (roll < 50) {
             step.kind = StepKind::kDeliver;
             step.amount = random.Percent(85) ? random.Between(1, 1500) : random.Between(1500, 20000);
+            if ((troubles & kLongPeriods) != 0 && random.Percent(15)) {
+                // More than a buffer holds where buffers are small, and more
+                // than the journal reads back between two pauses.
+                step.amount = random.Between(1100000, 1600000);
+            }
         } else if (roll < 72) {
             step.kind = StepKind::kEndPeriod;
         } else if (roll < 80) {

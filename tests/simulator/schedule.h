@@ -25,7 +25,8 @@ enum Trouble : uint32_t {
     kUnsyncedLogCut = 1u << 11,   // a power cut also undoes log and statistics writes
     kUndoFaults = 1u << 12,       // the truncation or removal that undoes a failed write fails too
     kLatePowerCut = 1u << 13,     // a power cut also loses what an earlier crash left unsynced
-    kEveryTrouble = (1u << 14) - 1,
+    kLongPeriods = 1u << 14,      // a device sends more than a megabyte in a period
+    kEveryTrouble = (1u << 15) - 1,
 };
 
 // "crash,power-cut,..." for a set, and back; false for an unknown name.
