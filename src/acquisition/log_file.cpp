@@ -507,6 +507,11 @@ bool KeepLogEntriesAtStop(const char* directory) {
     return it == g_kept.end() || KeepInJournalFolder(directory, it->second);
 }
 
+void ForgetUnwrittenLogEntries() {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    g_unwritten.clear();
+}
+
 int WriteLogMessagef(const char* directory, const char* format, ...) {
     char message[1024];
     va_list args;

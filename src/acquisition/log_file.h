@@ -26,6 +26,9 @@ inline constexpr size_t kMaxKeptLogBytes = size_t{16} << 20;
 
 // True while entries for `directory` wait to be written.
 bool LogWritesFailing(const char* directory);
+// Forgets what the process kept of unwritten entries, as its end does (tests
+// that play a crash).
+void ForgetUnwrittenLogEntries();
 
 // Puts the entries kept for `directory` into its journal folder (or removes
 // the file there once they are written). False when they could not be put

@@ -23,7 +23,12 @@ uint32_t ReceiveQueueSizeFor(int32_t baud);
 // holds all of it anyway: the buffer then starts again, and the period's end
 // reads the text back from the journal. Nine ports so stay within a few
 // hundred megabytes, and far from the 2 GiB a buffer index can count.
+// (A build for tests may make it small, so that long periods come quickly.)
+#ifdef QUORVANE_PORT_BUFFER_CAP_BYTES
+inline constexpr int32_t kPortBufferCapBytes = QUORVANE_PORT_BUFFER_CAP_BYTES;
+#else
 inline constexpr int32_t kPortBufferCapBytes = 32 << 20;
+#endif
 
 // One entry per configured port, in configuration order.
 struct PerPortArrays {

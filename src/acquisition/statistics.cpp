@@ -98,6 +98,11 @@ size_t KeptStatisticsBlocks() {
     return g_kept.size();
 }
 
+void ForgetKeptStatisticsBlocks() {
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    g_kept.clear();
+}
+
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
                                   char* const* buffers, const int32_t* lengths,
                                   platform::AppendSource* const* sources) {

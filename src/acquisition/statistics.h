@@ -33,3 +33,5 @@ int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPerio
 
 // Statistics blocks kept because their file could not be written.
 size_t KeptStatisticsBlocks();
+// Drops them all, as the end of the process does (tests that play a crash).
+void ForgetKeptStatisticsBlocks();

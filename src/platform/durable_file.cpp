@@ -1,5 +1,6 @@
 #include "platform/durable_file.h"
 
+#include "platform/file_faults.h"
 #include "platform/files.h"
 
 #ifdef _WIN32
@@ -30,8 +31,7 @@ OVERLAPPED At(uint64_t offset) {
 }
 }  // namespace
 
-bool DurableFile::Open(const std::string& path) {
-    Close();
+bool DurableFile::OpenRaw(const std::string& path) {
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -51,14 +51,12 @@ int64_t DurableFile::Size() {
     return GetFileSizeEx(static_cast<HANDLE>(handle_), &size) ? size.QuadPart : -1;
 }
 
-bool DurableFile::WriteAt(uint64_t offset, const void* data, size_t size) {
-    const size_t allowed = AllowedWriteBytes(path_.c_str(), size);
-    const char* bytes = static_cast<const char*>(data);
+bool DurableFile::WriteRaw(uint64_t offset, const char* bytes, size_t size) {
     size_t done = 0;
-    while (done < allowed) {
+    while (done < size) {
         OVERLAPPED where = At(offset + done);
         const DWORD chunk =
-            static_cast<DWORD>(allowed - done > (1u << 30) ? (1u << 30) : allowed - done);
+            static_cast<DWORD>(size - done > (1u << 30) ? (1u << 30) : size - done);
         DWORD written = 0;
         if (!WriteFile(static_cast<HANDLE>(handle_), bytes + done, chunk, &written, &where) ||
             written == 0) {
@@ -66,7 +64,7 @@ bool DurableFile::WriteAt(uint64_t offset, const void* data, size_t size) {
         }
         done += written;
     }
-    return allowed == size;
+    return true;
 }
 
 int64_t DurableFile::ReadAt(uint64_t offset, void* data, size_t size) {
@@ -79,14 +77,14 @@ int64_t DurableFile::ReadAt(uint64_t offset, void* data, size_t size) {
     return got;
 }
 
-bool DurableFile::Truncate(uint64_t size) {
+bool DurableFile::TruncateRaw(uint64_t size) {
     LARGE_INTEGER where{};
     where.QuadPart = static_cast<LONGLONG>(size);
     return SetFilePointerEx(static_cast<HANDLE>(handle_), where, nullptr, FILE_BEGIN) &&
            SetEndOfFile(static_cast<HANDLE>(handle_));
 }
 
-bool DurableFile::Sync() {
+bool DurableFile::SyncRaw() {
     return FlushFileBuffers(static_cast<HANDLE>(handle_)) != 0;
 }
 
@@ -99,8 +97,7 @@ void DurableFile::Close() {
 
 #else
 
-bool DurableFile::Open(const std::string& path) {
-    Close();
+bool DurableFile::OpenRaw(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         return false;
@@ -123,13 +120,11 @@ int64_t DurableFile::Size() {
     return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
-bool DurableFile::WriteAt(uint64_t offset, const void* data, size_t size) {
-    const size_t allowed = AllowedWriteBytes(path_.c_str(), size);
-    const char* bytes = static_cast<const char*>(data);
+bool DurableFile::WriteRaw(uint64_t offset, const char* bytes, size_t size) {
     size_t done = 0;
-    while (done < allowed) {
+    while (done < size) {
         const ssize_t written =
-            ::pwrite(fd_, bytes + done, allowed - done, static_cast<off_t>(offset + done));
+            ::pwrite(fd_, bytes + done, size - done, static_cast<off_t>(offset + done));
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -138,7 +133,7 @@ bool DurableFile::WriteAt(uint64_t offset, const void* data, size_t size) {
         }
         done += static_cast<size_t>(written);
     }
-    return allowed == size;
+    return true;
 }
 
 int64_t DurableFile::ReadAt(uint64_t offset, void* data, size_t size) {
@@ -151,11 +146,11 @@ int64_t DurableFile::ReadAt(uint64_t offset, void* data, size_t size) {
     }
 }
 
-bool DurableFile::Truncate(uint64_t size) {
+bool DurableFile::TruncateRaw(uint64_t size) {
     return ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
 }
 
-bool DurableFile::Sync() {
+bool DurableFile::SyncRaw() {
     return ::fdatasync(fd_) == 0;
 }
 
@@ -167,5 +162,47 @@ void DurableFile::Close() {
 }
 
 #endif
+
+bool DurableFile::Open(const std::string& path) {
+    Close();
+    FileAccess access{FileOperation::kOpen, path.c_str()};
+    access.creates = !PathExists(path.c_str());
+    if (CheckFileAccess(access) != 0 || !OpenRaw(path)) {
+        return false;
+    }
+    ReportFileAccess(access);
+    return true;
+}
+
+bool DurableFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+    FileAccess access{FileOperation::kWrite, path_.c_str()};
+    access.offset = offset;
+    access.data = static_cast<const char*>(data);
+    access.size = AllowedWriteBytes(path_.c_str(), size);
+    if (CheckFileAccess(access) != 0 || !WriteRaw(offset, access.data, access.size)) {
+        return false;
+    }
+    ReportFileAccess(access);
+    return access.size == size;
+}
+
+bool DurableFile::Truncate(uint64_t size) {
+    FileAccess access{FileOperation::kTruncate, path_.c_str()};
+    access.offset = size;
+    if (CheckFileAccess(access) != 0 || !TruncateRaw(size)) {
+        return false;
+    }
+    ReportFileAccess(access);
+    return true;
+}
+
+bool DurableFile::Sync() {
+    FileAccess access{FileOperation::kSync, path_.c_str()};
+    if (CheckFileAccess(access) != 0 || !SyncRaw()) {
+        return false;
+    }
+    ReportFileAccess(access);
+    return true;
+}
 
 }  // namespace platform

@@ -22,8 +22,8 @@ public:
     bool IsOpen() const;
     // Its size in bytes; -1 on an error.
     int64_t Size();
-    // Writes all `size` bytes at `offset` (through the test seam of
-    // SetWriteFault); false when that could not be done.
+    // Writes all `size` bytes at `offset` (through the test seams of
+    // SetWriteFault and SetFileFaults); false when that could not be done.
     bool WriteAt(uint64_t offset, const void* data, size_t size);
     // Reads up to `size` bytes at `offset`; the number read (0 at the end),
     // -1 on an error.
@@ -36,6 +36,12 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    // The system's own calls, below the seams of files.h and file_faults.h.
+    bool OpenRaw(const std::string& path);
+    bool WriteRaw(uint64_t offset, const char* data, size_t size);
+    bool TruncateRaw(uint64_t size);
+    bool SyncRaw();
+
     std::string path_;
 #ifdef _WIN32
     void* handle_ = nullptr;

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/file_faults.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -168,7 +170,13 @@ private:
 
 }  // namespace
 
-void SyncDirectory(const char*) {}  // NTFS makes the entry durable with the file
+// NTFS makes the entry durable with the file: only the seam hears of it.
+void SyncDirectory(const char* directory) {
+    FileAccess access{FileOperation::kSync, directory};
+    if (CheckFileAccess(access) == 0) {
+        ReportFileAccess(access);
+    }
+}
 
 DirectoryAccess TestDirectoryWritable(const char* path) {
     std::error_code ec;
@@ -258,9 +266,15 @@ private:
 }  // namespace
 
 void SyncDirectory(const char* directory) {
+    FileAccess access{FileOperation::kSync, directory};
+    if (CheckFileAccess(access) != 0) {
+        return;
+    }
     const int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
+        if (::fsync(fd) == 0) {
+            ReportFileAccess(access);
+        }
         ::close(fd);
     }
 }
@@ -305,15 +319,63 @@ void Restore(const char* path, bool existed, uint64_t length_before) {
     }
 }
 
-// Writes every piece of `source`, each through the fault seam.
-bool WritePieces(LockedAppend& file, const char* path, AppendSource& source) {
-    source.Rewind();
-    for (std::string_view piece = source.Next(); !piece.empty(); piece = source.Next()) {
-        const size_t allowed = AllowedWriteBytes(path, piece.size());
-        if (!file.Write(piece.data(), allowed) || allowed < piece.size()) {
+// Writes `size` bytes of `data` at the file's end, as far as the seams let
+// them through; false when not all of them were written.
+bool WritePiece(LockedAppend& file, const char* path, const char* data, size_t size) {
+    FileAccess access{FileOperation::kWrite, path};
+    access.data = data;
+    access.size = AllowedWriteBytes(path, size);
+    if (FileFaultsInstalled()) {
+        const int64_t length = file.Length();
+        access.offset = length > 0 ? static_cast<uint64_t>(length) : 0;
+        if (CheckFileAccess(access) != 0) {
             return false;
         }
     }
+    if (!file.Write(data, access.size)) {
+        return false;
+    }
+    ReportFileAccess(access);
+    return access.size == size;
+}
+
+// Writes every piece of `source`, each through the fault seams.
+bool WritePieces(LockedAppend& file, const char* path, AppendSource& source) {
+    source.Rewind();
+    for (std::string_view piece = source.Next(); !piece.empty(); piece = source.Next()) {
+        if (!WritePiece(file, path, piece.data(), piece.size())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool OpenChecked(LockedAppend& file, const char* path, bool creates) {
+    FileAccess access{FileOperation::kOpen, path};
+    access.creates = creates;
+    if (CheckFileAccess(access) != 0 || !file.Open(path)) {
+        return false;
+    }
+    ReportFileAccess(access);
+    return true;
+}
+
+bool SyncChecked(LockedAppend& file, const char* path) {
+    FileAccess access{FileOperation::kSync, path};
+    if (CheckFileAccess(access) != 0 || !file.Sync()) {
+        return false;
+    }
+    ReportFileAccess(access);
+    return true;
+}
+
+bool TruncateChecked(LockedAppend& file, const char* path, uint64_t length) {
+    FileAccess access{FileOperation::kTruncate, path};
+    access.offset = length;
+    if (CheckFileAccess(access) != 0 || !file.Truncate(length)) {
+        return false;
+    }
+    ReportFileAccess(access);
     return true;
 }
 
@@ -327,7 +389,7 @@ int AppendToFile(const char* path, AppendSource& source, const AppendOptions& op
         return kAppendRefused;
     }
     LockedAppend file;
-    if (!file.Open(path)) {
+    if (!OpenChecked(file, path, !existed)) {
         SetReadOnly(path, true);
         return kAppendOpenFailed;
     }
@@ -339,9 +401,10 @@ int AppendToFile(const char* path, AppendSource& source, const AppendOptions& op
         SetReadOnly(path, true);
         return length < 0 ? kAppendOpenFailed : kAppendRefused;
     }
-    const bool written = WritePieces(file, path, source) && (!options.sync || file.Sync());
+    const bool written =
+        WritePieces(file, path, source) && (!options.sync || SyncChecked(file, path));
     if (!written) {
-        file.Truncate(length_before);  // while the lock is still held
+        TruncateChecked(file, path, length_before);  // while the lock is still held
     }
     const bool closed = file.Close();
     if (!written || !closed) {
@@ -363,6 +426,11 @@ int64_t FileLength(const char* path) {
 }
 
 bool TruncateFile(const char* path, uint64_t length) {
+    FileAccess access{FileOperation::kTruncate, path};
+    access.offset = length;
+    if (CheckFileAccess(access) != 0) {
+        return false;
+    }
     const bool read_only = IsReadOnly(path);
     if (read_only) {
         SetReadOnly(path, false);
@@ -372,13 +440,23 @@ bool TruncateFile(const char* path, uint64_t length) {
     if (read_only) {
         SetReadOnly(path, true);
     }
+    if (!ec) {
+        ReportFileAccess(access);
+    }
     return !ec;
 }
 
 bool RemoveFile(const char* path) {
+    FileAccess access{FileOperation::kRemove, path};
+    if (CheckFileAccess(access) != 0) {
+        return !PathExists(path);
+    }
     SetReadOnly(path, false);
     std::error_code ec;
-    fs::remove(fs::path(path), ec);
+    const bool removed = fs::remove(fs::path(path), ec);
+    if (removed) {
+        ReportFileAccess(access);
+    }
     return !PathExists(path);
 }
 
