@@ -509,7 +509,7 @@ bool KeepLogEntriesAtStop(const char* directory) {
 
 void ForgetUnwrittenLogEntries() {
     std::lock_guard<std::mutex> lock(g_log_mutex);
-    g_unwritten.clear();
+    g_kept.clear();
 }
 
 int WriteLogMessagef(const char* directory, const char* format, ...) {
