@@ -403,12 +403,17 @@ int AppendToFile(const char* path, AppendSource& source, const AppendOptions& op
     }
     const bool written =
         WritePieces(file, path, source) && (!options.sync || SyncChecked(file, path));
-    if (!written) {
-        TruncateChecked(file, path, length_before);  // while the lock is still held
+    if (!written && TruncateChecked(file, path, length_before)) {  // while the lock is held
+        // The undo reaches the disk too: a power cut must not bring back the
+        // bytes of a write that failed (the file would hold half a block).
+        SyncChecked(file, path);
     }
     const bool closed = file.Close();
     if (!written || !closed) {
         Restore(path, existed, length_before);
+        if (!existed) {
+            SyncDirectory(ParentOf(path).c_str());  // nor a file that is gone again
+        }
         SetReadOnly(path, true);
         return kAppendWriteFailed;
     }

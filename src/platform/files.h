@@ -82,7 +82,8 @@ private:
     std::string scratch_;
 };
 // Results of AppendToFile. On every failure the file is as it was before the
-// call: put back to its old length, or removed again if the call created it.
+// call: put back to its old length, or removed again if the call created it,
+// and durably so (a power cut afterwards does not bring the failed bytes back).
 inline constexpr int kAppendOk = 0;
 inline constexpr int kAppendOpenFailed = -1;   // cannot be opened, or another writer holds it
 inline constexpr int kAppendWriteFailed = -2;  // a short or failed write, flush or close

@@ -103,6 +103,11 @@ void SimulatedDisk::BeginLife(const FilePlan& plan) {
     frozen_ = false;
 }
 
+void SimulatedDisk::DieAtNextOperation() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_.crash_at = operations_ + 1;
+}
+
 bool SimulatedDisk::frozen() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return frozen_;

@@ -36,6 +36,8 @@ public:
 
     // A new life of the engine: its faults; operations count from 1 again.
     void BeginLife(const FilePlan& plan);
+    // The process dies at its next file operation.
+    void DieAtNextOperation();
     // True once the process has died at its crash operation.
     bool frozen() const;
     // After the dead process is gone: the disk as the crash leaves it (a

@@ -233,6 +233,7 @@ struct PortState {
     uint64_t shortfall = 0;   // of this life's, lost on the way into the engine
     bool journal_trouble = false;  // this life's engine said it cannot write the journal
     std::string outbox;            // what the line did not take yet
+    bool untaken = false;          // sent while the engine stalled, not yet seen taken
     std::unique_ptr<TextSource> text;
 };
 
@@ -669,20 +670,24 @@ void Simulation::Record(int port, std::string_view bytes) {
     state.delivered.pieces.push_back(std::move(piece));
 }
 
-// What devices kept while their lines were full goes out now.
+// What devices kept while their lines were full goes out now, and what they
+// sent while the engine stalled is seen taken.
 void Simulation::SendOutboxes() {
     for (size_t p = 0; p < ports_.size(); ++p) {
         PortState& state = ports_[p];
-        if (state.outbox.empty()) {
-            continue;
+        if (!state.outbox.empty()) {
+            const std::string bytes = std::move(state.outbox);
+            state.outbox.clear();
+            if (!state.device->Send(bytes)) {
+                throw Stuck("COM" + std::to_string(state.plan.number) + " could not send");
+            }
+            Record(static_cast<int>(p), bytes);
+            state.untaken = true;
         }
-        const std::string bytes = std::move(state.outbox);
-        state.outbox.clear();
-        if (!state.device->Send(bytes)) {
-            throw Stuck("COM" + std::to_string(state.plan.number) + " could not send");
+        if (state.untaken) {
+            state.untaken = false;
+            WaitTaken(static_cast<int>(p));
         }
-        Record(static_cast<int>(p), bytes);
-        WaitTaken(static_cast<int>(p));
     }
 }
 
@@ -783,6 +788,7 @@ void Simulation::OnQuery() {
             const size_t offered = OfferAll(*state.device, bytes);
             Record(port, bytes.substr(0, offered));
             state.outbox += bytes.substr(offered);
+            state.untaken = true;
             Note("COM" + std::to_string(state.plan.number) + " sends " + std::to_string(amount) +
                  " bytes meanwhile, " + std::to_string(offered) + " taken by its line now");
         }

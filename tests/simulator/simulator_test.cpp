@@ -183,18 +183,18 @@ TEST(SimulatedDisk, APowerCutKeepsWhatWasSyncedAndNoMoreThanWasWritten) {
         FilePlan plan;
         plan.seed = seed;
         plan.power_cut = seed % 4 != 0;  // every fourth: the process alone dies
-        plan.crash_at = 8;               // the operation after the last below
         disk.BeginLife(plan);
         {
             platform::DurableFile file;
-            ASSERT_TRUE(file.Open(journal));                                  // 1
-            platform::SyncDirectory(dir.File("journal").c_str());             // 2
-            ASSERT_TRUE(file.WriteAt(0, synced.data(), synced.size()));       // 3
-            ASSERT_TRUE(file.Sync());                                         // 4
-            ASSERT_TRUE(file.WriteAt(synced.size(), unsynced.data(), unsynced.size()));  // 5
+            ASSERT_TRUE(file.Open(journal));
+            platform::SyncDirectory(dir.File("journal").c_str());
+            ASSERT_TRUE(file.WriteAt(0, synced.data(), synced.size()));
+            ASSERT_TRUE(file.Sync());
+            ASSERT_TRUE(file.WriteAt(synced.size(), unsynced.data(), unsynced.size()));
             platform::TextPieces bytes({text});
-            ASSERT_EQ(platform::AppendToFile(data.c_str(), bytes), platform::kAppendOk);  // 6, 7
-            EXPECT_FALSE(file.WriteAt(0, "X", 1));  // 8: the process dies here
+            ASSERT_EQ(platform::AppendToFile(data.c_str(), bytes), platform::kAppendOk);
+            disk.DieAtNextOperation();
+            EXPECT_FALSE(file.WriteAt(0, "X", 1));  // the process dies here
             EXPECT_FALSE(file.Truncate(0));         // a dead process changes nothing
         }
         ASSERT_TRUE(disk.frozen());
@@ -216,6 +216,48 @@ TEST(SimulatedDisk, APowerCutKeepsWhatWasSyncedAndNoMoreThanWasWritten) {
     }
     EXPECT_TRUE(lost_some);  // the power cuts did something,
     EXPECT_TRUE(kept_some);  // and not always the worst
+}
+
+// An append that fails is undone durably: whatever a power cut right after
+// it keeps, the file is as before the append, and a file it made is gone.
+TEST(SimulatedDisk, AFailedAppendStaysUndoneThroughAPowerCut) {
+    testing_support::TempDir dir;
+    const std::string path = dir.File("2406110.P01");
+    const std::string before = "Thermo\nold text\n";
+    // The append's second write finds the disk full (operation 3); the
+    // process dies right after the append's undo.
+    auto fail_then_cut = [&](uint64_t seed) {
+        SimulatedDisk disk(kDataFile);
+        platform::SetFileFaults(&disk);
+        FilePlan plan;
+        plan.seed = seed;
+        plan.power_cut = true;
+        plan.full_from = 3;
+        plan.full_to = 4;
+        disk.BeginLife(plan);
+        platform::AppendOptions options;
+        options.sync = true;
+        platform::TextPieces bytes({"Thermo\nnew text,", " more"});
+        EXPECT_EQ(platform::AppendToFile(path.c_str(), bytes, options),
+                  platform::kAppendWriteFailed);
+        disk.DieAtNextOperation();
+        EXPECT_FALSE(platform::TruncateFile(path.c_str(), 0));  // the process dies here
+        EXPECT_TRUE(disk.frozen());
+        disk.Recover(false);
+        platform::SetFileFaults(nullptr);
+    };
+    for (uint64_t seed = 1; seed <= 20; ++seed) {
+        if (std::filesystem::exists(path)) {
+            platform::SetReadOnly(path.c_str(), false);
+        }
+        testing_support::WriteFile(path, before);
+        fail_then_cut(seed);
+        EXPECT_EQ(testing_support::ReadFile(path), before) << "seed " << seed;
+
+        platform::RemoveFile(path.c_str());
+        fail_then_cut(seed);
+        EXPECT_FALSE(std::filesystem::exists(path)) << "seed " << seed;
+    }
 }
 
 bool ParseOptions(int argc, char** argv) {
