@@ -72,22 +72,6 @@ std::string TimeMarker(const platform::SystemTime& time, const char* word) {
     return text;
 }
 
-namespace {
-
-// A failed write that left its file as it found it (a new file removed
-// again) is cancelled in the journal; one that could not be put back is
-// left to recovery, which puts it back.
-void CancelFailedIntent(TextJournal& journal, const std::string& path, bool existed,
-                        uint64_t lengthBefore) {
-    const int64_t length = platform::FileLength(path.c_str());
-    const bool untouched = existed ? length == static_cast<int64_t>(lengthBefore) : length < 0;
-    if (untouched) {
-        journal.CancelIntent(FileNameOf(path), existed ? lengthBefore : 0);
-    }
-}
-
-}  // namespace
-
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
                     TextJournal* journal, bool keepSpan) {
     // A file never claims text it lacks: what only a journal held, and the
@@ -116,9 +100,7 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     bytes.Add(block.end_marker);
     const bool journaled_block = journal != nullptr && !block.span.empty();
     bool intent_recorded = false;
-    uint64_t intent_length_before = 0;
     auto record_intent = [&](uint64_t length_before) {
-        intent_length_before = length_before;
         intent_recorded =
             !journaled_block || journal->RecordIntent(block.span, FileNameOf(block.path),
                                                       length_before, !existed, bytes);
@@ -137,9 +119,6 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     if (platform::AppendToFile(path, bytes, options) != platform::kAppendOk) {
         if (JournalPartLost(block, journal)) {
             return false;
-        }
-        if (intent_recorded && journaled_block) {
-            CancelFailedIntent(*journal, block.path, existed, intent_length_before);
         }
         WriteLogMessagef(directory, logmsg::k19CantOpen, path);
         ReportWriteProblem(std::string("cannot write the data file ") + path);

@@ -81,11 +81,6 @@ public:
     virtual bool RecordIntent(const journal::Span& span, const std::string& fileName,
                               uint64_t lengthBefore, bool createsFile,
                               platform::AppendSource& bytes) = 0;
-    // The write whose intent was recorded last failed and left `fileName`
-    // as it was before it (`lengthNow` long): a later start must not take
-    // that file's length, grown by another writer meanwhile, for a write
-    // this one cut short and put it back.
-    virtual void CancelIntent(const std::string& fileName, uint64_t lengthNow) = 0;
     // The text of `span` is on disk in its data file, or has been given up.
     virtual void Forget(const journal::Span& span) = 0;
     // True while the journal holds every byte of the current period, so that

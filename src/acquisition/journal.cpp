@@ -348,21 +348,6 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
     return true;
 }
 
-// An intent that writes nothing, for no text: recovery finds it done, and
-// the failed write's intent is no longer the last, the only one it may
-// still take for a write under way.
-void PortJournal::CancelIntent(const std::string& fileName, uint64_t lengthNow) {
-    if (!file_.IsOpen()) {
-        return;
-    }
-    journal::WriteIntent nothing;
-    nothing.length_before = lengthNow;
-    nothing.file_name = fileName;
-    if (AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(nothing))) {
-        Sync();
-    }
-}
-
 bool PortJournal::HoldsLeftovers() const {
     for (const journal::Span& span : pending_) {
         if (span.end <= leftovers_end_) {

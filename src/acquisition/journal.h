@@ -67,7 +67,6 @@ public:
     Period EndPeriod() override;
     bool RecordIntent(const journal::Span& span, const std::string& fileName, uint64_t lengthBefore,
                       bool createsFile, platform::AppendSource& bytes) override;
-    void CancelIntent(const std::string& fileName, uint64_t lengthNow) override;
     void Forget(const journal::Span& span) override;
     bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }
     bool Holds(const journal::Span& span) const override;
