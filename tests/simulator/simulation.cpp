@@ -616,7 +616,14 @@ void Simulation::Vanish(int port) {
     if (!state.device->present()) {
         return;
     }
-    Note("COM" + std::to_string(state.plan.number) + " goes away");
+    // What is still on the line was never received: a device made to wait
+    // that is unplugged takes it along, and no logger can account for it.
+    const uint64_t unread = state.device->Unread();
+    if (unread > 0) {
+        state.delivered.at_risk.push_back({state.total - unread, state.total});
+    }
+    Note("COM" + std::to_string(state.plan.number) + " goes away" +
+         (unread > 0 ? ", with " + std::to_string(unread) + " bytes still on its line" : ""));
     state.device->Vanish();
     Wait("the engine to see COM" + std::to_string(state.plan.number) + " gone", [&] {
         PortWakeWaiters();
