@@ -13,7 +13,7 @@ namespace {
 constexpr const char* kTroubleNames[] = {
     "crash",        "power-cut", "data-faults", "journal-faults", "log-faults", "statistics-faults",
     "disk-full",    "clock-steps", "vanish",    "stall",          "burst",      "power-cut-log",
-    "undo-faults",  "power-cut-later", "long-periods",
+    "undo-faults",  "power-cut-later", "long-periods", "crash-in-recovery",
 };
 constexpr int kTroubleCount = sizeof kTroubleNames / sizeof kTroubleNames[0];
 

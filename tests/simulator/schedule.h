@@ -26,7 +26,8 @@ enum Trouble : uint32_t {
     kUndoFaults = 1u << 12,       // the truncation or removal that undoes a failed write fails too
     kLatePowerCut = 1u << 13,     // a power cut also loses what an earlier crash left unsynced
     kLongPeriods = 1u << 14,      // a device sends more than a megabyte in a period
-    kEveryTrouble = (1u << 15) - 1,
+    kCrashInRecovery = 1u << 15,  // the process may die while recovering what a life left
+    kEveryTrouble = (1u << 16) - 1,
 };
 
 // "crash,power-cut,..." for a set, and back; false for an unknown name.

@@ -108,6 +108,11 @@ void SimulatedDisk::DieAtNextOperation() {
     plan_.crash_at = operations_ + 1;
 }
 
+void SimulatedDisk::DieAfter(int64_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_.crash_at = count > 0 ? operations_ + count : 0;
+}
+
 bool SimulatedDisk::frozen() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return frozen_;

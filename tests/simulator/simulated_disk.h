@@ -36,8 +36,10 @@ public:
 
     // A new life of the engine: its faults; operations count from 1 again.
     void BeginLife(const FilePlan& plan);
-    // The process dies at its next file operation.
+    // The process dies at its next file operation; or at its `count`th from
+    // now (0: never).
     void DieAtNextOperation();
+    void DieAfter(int64_t count);
     // True once the process has died at its crash operation.
     bool frozen() const;
     // After the dead process is gone: the disk as the crash leaves it (a

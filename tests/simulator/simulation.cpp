@@ -432,7 +432,14 @@ Outcome Simulation::Run(const std::function<void(const Accounts&)>& inspect) {
 }
 
 void Simulation::StartLife(const FilePlan& plan, int number) {
-    disk_.BeginLife(plan);
+    // Unless crashes in the start-up are asked for, the crash is counted from
+    // the first pass on.
+    const bool at_start = (schedule_.troubles & kCrashInRecovery) != 0;
+    FilePlan start_plan = plan;
+    if (!at_start) {
+        start_plan.crash_at = 0;
+    }
+    disk_.BeginLife(start_plan);
     probe_.Reset();
     ResetStatusTexts();
     for (PortState& port : ports_) {
@@ -441,6 +448,11 @@ void Simulation::StartLife(const FilePlan& plan, int number) {
         port.journal_trouble = false;
     }
     Note("life " + std::to_string(number) + " starts");
+    if (std::getenv("QUORVANE_SIMULATOR_KEEP") != nullptr) {
+        std::error_code ec;  // what each life found, for a closer look
+        fs::copy(output_, root_ + "/before-life-" + std::to_string(number),
+                 fs::copy_options::recursive, ec);
+    }
     desk_.SetHandshake(true);
     if (!StartAcquisitionThread(nullptr)) {
         throw Stuck("the acquisition thread did not start");
@@ -448,6 +460,9 @@ void Simulation::StartLife(const FilePlan& plan, int number) {
     starting_ = true;
     Wait("the first pass", [&] { return probe_.passes_locked() >= 1 && Quiet(); });
     starting_ = false;
+    if (!at_start && !Dead()) {
+        disk_.DieAfter(plan.crash_at);
+    }
     NoteDiskEvents();
 }
 
