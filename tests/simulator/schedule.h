@@ -44,14 +44,14 @@ enum FileKind : uint32_t {
 };
 
 struct FilePlan {
-    int64_t crash_at = 0;     // the operation (from 1) at which the process dies; 0: never
-    bool power_cut = false;   // the crash is a power cut
-    int per_mille = 0;        // the chance of a fault at each operation on a target
-    uint32_t targets = 0;     // FileKind mask
-    bool undo_faults = false; // truncations and removals may fail as well
-    int64_t full_from = 0;    // operations [full_from, full_to): the disk is full
+    int64_t crash_at = 0;      // the operation (from 1) at which the process dies; 0: never
+    bool power_cut = false;    // the crash is a power cut
+    int per_mille = 0;         // the chance of a fault at each operation on a target
+    uint32_t targets = 0;      // FileKind mask
+    bool undo_faults = false;  // truncations and removals may fail as well
+    int64_t full_from = 0;     // operations [full_from, full_to): the disk is full
     int64_t full_to = 0;
-    uint64_t seed = 0;        // of the per-operation decisions
+    uint64_t seed = 0;  // of the per-operation decisions
 };
 
 enum class StepKind {
@@ -71,9 +71,9 @@ struct Step {
 };
 
 struct PortPlan {
-    int number = 1;            // n of [COMn]
-    bool statistics = false;   // DoStats
-    bool hygrometer = false;   // a silent hygrometer, asked on the hour; sends no data
+    int number = 1;           // n of [COMn]
+    bool statistics = false;  // DoStats
+    bool hygrometer = false;  // a silent hygrometer, asked on the hour; sends no data
     bool asked_at_start = false;
 };
 
@@ -86,7 +86,7 @@ struct Schedule {
     uint64_t seed = 0;
     uint32_t troubles = 0;
     int period_minutes = 15;
-    int64_t start_ms = 0;  // the clock at the first start
+    int64_t start_ms = 0;         // the clock at the first start
     std::vector<PortPlan> ports;  // data ports first, then any hygrometer
     std::vector<Life> lives;
 

@@ -66,8 +66,8 @@ private:
         std::string bytes;
     };
     struct Inode {
-        std::string durable;   // what survives any power cut
-        std::string current;   // what the process sees
+        std::string durable;          // what survives any power cut
+        std::string current;          // what the process sees
         std::vector<Change> pending;  // since the last sync, in order
     };
     using InodePtr = std::shared_ptr<Inode>;
