@@ -55,8 +55,7 @@ bool DurableFile::WriteRaw(uint64_t offset, const char* bytes, size_t size) {
     size_t done = 0;
     while (done < size) {
         OVERLAPPED where = At(offset + done);
-        const DWORD chunk =
-            static_cast<DWORD>(size - done > (1u << 30) ? (1u << 30) : size - done);
+        const DWORD chunk = static_cast<DWORD>(size - done > (1u << 30) ? (1u << 30) : size - done);
         DWORD written = 0;
         if (!WriteFile(static_cast<HANDLE>(handle_), bytes + done, chunk, &written, &where) ||
             written == 0) {

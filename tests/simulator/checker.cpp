@@ -25,8 +25,8 @@ bool IsStamp(const std::string& text, size_t at) {
     }
     for (size_t k = 0; k < kStampLength; ++k) {
         const char c = text[at + k];
-        const bool fits = kShape[k] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0
-                                           : c == kShape[k];
+        const bool fits =
+            kShape[k] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0 : c == kShape[k];
         if (!fits) {
             return false;
         }
@@ -93,7 +93,8 @@ ParsedDataFile ParseDataFile(const std::string& content, const std::string& inst
     // Where the text being read stands: before any block (none allowed), in
     // a block, or after an end marker. Text there is allowed: a run whose
     // first period had nothing from this port appends its later text of the
-    // hour without a start marker of its own (as specified).
+    // hour without a start marker of its own (the first flush of a run
+    // marks only the ports that had text in it).
     enum class Place { kBeforeBlocks, kInBlock, kAfterEnd } place = Place::kBeforeBlocks;
     auto close_run = [&](size_t end, bool endMarker) {
         std::string run = content.substr(at, end - at);
@@ -163,9 +164,9 @@ struct HourText {
 };
 
 struct LogSummary {
-    int64_t entries = 0;            // besides the catch-up entries 38
-    int64_t counted_unwritten = 0;  // the sum of the 38s
-    std::map<int, int64_t> lost;    // bytes the loss entries count, by COM number
+    int64_t entries = 0;                // besides the catch-up entries 38
+    int64_t counted_unwritten = 0;      // the sum of the 38s
+    std::map<int, int64_t> lost;        // bytes the loss entries count, by COM number
     std::map<std::string, int> writes;  // entries 20, by file name
     std::vector<std::string> problems;
 };
@@ -226,6 +227,9 @@ void ReadLog(const std::string& path, LogSummary& summary) {
             summary.counted_unwritten += NumberAfter(message, 4);
             continue;
         }
+        if (code == 39) {
+            continue;  // how many entries came late: the log's own, not asked for
+        }
         ++summary.entries;
         if (code == 30 || code == 31 || code == 41) {
             const int64_t bytes = NumberAfter(message, 4);
@@ -258,7 +262,7 @@ struct Missing {
     int64_t owed = 0;
     int64_t at_risk = 0;
     bool misaligned = false;  // a file's text did not line up: the counts say nothing
-    std::string first;  // where the first owed byte was missed
+    std::string first;        // where the first owed byte was missed
 };
 
 // Lines the found text up with the hour's delivered text: every found byte

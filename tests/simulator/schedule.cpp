@@ -11,9 +11,14 @@ namespace simulation {
 namespace {
 
 constexpr const char* kTroubleNames[] = {
-    "crash",        "power-cut", "data-faults", "journal-faults", "log-faults", "statistics-faults",
-    "disk-full",    "clock-steps", "vanish",    "stall",          "burst",      "power-cut-log",
-    "undo-faults",  "power-cut-later", "long-periods",
+    "crash",        "power-cut",
+    "data-faults",  "journal-faults",
+    "log-faults",   "statistics-faults",
+    "disk-full",    "clock-steps",
+    "vanish",       "stall",
+    "burst",        "power-cut-log",
+    "undo-faults",  "power-cut-later",
+    "long-periods", "crash-in-recovery",
 };
 constexpr int kTroubleCount = sizeof kTroubleNames / sizeof kTroubleNames[0];
 
@@ -113,7 +118,8 @@ std::vector<Step> ChooseSteps(Random& random, const Schedule& schedule, std::vec
             away[static_cast<size_t>(step.port)] = false;
         } else if (roll < 50) {
             step.kind = StepKind::kDeliver;
-            step.amount = random.Percent(85) ? random.Between(1, 1500) : random.Between(1500, 20000);
+            step.amount =
+                random.Percent(85) ? random.Between(1, 1500) : random.Between(1500, 20000);
             if ((troubles & kLongPeriods) != 0 && random.Percent(15)) {
                 // More than a buffer holds where buffers are small, and more
                 // than the journal reads back between two pauses.
@@ -198,7 +204,8 @@ Schedule GenerateSchedule(uint64_t seed, uint32_t troubles) {
     // Near an hour's end more often than not, so that files of two hours meet.
     const int64_t period_ms = int64_t{schedule.period_minutes} * 60000;
     const int64_t hour_ms = 3600 * 1000;
-    const int64_t day = platform::FakeClock::EpochMs(2024, 3, 1) + random.Between(0, 300) * 24 * hour_ms;
+    const int64_t day =
+        platform::FakeClock::EpochMs(2024, 3, 1) + random.Between(0, 300) * 24 * hour_ms;
     const int64_t hour = day + random.Between(0, 23) * hour_ms;
     const int64_t before_end = random.Between(1, 3) * period_ms - random.Between(0, period_ms - 1);
     schedule.start_ms = hour + hour_ms - before_end;
@@ -247,7 +254,8 @@ std::string Schedule::Describe() const {
             out << "no crash";
         }
         if (f.per_mille > 0) {
-            out << "; faults " << f.per_mille << "/1000 on" << ((f.targets & kLogFile) ? " log" : "")
+            out << "; faults " << f.per_mille << "/1000 on"
+                << ((f.targets & kLogFile) ? " log" : "")
                 << ((f.targets & kDataFile) ? " data" : "")
                 << ((f.targets & kJournalFile) ? " journal" : "")
                 << ((f.targets & kStatisticsFile) ? " statistics" : "");

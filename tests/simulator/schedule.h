@@ -26,7 +26,8 @@ enum Trouble : uint32_t {
     kUndoFaults = 1u << 12,       // the truncation or removal that undoes a failed write fails too
     kLatePowerCut = 1u << 13,     // a power cut also loses what an earlier crash left unsynced
     kLongPeriods = 1u << 14,      // a device sends more than a megabyte in a period
-    kEveryTrouble = (1u << 15) - 1,
+    kCrashInRecovery = 1u << 15,  // the process may die while recovering what a life left
+    kEveryTrouble = (1u << 16) - 1,
 };
 
 // "crash,power-cut,..." for a set, and back; false for an unknown name.
@@ -43,14 +44,14 @@ enum FileKind : uint32_t {
 };
 
 struct FilePlan {
-    int64_t crash_at = 0;     // the operation (from 1) at which the process dies; 0: never
-    bool power_cut = false;   // the crash is a power cut
-    int per_mille = 0;        // the chance of a fault at each operation on a target
-    uint32_t targets = 0;     // FileKind mask
-    bool undo_faults = false; // truncations and removals may fail as well
-    int64_t full_from = 0;    // operations [full_from, full_to): the disk is full
+    int64_t crash_at = 0;      // the operation (from 1) at which the process dies; 0: never
+    bool power_cut = false;    // the crash is a power cut
+    int per_mille = 0;         // the chance of a fault at each operation on a target
+    uint32_t targets = 0;      // FileKind mask
+    bool undo_faults = false;  // truncations and removals may fail as well
+    int64_t full_from = 0;     // operations [full_from, full_to): the disk is full
     int64_t full_to = 0;
-    uint64_t seed = 0;        // of the per-operation decisions
+    uint64_t seed = 0;  // of the per-operation decisions
 };
 
 enum class StepKind {
@@ -70,9 +71,9 @@ struct Step {
 };
 
 struct PortPlan {
-    int number = 1;            // n of [COMn]
-    bool statistics = false;   // DoStats
-    bool hygrometer = false;   // a silent hygrometer, asked on the hour; sends no data
+    int number = 1;           // n of [COMn]
+    bool statistics = false;  // DoStats
+    bool hygrometer = false;  // a silent hygrometer, asked on the hour; sends no data
     bool asked_at_start = false;
 };
 
@@ -85,7 +86,7 @@ struct Schedule {
     uint64_t seed = 0;
     uint32_t troubles = 0;
     int period_minutes = 15;
-    int64_t start_ms = 0;  // the clock at the first start
+    int64_t start_ms = 0;         // the clock at the first start
     std::vector<PortPlan> ports;  // data ports first, then any hygrometer
     std::vector<Life> lives;
 

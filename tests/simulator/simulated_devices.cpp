@@ -110,7 +110,6 @@ void SilentHygrometer::Listen() {
                 // The query's time-out waits until the simulator has done what
                 // it does while the exchange stalls.
                 clock_.SetAutoAdvanceMs(0);
-                ++queries_;
                 if (on_command_) {
                     on_command_();
                 }

@@ -71,7 +71,6 @@ public:
     SilentHygrometer(const SilentHygrometer&) = delete;
     SilentHygrometer& operator=(const SilentHygrometer&) = delete;
 
-    int queries() const { return queries_.load(); }
     // From the exchange's first command to its last.
     bool exchanging() const { return exchanging_.load(); }
 
@@ -84,7 +83,6 @@ private:
     std::function<void()> on_quiet_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> exchanging_{false};
-    std::atomic<int> queries_{0};
     std::thread thread_;
 };
 

@@ -20,7 +20,8 @@ using platform::FileVerdict;
 constexpr size_t kMostEvents = 200;
 
 bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 std::string ParentOf(const std::string& path) {
@@ -108,6 +109,11 @@ void SimulatedDisk::DieAtNextOperation() {
     plan_.crash_at = operations_ + 1;
 }
 
+void SimulatedDisk::DieAfter(int64_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_.crash_at = count > 0 ? operations_ + count : 0;
+}
+
 bool SimulatedDisk::frozen() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return frozen_;
@@ -154,8 +160,8 @@ FileVerdict SimulatedDisk::Decide(const FileAccess& access) {
     const int64_t op = ++operations_;
     const std::string path = access.path;
     const uint32_t kind = FileKindOf(path);
-    const std::string what = "op " + std::to_string(op) + " " + OperationName(access.operation) +
-                             " " + NameOf(path);
+    const std::string what =
+        "op " + std::to_string(op) + " " + OperationName(access.operation) + " " + NameOf(path);
     if (op == plan_.crash_at) {
         frozen_ = true;
         if (kind == kLogFile && access.operation == FileOperation::kWrite) {
@@ -172,8 +178,8 @@ FileVerdict SimulatedDisk::Decide(const FileAccess& access) {
         verdict.error = ENOSPC;
         return verdict;
     }
-    const bool undoes = access.operation == FileOperation::kTruncate ||
-                        access.operation == FileOperation::kRemove;
+    const bool undoes =
+        access.operation == FileOperation::kTruncate || access.operation == FileOperation::kRemove;
     if ((plan_.targets & kind) == 0 || plan_.per_mille == 0 || (undoes && !plan_.undo_faults)) {
         return verdict;
     }
@@ -278,7 +284,8 @@ void SimulatedDisk::After(const FileAccess& access) {
             }
             break;
         case FileOperation::kRename:
-            if (const auto it = names_.find(path); it != names_.end() && access.new_path != nullptr) {
+            if (const auto it = names_.find(path);
+                it != names_.end() && access.new_path != nullptr) {
                 names_[access.new_path] = it->second;
                 names_.erase(it);
             }
@@ -325,7 +332,8 @@ std::string SimulatedDisk::PowerCut() {
         InodePtr chosen = now;
         if (cuts && now != durable && random.Percent(50)) {
             chosen = durable;
-            report += " " + NameOf(path) + (durable ? ": name back to its old file" : ": name lost");
+            report +=
+                " " + NameOf(path) + (durable ? ": name back to its old file" : ": name lost");
         }
         std::error_code ec;
         if (!chosen) {

@@ -36,8 +36,10 @@ public:
 
     // A new life of the engine: its faults; operations count from 1 again.
     void BeginLife(const FilePlan& plan);
-    // The process dies at its next file operation.
+    // The process dies at its next file operation; or at its `count`th from
+    // now (0: never).
     void DieAtNextOperation();
+    void DieAfter(int64_t count);
     // True once the process has died at its crash operation.
     bool frozen() const;
     // After the dead process is gone: the disk as the crash leaves it (a
@@ -64,8 +66,8 @@ private:
         std::string bytes;
     };
     struct Inode {
-        std::string durable;   // what survives any power cut
-        std::string current;   // what the process sees
+        std::string durable;          // what survives any power cut
+        std::string current;          // what the process sees
         std::vector<Change> pending;  // since the last sync, in order
     };
     using InodePtr = std::shared_ptr<Inode>;

@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -227,10 +227,10 @@ struct PortState {
     PortPlan plan;
     std::unique_ptr<SimulatedDevice> device;
     Delivered delivered;
-    uint64_t total = 0;       // bytes delivered so far
-    uint64_t owed = 0;        // of them, those the engine must account for even after a crash
-    uint64_t life_start = 0;  // delivered before this life began
-    uint64_t shortfall = 0;   // of this life's, lost on the way into the engine
+    uint64_t total = 0;            // bytes delivered so far
+    uint64_t owed = 0;             // of them, those the engine must account for even after a crash
+    uint64_t life_start = 0;       // delivered before this life began
+    uint64_t shortfall = 0;        // of this life's, lost on the way into the engine
     bool journal_trouble = false;  // this life's engine said it cannot write the journal
     std::string outbox;            // what the line did not take yet
     bool untaken = false;          // sent while the engine stalled, not yet seen taken
@@ -374,7 +374,8 @@ void Simulation::SetUp() {
             state.device = std::make_unique<SimulatedDevice>(port.device);
             state.delivered.port_number = plan.number;
             state.delivered.instrument = port.instrument;
-            state.text = std::make_unique<TextSource>(schedule_.seed * 31 + static_cast<uint64_t>(plan.number));
+            state.text = std::make_unique<TextSource>(schedule_.seed * 31 +
+                                                      static_cast<uint64_t>(plan.number));
             if (!state.device->ok()) {
                 throw Stuck("no pseudo-terminal for COM" + std::to_string(plan.number));
             }
@@ -432,7 +433,14 @@ Outcome Simulation::Run(const std::function<void(const Accounts&)>& inspect) {
 }
 
 void Simulation::StartLife(const FilePlan& plan, int number) {
-    disk_.BeginLife(plan);
+    // Unless crashes in the start-up are asked for, the crash is counted from
+    // the first pass on.
+    const bool at_start = (schedule_.troubles & kCrashInRecovery) != 0;
+    FilePlan start_plan = plan;
+    if (!at_start) {
+        start_plan.crash_at = 0;
+    }
+    disk_.BeginLife(start_plan);
     probe_.Reset();
     ResetStatusTexts();
     for (PortState& port : ports_) {
@@ -441,6 +449,11 @@ void Simulation::StartLife(const FilePlan& plan, int number) {
         port.journal_trouble = false;
     }
     Note("life " + std::to_string(number) + " starts");
+    if (std::getenv("QUORVANE_SIMULATOR_KEEP") != nullptr) {
+        std::error_code ec;  // what each life found, for a closer look
+        fs::copy(output_, root_ + "/before-life-" + std::to_string(number),
+                 fs::copy_options::recursive, ec);
+    }
     desk_.SetHandshake(true);
     if (!StartAcquisitionThread(nullptr)) {
         throw Stuck("the acquisition thread did not start");
@@ -448,6 +461,9 @@ void Simulation::StartLife(const FilePlan& plan, int number) {
     starting_ = true;
     Wait("the first pass", [&] { return probe_.passes_locked() >= 1 && Quiet(); });
     starting_ = false;
+    if (!at_start && !Dead()) {
+        disk_.DieAfter(plan.crash_at);
+    }
     NoteDiskEvents();
 }
 
@@ -466,7 +482,8 @@ bool Simulation::EndLife() {
         return false;
     }
     for (PortState& port : ports_) {
-        const uint64_t from = port.journal_trouble ? std::min(port.owed, port.life_start) : port.owed;
+        const uint64_t from =
+            port.journal_trouble ? std::min(port.owed, port.life_start) : port.owed;
         if (port.total > from) {
             port.delivered.at_risk.push_back({from, port.total});
             Note("COM" + std::to_string(port.plan.number) + ": bytes " + std::to_string(from) +
@@ -656,10 +673,9 @@ void Simulation::Return(int port) {
             }
         }
     }
-    const std::string finding = "COM" + std::to_string(state.plan.number) +
-                                "'s device came back at " + TimeText(back) +
-                                ", but the port was not opened again " +
-                                std::to_string(Now() - back) + " ms later";
+    const std::string finding =
+        "COM" + std::to_string(state.plan.number) + "'s device came back at " + TimeText(back) +
+        ", but the port was not opened again " + std::to_string(Now() - back) + " ms later";
     Note(finding);
     engine_findings_.push_back(finding);
 }
@@ -789,8 +805,8 @@ void Simulation::OnQuery() {
         const int port = static_cast<int>(random_.Below(ports_.size()));
         PortState& state = ports_[static_cast<size_t>(port)];
         if (state.device->present() && probe_.received(port) >= 0) {
-            const int64_t amount = random_.Percent(50) ? random_.Between(1, 3000)
-                                                       : random_.Between(20000, 80000);
+            const int64_t amount =
+                random_.Percent(50) ? random_.Between(1, 3000) : random_.Between(20000, 80000);
             std::string bytes = state.text->Take(static_cast<size_t>(amount));
             const size_t offered = OfferAll(*state.device, bytes);
             Record(port, bytes.substr(0, offered));
@@ -837,8 +853,7 @@ void Simulation::CollectProblems() {
 
 }  // namespace
 
-Outcome RunSchedule(const Schedule& schedule,
-                    const std::function<void(const Accounts&)>& inspect) {
+Outcome RunSchedule(const Schedule& schedule, const std::function<void(const Accounts&)>& inspect) {
     Simulation simulation(schedule);
     return simulation.Run(inspect);
 }

@@ -139,20 +139,21 @@ TEST(FaultSimulator, TheCheckerFindsWhatABrokenEngineWouldDo) {
              "counted by no loss entry"},
             {"text written twice", data_file, data.substr(0, text + 3) + data.substr(text),
              "was not delivered there"},
-            {"a block without text", data_file, data + marker + "\n" + marker.substr(0, 22) + "EndTime\n",
-             "markers and no text"},
+            {"a block without text", data_file,
+             data + marker + "\n" + marker.substr(0, 22) + "EndTime\n", "markers and no text"},
             {"a torn log entry", log_file,
              log.substr(0, second_entry - 9) + log.substr(second_entry + 1), "not a whole entry"},
             {"a log entry lost", log_file,
              log.substr(0, second_entry + 1) + log.substr(log.find('\n', second_entry + 1) + 1),
              "but the engine asked for"},
-            {"a loss counted that did not happen", log_file, log + entry_31, "bytes lost, but only"},
+            {"a loss counted that did not happen", log_file, log + entry_31,
+             "bytes lost, but only"},
         };
         for (const Damage& damage : damages) {
             const std::string found = found_after(damage.file, damage.content);
             if (found.find(damage.finding) == std::string::npos) {
-                problems.push_back(std::string(damage.what) + " was not found; the checker said:\n" +
-                                   found);
+                problems.push_back(std::string(damage.what) +
+                                   " was not found; the checker said:\n" + found);
             }
         }
     });
