@@ -33,6 +33,8 @@ constexpr char kKeptFileHeader[] = "Quorvane log entries not yet written";
 // Length of "MM/DD/YY HH:MM:SS", the start of every entry line: the times of
 // entries 38 and 39.
 constexpr size_t kStampToTheSecond = 17;
+// Length of "MM/DD/YY HH:MM:SS:MMM", the whole stamp.
+constexpr size_t kStampLength = 21;
 
 // A number of entries and the times of the first and the last.
 struct Tally {
@@ -72,6 +74,7 @@ struct KeptEntries {
 // By log directory, under g_log_mutex.
 std::map<std::string, KeptEntries> g_kept;
 bool g_kept_at_exit = false;
+long long g_entries_made = 0;
 
 std::string StampOf(const std::string& line) {
     return line.substr(0, kStampToTheSecond);
@@ -152,16 +155,26 @@ private:
 
 // Appends the kept lines of days [first, end), then `after`, to `file` in
 // `directory`, with the header first when the file is new.
+// Every entry reaches the disk before the call returns: an entry that tells
+// of lost text must outlive a power cut as the text would have. What a power
+// cut tore off the last append is cut away first, so that no entry is
+// written after half of another.
 bool AppendToLog(const std::string& directory, const std::string& file, const KeptEntries& kept,
                  size_t first, size_t end, const std::string& after) {
     const std::string path = platform::JoinPath(directory, file);
-    const std::string header = platform::PathExists(path.c_str()) ? "" : Header(file);
+    const std::string header_text = Header(file);
+    if (!platform::CutTornLastLine(path.c_str(), header_text.size())) {
+        return false;
+    }
+    const std::string header = platform::FileLength(path.c_str()) > 0 ? "" : header_text;
     KeptLines lines(kept.days, first, end);
     platform::TextPieces bytes;
     bytes.Add(header);
     bytes.AddSource(lines);
     bytes.Add(after);
-    return platform::AppendToFile(path.c_str(), bytes) == platform::kAppendOk;
+    platform::AppendOptions options;
+    options.sync = true;
+    return platform::AppendToFile(path.c_str(), bytes, options) == platform::kAppendOk;
 }
 
 void CountLate(KeptEntries& kept, const DayOfEntries& day) {
@@ -350,6 +363,90 @@ bool ReadRecord(const std::string& record, KeptEntries& kept) {
     return true;
 }
 
+// Where a log file's text is searched for entries already written.
+struct WrittenText {
+    std::string content;
+    size_t from = 0;  // past the last entry found: kept entries are in order
+};
+
+WrittenText ReadWritten(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return WrittenText{content.str(), 0};
+}
+
+// True when `text` holds `line` as a whole entry after the last one found.
+bool FindEntry(WrittenText& text, const std::string& line) {
+    const size_t at = text.content.find("\n" + line, text.from);
+    if (at == std::string::npos) {
+        return false;
+    }
+    text.from = at + 1 + line.size() - 1;  // at the line end, which starts the next search
+    return true;
+}
+
+// True when `text` holds an entry, of any time, whose message is `message`.
+bool FindMessage(const WrittenText& text, const std::string& message) {
+    for (size_t at = text.content.find("  " + message + "\n"); at != std::string::npos;
+         at = text.content.find("  " + message + "\n", at + 1)) {
+        if (at >= kStampLength &&
+            (at == kStampLength || text.content[at - kStampLength - 1] == '\n')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A process that wrote the kept entries may have died before it removed
+// their file: entries its log already holds (the same text, to the
+// millisecond, in the same order) are not written again, nor the entries 38
+// and 39 that told of them.
+void PassOverWrittenEntries(const std::string& directory, KeptEntries& kept) {
+    std::map<std::string, WrittenText> files;
+    for (const DayOfEntries& day : kept.days) {
+        if (files.count(day.file) == 0) {
+            files.emplace(day.file, ReadWritten(platform::JoinPath(directory, day.file)));
+        }
+    }
+    const std::string today = FileName(platform::BreakDownUtc(platform::Now()));
+    if (files.count(today) == 0) {
+        files.emplace(today, ReadWritten(platform::JoinPath(directory, today)));
+    }
+    // The entries 38 and 39 as the write of these entries made them.
+    Tally late = kept.late;
+    if (kept.entries > 0) {
+        late.Add(static_cast<long>(kept.entries), StampOf(kept.days.front().lines.front()),
+                 StampOf(kept.days.back().lines.back()));
+    }
+    const std::pair<Tally*, std::string> tellers[] = {
+        {&kept.lost, kept.lost.count > 0 ? TallyMessage(logmsg::k38LogEntriesLost, kept.lost) : ""},
+        {&kept.late, late.count > 0 ? TallyMessage(logmsg::k39LogEntriesLate, late) : ""},
+    };
+    for (DayOfEntries& day : kept.days) {
+        WrittenText& text = files[day.file];
+        std::deque<std::string> unwritten;
+        for (std::string& line : day.lines) {
+            if (FindEntry(text, line)) {
+                kept.bytes -= line.size();
+                --kept.entries;
+            } else {
+                unwritten.push_back(std::move(line));
+            }
+        }
+        day.lines.swap(unwritten);
+    }
+    std::erase_if(kept.days, [](const DayOfEntries& day) { return day.lines.empty(); });
+    for (const auto& [tally, message] : tellers) {
+        for (const auto& [file, text] : files) {
+            if (!message.empty() && FindMessage(text, message)) {
+                *tally = {};
+                break;
+            }
+        }
+    }
+}
+
 // What an earlier process left to be written, at the first entry of this
 // one for `directory`.
 void TakeUpKeptFile(const std::string& directory, KeptEntries& kept) {
@@ -372,6 +469,7 @@ void TakeUpKeptFile(const std::string& directory, KeptEntries& kept) {
         ReportWriteProblem(std::to_string(unreadable) + " records of " + path +
                            " cannot be read and are passed over");
     }
+    PassOverWrittenEntries(directory, kept);
     kept.saved = true;
 }
 
@@ -473,6 +571,7 @@ int WriteLogMessage(const char* directory, const char* message) {
     const std::string path = platform::JoinPath(directory, file);
 
     std::lock_guard<std::mutex> lock(g_log_mutex);
+    ++g_entries_made;
     KeptEntries& kept = g_kept[directory];
     if (!kept.looked) {
         TakeUpKeptFile(directory, kept);
@@ -507,9 +606,19 @@ bool KeepLogEntriesAtStop(const char* directory) {
     return it == g_kept.end() || KeepInJournalFolder(directory, it->second);
 }
 
-void ForgetUnwrittenLogEntries() {
+size_t ForgetUnwrittenLogEntries() {
     std::lock_guard<std::mutex> lock(g_log_mutex);
+    size_t forgotten = 0;
+    for (const auto& [directory, kept] : g_kept) {
+        forgotten += kept.entries + static_cast<size_t>(kept.lost.count);
+    }
     g_kept.clear();
+    return forgotten;
+}
+
+long long LogEntriesMade() {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    return g_entries_made;
 }
 
 int WriteLogMessagef(const char* directory, const char* format, ...) {

@@ -6,7 +6,8 @@
 
 // Appends one entry (the message as given, after a time stamp) to the day's log
 // file in `directory`, creating the file with its header when it is new.
-// The file is read-only between entries. Returns 1 when written, 0 when not.
+// The file is read-only between entries, and each entry is on the disk when
+// the call returns. Returns 1 when written, 0 when not.
 // Safe to call from several threads: entries of one process never collide.
 int WriteLogMessage(const char* directory, const char* message);
 
@@ -26,9 +27,11 @@ inline constexpr size_t kMaxKeptLogBytes = size_t{16} << 20;
 
 // True while entries for `directory` wait to be written.
 bool LogWritesFailing(const char* directory);
-// Forgets what the process kept of unwritten entries, as its end does (tests
-// that play a crash).
-void ForgetUnwrittenLogEntries();
+// Forgets what the process kept of unwritten entries, as a crash does (tests
+// that play one); returns how many entries were kept or given up untold.
+size_t ForgetUnwrittenLogEntries();
+// The entries this process has made, written or not.
+long long LogEntriesMade();
 
 // Puts the entries kept for `directory` into its journal folder (or removes
 // the file there once they are written). False when they could not be put

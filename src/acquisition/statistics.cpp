@@ -57,7 +57,12 @@ constexpr size_t kMostKeptBlocks = 1000;
 bool AppendBlock(const char* directory, const std::string& path, const std::string& block) {
     platform::TextPieces bytes;
     bytes.Add(block);
-    if (platform::AppendToFile(path.c_str(), bytes) == platform::kAppendOk) {
+    // Synced, and never after a row a power cut tore: the rows are read by
+    // programs that expect whole lines.
+    platform::AppendOptions options;
+    options.sync = true;
+    if (platform::CutTornLastLine(path.c_str()) &&
+        platform::AppendToFile(path.c_str(), bytes, options) == platform::kAppendOk) {
         return true;
     }
     WriteLogMessagef(directory, logmsg::k19CantOpen, path.c_str());

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "platform/file_faults.h"
@@ -449,6 +450,51 @@ bool TruncateFile(const char* path, uint64_t length) {
         ReportFileAccess(access);
     }
     return !ec;
+}
+
+namespace {
+
+// The length of the file up to and with its last line end, reading back
+// from `length` a slice at a time; 0 when it has none.
+uint64_t WholeLinesLength(std::ifstream& file, uint64_t length) {
+    constexpr uint64_t kSlice = 4096;
+    std::string slice;
+    for (uint64_t end = length; end > 0;) {
+        const uint64_t begin = end > kSlice ? end - kSlice : 0;
+        slice.resize(static_cast<size_t>(end - begin));
+        file.seekg(static_cast<std::streamoff>(begin));
+        if (!file.read(slice.data(), static_cast<std::streamsize>(slice.size()))) {
+            return length;  // unreadable: leave it as it is
+        }
+        const size_t at = slice.rfind('\n');
+        if (at != std::string::npos) {
+            return begin + at + 1;
+        }
+        end = begin;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool CutTornLastLine(const char* path, uint64_t least) {
+    const int64_t length = FileLength(path);
+    if (length <= 0) {
+        return true;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    uint64_t whole = WholeLinesLength(file, static_cast<uint64_t>(length));
+    file.close();
+    if (whole == static_cast<uint64_t>(length)) {
+        return true;
+    }
+    if (whole < least) {
+        whole = 0;
+    }
+    return TruncateFile(path, whole);
 }
 
 bool RemoveFile(const char* path) {

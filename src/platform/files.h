@@ -112,6 +112,11 @@ int AppendToFile(const char* path, AppendSource& source, const AppendOptions& op
 int64_t FileLength(const char* path);
 // Cuts a file back to `length`, keeping its read-only attribute as it was.
 bool TruncateFile(const char* path, uint64_t length);
+// A file of whole lines whose last line lacks its line end (a power cut tore
+// the write that was adding it) is cut back to its last whole line, or to
+// nothing when fewer than `least` bytes would remain (a torn header). True
+// when the file now ends in a whole line, is empty or does not exist.
+bool CutTornLastLine(const char* path, uint64_t least = 0);
 // Removes a file (read-only or not). True when it is gone.
 bool RemoveFile(const char* path);
 // Makes a new directory entry in `directory` durable (POSIX: fsync of the

@@ -256,6 +256,7 @@ TEST_F(LogFile, EntriesKeptAtTheEndOfAProcessAreWrittenFirstByTheNext) {
         platform::JoinPath(JournalFolderPath(dir_.path().c_str()), "log-entries");
     EXPECT_TRUE(platform::PathExists(kept.c_str()));
 
+    const std::string left = ReadFile(kept);
     clock_.Set(1997, 5, 4, 8, 0, 0);
     EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), logmsg::k00StartupOk), 1);
     EXPECT_EQ(
@@ -272,6 +273,19 @@ TEST_F(LogFile, EntriesKeptAtTheEndOfAProcessAreWrittenFirstByTheNext) {
                          "could not be written between 05/03/97 14:05:09 and 05/03/97 14:05:12.",
                          std::string("05/04/97 08:00:00:000  ") + logmsg::k00StartupOk}));
     EXPECT_FALSE(platform::PathExists(kept.c_str())) << "written once only";
+
+    // A power cut undid the file's removal, not the synced entries: the next
+    // process writes none of them, nor entry 39, again.
+    const std::string day_before = ReadFile(dir_.File("97123.LOG"));
+    const std::string day = ReadFile(dir_.File("97124.LOG"));
+    testing_support::WriteFile(kept, left);
+    ForgetUnwrittenLogEntries();
+    clock_.AdvanceMs(1000);
+    EXPECT_EQ(WriteLogMessage(dir_.path().c_str(), logmsg::k02Shutdown), 1);
+    EXPECT_EQ(ReadFile(dir_.File("97123.LOG")), day_before);
+    EXPECT_EQ(ReadFile(dir_.File("97124.LOG")),
+              day + Lines({std::string("05/04/97 08:00:01:000  ") + logmsg::k02Shutdown}));
+    EXPECT_FALSE(platform::PathExists(kept.c_str()));
 }
 
 // Memory keeps a bounded number of entries: the oldest are given up, and
