@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "platform/clock.h"
@@ -78,7 +79,10 @@ struct ParsedDataFile {
 // StartTime marker and closed by an EndTime marker or by the next block. A
 // device's text never holds a line end, so every line end beside a marker is
 // the marker's.
-ParsedDataFile ParseDataFile(const std::string& content, const std::string& instrument) {
+// `crashCaught`: a crash caught the engine writing this file, so that a
+// block may hold its start marker alone (the append's first piece).
+ParsedDataFile ParseDataFile(const std::string& content, const std::string& instrument,
+                             bool crashCaught) {
     ParsedDataFile parsed;
     if (content.empty()) {
         parsed.problems.push_back("is empty");
@@ -110,7 +114,7 @@ ParsedDataFile ParseDataFile(const std::string& content, const std::string& inst
             parsed.problems.push_back("has text before its first start marker: " +
                                       Around(content, at));
         }
-        if (run.empty() && (place == Place::kInBlock || endMarker)) {
+        if (run.empty() && (endMarker || (place == Place::kInBlock && !crashCaught))) {
             parsed.problems.push_back("has a block with its markers and no text, at byte " +
                                       std::to_string(at));
         }
@@ -169,7 +173,11 @@ struct LogSummary {
     std::map<int, int64_t> lost;        // bytes the loss entries count, by COM number
     std::map<std::string, int> writes;  // entries 20, by file name
     std::vector<std::string> problems;
+    std::set<std::string> lines;    // every whole entry line of the logs
+    std::set<std::string> told_38;  // the messages of the entries 38
 };
+
+void CountEntry(const std::string& message, LogSummary& summary);
 
 int64_t NumberAfter(const std::string& text, size_t at) {
     while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) == 0) {
@@ -221,31 +229,50 @@ void ReadLog(const std::string& path, LogSummary& summary) {
                                        " is not a whole entry: " + Around(line, 0));
             continue;
         }
-        const std::string message = line.substr(kStampLength + 2);
-        const int code = std::stoi(message.substr(0, 2));
-        if (code == 38) {
-            summary.counted_unwritten += NumberAfter(message, 4);
-            continue;
+        summary.lines.insert(line);
+        CountEntry(line.substr(kStampLength + 2), summary);
+    }
+}
+
+// Entries the engine could neither write nor keep, told as write problems
+// ("24358.LOG <entry>", or a bare entry 38), count where the log lacks them.
+void CountToldEntries(const std::vector<std::string>& told, LogSummary& summary) {
+    for (const std::string& problem : told) {
+        const bool entry = problem.size() > 10 + kStampLength + 6 &&
+                           problem.compare(5, 5, ".LOG ") == 0 && IsStamp(problem, 10);
+        if (entry && summary.lines.count(problem.substr(10)) == 0) {
+            CountEntry(problem.substr(10 + kStampLength + 2), summary);
+        } else if (problem.rfind("38  ", 0) == 0 && summary.told_38.count(problem) == 0) {
+            CountEntry(problem, summary);
         }
-        if (code == 39) {
-            continue;  // how many entries came late: the log's own, not asked for
+    }
+}
+
+void CountEntry(const std::string& message, LogSummary& summary) {
+    const int code = std::stoi(message.substr(0, 2));
+    if (code == 38) {
+        summary.counted_unwritten += NumberAfter(message, 4);
+        summary.told_38.insert(message);
+        return;
+    }
+    if (code == 39) {
+        return;  // how many entries came late: the log's own, not asked for
+    }
+    ++summary.entries;
+    if (code == 30 || code == 31 || code == 41) {
+        const int64_t bytes = NumberAfter(message, 4);
+        const size_t com = message.find("COM");
+        if (com != std::string::npos) {
+            summary.lost[static_cast<int>(NumberAfter(message, com))] += bytes;
         }
-        ++summary.entries;
-        if (code == 30 || code == 31 || code == 41) {
-            const int64_t bytes = NumberAfter(message, 4);
-            const size_t com = message.find("COM");
-            if (com != std::string::npos) {
-                summary.lost[static_cast<int>(NumberAfter(message, com))] += bytes;
-            }
+    }
+    if (code == 20) {
+        const size_t cut = message.find_last_of("/\\");
+        std::string file = cut == std::string::npos ? message : message.substr(cut + 1);
+        if (!file.empty() && file.back() == '.') {
+            file.pop_back();
         }
-        if (code == 20) {
-            const size_t cut = message.find_last_of("/\\");
-            std::string file = cut == std::string::npos ? message : message.substr(cut + 1);
-            if (!file.empty() && file.back() == '.') {
-                file.pop_back();
-            }
-            ++summary.writes[file];
-        }
+        ++summary.writes[file];
     }
 }
 
@@ -338,6 +365,7 @@ std::vector<std::string> CheckAccounts(const Accounts& accounts) {
             ReadLog(entry.path().string(), log);
         }
     }
+    CountToldEntries(accounts.told_log_entries, log);
     findings.insert(findings.end(), log.problems.begin(), log.problems.end());
 
     for (const Delivered& port : accounts.ports) {
@@ -361,8 +389,14 @@ std::vector<std::string> CheckAccounts(const Accounts& accounts) {
         for (const auto& [name, expected] : hours) {
             std::vector<std::string> found;
             if (const auto it = data_files.find(name); it != data_files.end()) {
+                const std::string content = testing_support::ReadFile(it->second);
+                // A crash between a file's making and its first write may
+                // leave it empty; the next write to it gives it its head.
+                const bool crash_caught = accounts.files_crashes_caught.count(name) != 0;
                 const ParsedDataFile parsed =
-                    ParseDataFile(testing_support::ReadFile(it->second), port.instrument);
+                    content.empty() && crash_caught
+                        ? ParsedDataFile{}
+                        : ParseDataFile(content, port.instrument, crash_caught);
                 for (const std::string& problem : parsed.problems) {
                     findings.push_back(name + " " + problem);
                 }
@@ -404,11 +438,14 @@ std::vector<std::string> CheckAccounts(const Accounts& accounts) {
         }
     }
     const int64_t accounted = log.entries + log.counted_unwritten;
-    if (accounted != accounts.log_entries_attempted) {
+    if (accounted > accounts.log_entries_attempted ||
+        accounted < accounts.log_entries_attempted - accounts.log_entries_forgotten) {
         findings.push_back("the log holds " + std::to_string(log.entries) + " entries and counts " +
                            std::to_string(log.counted_unwritten) +
                            " it could not write, but the engine asked for " +
-                           std::to_string(accounts.log_entries_attempted));
+                           std::to_string(accounts.log_entries_attempted) + " (" +
+                           std::to_string(accounts.log_entries_forgotten) +
+                           " of them forgotten by crashes)");
     }
     return findings;
 }

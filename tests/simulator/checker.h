@@ -11,11 +11,13 @@
 // - No data file claims text it lacks: every block between its markers has
 //   text, and no "20  Disk I/O: Write to" entry names a file that did not get
 //   a block.
-// - Every log entry the engine asked to write is in the log, or counted by
-//   an entry 38; every line of the log is a whole entry.
+// - Every log entry the engine asked to write is in the log once, or counted
+//   by an entry 38, unless a crash caught it unwritten in memory; every line
+//   of the log is a whole entry.
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,14 @@ struct Accounts {
     std::string directory;
     std::vector<Delivered> ports;
     int64_t log_entries_attempted = 0;
+    // Of them, those a crash caught in memory, unwritten (or given up and not
+    // yet told): the log may lack them.
+    int64_t log_entries_forgotten = 0;
+    // Write problems of the engine: where it could not keep entries it could
+    // not write, it tells them there, one by one.
+    std::vector<std::string> told_log_entries;
+    // Files a crash caught the engine writing: one may be left empty.
+    std::set<std::string> files_crashes_caught;
 };
 
 // What is wrong, one finding per line (empty: the invariant holds).

@@ -97,11 +97,22 @@ SimulatedDisk::SimulatedDisk(uint32_t powerCutKinds) : power_cut_kinds_(powerCut
 
 SimulatedDisk::~SimulatedDisk() = default;
 
+bool SimulatedDisk::died_making_log_entry() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return died_making_log_entry_;
+}
+
+std::set<std::string> SimulatedDisk::died_on() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return died_on_;
+}
+
 void SimulatedDisk::BeginLife(const FilePlan& plan) {
     std::lock_guard<std::mutex> lock(mutex_);
     plan_ = plan;
     operations_ = 0;
     frozen_ = false;
+    died_making_log_entry_ = false;
 }
 
 void SimulatedDisk::DieAtNextOperation() {
@@ -117,11 +128,6 @@ void SimulatedDisk::DieAfter(int64_t count) {
 bool SimulatedDisk::frozen() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return frozen_;
-}
-
-int64_t SimulatedDisk::log_entries_attempted() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return log_entries_;
 }
 
 std::vector<std::string> SimulatedDisk::TakeEvents() {
@@ -145,9 +151,6 @@ FileVerdict SimulatedDisk::Before(const FileAccess& access) {
         Adopt(path);
     }
     const FileVerdict verdict = Decide(access);
-    if (!frozen_ && access.operation == FileOperation::kOpen && FileKindOf(path) == kLogFile) {
-        ++log_entries_;  // asked for, whether or not the open is let through
-    }
     return verdict;
 }
 
@@ -162,12 +165,17 @@ FileVerdict SimulatedDisk::Decide(const FileAccess& access) {
     const uint32_t kind = FileKindOf(path);
     const std::string what =
         "op " + std::to_string(op) + " " + OperationName(access.operation) + " " + NameOf(path);
+    if (!(access.operation == FileOperation::kSync && fs::is_directory(path))) {
+        last_kind_ = kind;
+    }
+    const bool directory_sync = access.operation == FileOperation::kSync && fs::is_directory(path);
     if (op == plan_.crash_at) {
         frozen_ = true;
-        if (kind == kLogFile && access.operation == FileOperation::kWrite) {
-            --log_entries_;  // the entry it died writing
-        }
         Event(what + ": the process dies here");
+        died_on_.insert(NameOf(path));
+        // The sync of the directory that ends a new log file's append: the
+        // append already counts as done, and its entry dies with the name.
+        died_making_log_entry_ = directory_sync && last_kind_ == kLogFile;
         verdict.error = EIO;
         return verdict;
     }

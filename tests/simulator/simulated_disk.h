@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,10 +50,12 @@ public:
     // it back before the next life. Returns what the power cut did.
     std::string Recover(bool unsyncedSurvives);
 
-    // Log entries the living process asked to write (one per append to a
-    // log file before the crash; the one it was writing when it died is not
-    // counted).
-    int64_t log_entries_attempted() const;
+    // The files (by name) at whose operation a process died: a crash may
+    // leave such a file made and still empty.
+    std::set<std::string> died_on() const;
+    // True when this life died making a log entry whose write had returned
+    // (at the directory sync that makes a new log file's name durable).
+    bool died_making_log_entry() const;
     // The faults made so far, one line each, and forgets them.
     std::vector<std::string> TakeEvents();
 
@@ -82,10 +85,12 @@ private:
     FilePlan plan_;
     int64_t operations_ = 0;
     bool frozen_ = false;
-    int64_t log_entries_ = 0;
     std::vector<std::string> events_;
-    std::map<std::string, InodePtr> names_;          // as the process sees them
-    std::map<std::string, InodePtr> durable_names_;  // as their directories were last synced
+    std::map<std::string, InodePtr> names_;  // as the process sees them
+    std::map<std::string, InodePtr> durable_names_;
+    std::set<std::string> died_on_;
+    uint32_t last_kind_ = 0;              // of the last operation on a file
+    bool died_making_log_entry_ = false;  // as their directories were last synced
 };
 
 }  // namespace simulation

@@ -298,7 +298,10 @@ private:
     bool configured_ = false;
     bool starting_ = false;  // in the engine's start-up, which drains what arrived before it
     std::vector<std::string> problems_;
-    std::vector<std::string> engine_findings_;  // seen while the schedule ran
+    std::vector<std::string> engine_findings_;   // seen while the schedule ran
+    long long log_entries_made_before_ = 0;      // by the process, before this schedule
+    int64_t log_entries_forgotten_ = 0;          // by the crashes of this schedule
+    std::vector<std::string> told_log_entries_;  // the engine's write problems
     Outcome outcome_;
 };
 
@@ -350,6 +353,7 @@ Simulation::~Simulation() {
 }
 
 void Simulation::SetUp() {
+    log_entries_made_before_ = LogEntriesMade();
     fs::create_directories(output_);
     fs::create_directories(root_ + "/dev");
     std::vector<testing_support::TestPort> config_ports;
@@ -418,7 +422,10 @@ Outcome Simulation::Run(const std::function<void(const Accounts&)>& inspect) {
     platform::SetFileFaults(nullptr);
     Accounts accounts;
     accounts.directory = output_;
-    accounts.log_entries_attempted = disk_.log_entries_attempted();
+    accounts.log_entries_attempted = LogEntriesMade() - log_entries_made_before_;
+    accounts.log_entries_forgotten = log_entries_forgotten_;
+    accounts.told_log_entries = told_log_entries_;
+    accounts.files_crashes_caught = disk_.died_on();
     for (const PortState& port : ports_) {
         accounts.ports.push_back(port.delivered);
     }
@@ -493,7 +500,8 @@ bool Simulation::EndLife() {
         port.owed = port.total;
     }
     // What the end of the process clears.
-    ForgetUnwrittenLogEntries();
+    log_entries_forgotten_ += static_cast<int64_t>(ForgetUnwrittenLogEntries());
+    log_entries_forgotten_ += disk_.died_making_log_entry() ? 1 : 0;
     ForgetKeptStatisticsBlocks();
     Note("the process died; " + disk_.Recover((schedule_.troubles & kLatePowerCut) != 0));
     return true;
@@ -838,6 +846,7 @@ void Simulation::CollectProblems() {
         problems.swap(problems_);
     }
     for (const std::string& problem : problems) {
+        told_log_entries_.push_back(problem);
         if (problem.find("cannot write the journal") == std::string::npos) {
             continue;
         }
