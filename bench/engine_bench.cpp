@@ -60,6 +60,7 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
+#include "acquisition/engine_probe.h"
 #include "acquisition/journal.h"
 #include "acquisition/log_file.h"
 #include "acquisition/port_buffers.h"
@@ -744,54 +745,6 @@ int MemoryRun(double megabytes) {
     return refused == 0 && overflows == 0 ? 0 : 1;
 }
 
-// Holds the acquisition thread in its pass on request, as a logger busy
-// elsewhere (an exchange that does not end, a disk that does not answer)
-// would stand still; tells what the port delivered and when flushes happen.
-class HoldingMeter final : public AcquisitionProbe {
-public:
-    void OnPass(const int64_t* received, int count) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        received_ = count > 0 ? received[0] : 0;
-        held_ = hold_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return !hold_; });
-        held_ = false;
-    }
-    void OnFlush(int flushes) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        flushes_ = flushes;
-        changed_.notify_all();
-    }
-    void Hold() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        hold_ = true;
-        changed_.wait(lock, [this] { return held_; });
-    }
-    void Release() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            hold_ = false;
-        }
-        changed_.notify_all();
-    }
-    void WaitForReceived(int64_t bytes) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return received_ >= bytes; });
-    }
-    void WaitForFlushes(int flushes) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return flushes_ >= flushes; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int64_t received_ = 0;
-    int flushes_ = 0;
-    bool hold_ = false;
-    bool held_ = false;
-};
-
 // 64-bit FNV-1a, continued over pieces.
 uint64_t Fnv1a(uint64_t hash, const char* data, size_t size) {
     for (size_t i = 0; i < size; ++i) {
@@ -868,7 +821,9 @@ int BurstRun(double megabytes, double holdSeconds) {
     constexpr int kBaud = 256000;  // the fastest the driver accepts: a 1536000-byte queue
     com = testing_support::MakeTestConfig(
         dir.path(), 60, {testing_support::Port(1, "Bench").WithDevice(pty.path()).WithBaud(kBaud)});
-    HoldingMeter meter;
+    // Holds the acquisition thread still in a pass, as a logger busy elsewhere
+    // (an exchange that does not end, a disk that does not answer) would stand.
+    engine_testing::Probe meter;
     SetAcquisitionProbe(&meter);
     StartAcquisitionThread(nullptr);
 
@@ -877,6 +832,10 @@ int BurstRun(double megabytes, double holdSeconds) {
     uint64_t sent_hash = kFnvStart;
     double write_seconds = 0;
     meter.Hold();  // after the start-up: the port is open
+    if (!meter.WaitUntilHeld()) {
+        std::fprintf(stderr, "the acquisition thread made no pass\n");
+        return 1;
+    }
     const auto start = SteadyClock::now();
     std::thread writer([&] {
         uint64_t record = 0;
@@ -894,10 +853,15 @@ int BurstRun(double megabytes, double holdSeconds) {
     const int paused_at_release = platform::posix::PausedDevices();
     meter.Release();
     writer.join();
-    meter.WaitForReceived(sent);
+    if (!meter.WaitFor([&] { return meter.received_locked(0) >= sent; },
+                       std::chrono::minutes(10))) {
+        std::fprintf(stderr, "the port did not deliver what was sent\n");
+    }
     const double receive_seconds = Seconds(SteadyClock::now() - start);
     clock.Set(2024, 3, 1, 11, 0, 0, 0);  // the period's end
-    meter.WaitForFlushes(1);
+    if (!meter.WaitForFlushes(1)) {
+        std::fprintf(stderr, "the period did not end\n");
+    }
     StopAcquisitionThread();
     SetAcquisitionProbe(nullptr);
 

@@ -82,6 +82,33 @@ public:
     bool WaitForPasses(int64_t passes) {
         return WaitFor([&] { return passes_ >= passes; });
     }
+    // Forgets all it saw, as for a new process.
+    void Reset() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.clear();
+        passes_ = 0;
+        flushes_ = 0;
+    }
+    // Wakes a wait so that it looks at its condition again.
+    void Poke() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        changed_.notify_all();
+    }
+    // Waits until `condition` holds (it runs under the probe's lock, so it
+    // reads the *_locked accessors) or `deadline` has passed; true when it holds.
+    template <typename Condition>
+    bool WaitFor(Condition condition,
+                 std::chrono::steady_clock::duration deadline = kSafetyDeadline) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, deadline, condition);
+    }
+    int64_t passes_locked() const { return passes_; }
+    int flushes_locked() const { return flushes_; }
+    bool held_locked() const { return held_; }
+    int64_t received_locked(int port) const {
+        return static_cast<size_t>(port) < received_.size() ? received_[static_cast<size_t>(port)]
+                                                            : 0;
+    }
     int64_t passes() {
         std::lock_guard<std::mutex> lock(mutex_);
         return passes_;
@@ -90,14 +117,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return flushes_;
     }
-
-private:
-    template <typename Condition>
-    bool WaitFor(Condition condition) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kSafetyDeadline, condition);
+    int64_t received(int port) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_locked(port);
     }
 
+private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<int64_t> received_;

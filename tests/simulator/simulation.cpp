@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "acquisition/acquisition_thread.h"
+#include "acquisition/engine_probe.h"
 #include "acquisition/journal.h"
 #include "acquisition/log_file.h"
 #include "acquisition/statistics.h"
@@ -54,77 +55,7 @@ public:
 
 // What the engine shows the simulator: its passes, its flushes, what each
 // port has delivered to it. It can hold the engine still in a pass.
-class Probe final : public AcquisitionProbe {
-public:
-    void OnPass(const int64_t* received, int count) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        received_.assign(received, received + count);
-        ++passes_;
-        held_ = hold_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return !hold_; });
-        held_ = false;
-    }
-    void OnFlush(int flushes) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        flushes_ = flushes;
-        changed_.notify_all();
-    }
-    // Wakes a wait so that it looks at its condition again.
-    void Poke() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        changed_.notify_all();
-    }
-    void Hold() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hold_ = true;
-    }
-    void Release() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hold_ = false;
-        changed_.notify_all();
-    }
-    void Reset() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        received_.clear();
-        passes_ = 0;
-        flushes_ = 0;
-    }
-    template <typename Condition>
-    bool WaitFor(Condition condition) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kDeadline, condition);
-    }
-    // These are read under the lock, inside WaitFor's condition.
-    int64_t passes_locked() const { return passes_; }
-    int flushes_locked() const { return flushes_; }
-    bool held_locked() const { return held_; }
-    int64_t received_locked(int port) const {
-        return static_cast<size_t>(port) < received_.size() ? received_[static_cast<size_t>(port)]
-                                                            : 0;
-    }
-    int64_t passes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return passes_;
-    }
-    int flushes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return flushes_;
-    }
-    int64_t received(int port) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return received_locked(port);
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<int64_t> received_;
-    int64_t passes_ = 0;
-    int flushes_ = 0;
-    bool hold_ = false;
-    bool held_ = false;
-};
+using Probe = engine_testing::Probe;
 
 // The hygrometer's queries, handed to the simulator one at a time: the
 // hygrometer's thread waits until the simulator has done what it does while
@@ -785,10 +716,12 @@ void Simulation::Wait(const std::string& what, Condition condition) {
     const auto deadline = std::chrono::steady_clock::now() + kDeadline;
     for (;;) {
         bool query = false;
-        const bool met = probe_.WaitFor([&] {
-            query = desk_.pending();
-            return query || condition();
-        });
+        const bool met = probe_.WaitFor(
+            [&] {
+                query = desk_.pending();
+                return query || condition();
+            },
+            kDeadline);
         if (query) {
             OnQuery();
             continue;
