@@ -170,8 +170,9 @@ TEST_F(DataFiles, TextOfAFileThatCannotBeOpenedIsWrittenLaterIntoItsOwnHour) {
     writer.WritePort(Context(At(11, 0, 0), false, false),
                      Period(0, "next\n", Time(11, 0, 0, 0), Time(11, 15, 0, 0)));
     EXPECT_EQ(writer.UnwrittenBytes(0), 0u);
-    // The other writer created the file, so it is not new: no instrument line.
-    EXPECT_EQ(File("2406110.P01"), InTextMode("03/01/24 10:45:00:000 StartTime\nlate\n"
+    // The other writer left the file empty: it gets its instrument line as a
+    // new file would (a file without one names no instrument).
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:45:00:000 StartTime\nlate\n"
                                               "03/01/24 11:00:00:000 EndTime\n"));
     // The hour-11 file is created by this flush: instrument line and start marker.
     EXPECT_EQ(File("2406111.P01"), InTextMode("Thermo\n03/01/24 11:00:00:000 StartTime\nnext\n"));
@@ -247,7 +248,9 @@ TEST_F(DataFiles, TheCapOfKeptTextSparesALongPeriodWhoseTextIsInTheJournal) {
     platform::CloseLocked(other);
     period(At(10, 45, 0), "d 4\n", {});
 
-    EXPECT_EQ(File("2406110.P06"), InTextMode(long_text + "c 3 ccc\nd 4\n"));
+    // The file the other writer left empty is taken for a new one.
+    EXPECT_EQ(File("2406110.P06"), InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\n" +
+                                              long_text + "c 3 ccc\nd 4\n"));
     const std::string log = Log();
     EXPECT_NE(log.find("  30  4 bytes of COM6 received 10:15:00 to 10:30:00 could not be written "
                        "and are discarded (more than 10 bytes waiting)."),
