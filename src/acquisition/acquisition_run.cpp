@@ -135,11 +135,12 @@ void AcquisitionRun::Run() {
     }
     for (int i = 0; i < n; ++i) {
         arrays_.StartTime[i] = platform::UtcNow();
-        Line(i).tail_read_ms = NowMs();
+        Line(i).tail_read_ms = steady_.Now();
     }
     PeriodStartTime = platform::Now();
     FileNameTime = platform::BreakDownUtc(PeriodStartTime);
     last_pass_time_ = PeriodStartTime;
+    last_pass_steady_ms_ = steady_.Now();
     ScheduleFirstStatusUpdate();
 
     while (Pass()) {
@@ -188,7 +189,7 @@ void AcquisitionRun::OpenPorts() {
                 WriteLogMessagef(Directory(), message, number);
             }
             if (OpenFailureIsRetried(line.record->Status)) {
-                line.reopen.Lost(NowMs());
+                line.reopen.Lost(steady_.Now());
                 line.loss_logged = true;  // its entry is the failed open's
             }
         }
@@ -254,11 +255,13 @@ bool AcquisitionRun::Pass() {
         probe_->OnPass(received_.data(), com_.NumPorts);
     }
     const int64_t now = platform::Now();
-    if (ClockStepped(now)) {
+    const int64_t steady_ms = steady_.Now();
+    if (ClockStepped(now, steady_ms)) {
         FollowClockStep(now);
         return true;
     }
     last_pass_time_ = now;
+    last_pass_steady_ms_ = steady_ms;
     if (now >= NextStatusTime) {
         UpdateStatus();
     }
@@ -271,7 +274,6 @@ bool AcquisitionRun::Pass() {
         stop_flag_ = true;
     }
     Flush();
-    FollowFlushTime(now);
     return true;
 }
 
@@ -282,21 +284,16 @@ void AcquisitionRun::KickWatchdogs() {
     platform::KickServiceWatchdog();
 }
 
-// Between two passes the clock moves by milliseconds, or by the length of a
-// flush; a move of more than a whole period, either way, is the clock being
-// set (by hand, or by a time service catching up), not time passing.
-bool AcquisitionRun::ClockStepped(int64_t now) const {
-    return now - last_pass_time_ > PeriodSeconds || last_pass_time_ - now > PeriodSeconds;
-}
-
-// The next pass judges a clock step from the clock as this flush ended: an
-// exchange with silent instruments or a long period read back may take
-// longer than a period, and that is time passing, not a step. Only when the
-// schedule fell a whole period behind meanwhile was the clock set during the
-// flush; then the next pass sees the step from where the flush began.
-void AcquisitionRun::FollowFlushTime(int64_t flushBegan) {
-    const int64_t now = platform::Now();
-    last_pass_time_ = now - NextWriteTime >= PeriodSeconds ? flushBegan : now;
+// Between two passes the calendar moves as the tick counter does: by
+// milliseconds, or by the length of a flush, however long an exchange with
+// silent instruments or a long period read back makes it. A calendar that
+// moved more than a whole period away from the tick counter, either way, was
+// set (by hand, or by a time service catching up), whenever that happened:
+// in the pass, or in the flush before it.
+bool AcquisitionRun::ClockStepped(int64_t now, int64_t steadyMs) const {
+    const int64_t drift_ms = (now - last_pass_time_) * 1000 - (steadyMs - last_pass_steady_ms_);
+    const int64_t period_ms = PeriodSeconds * 1000;
+    return drift_ms > period_ms || -drift_ms > period_ms;
 }
 
 // The period ends where the clock left it, as a stop would end it: one flush
@@ -320,6 +317,7 @@ void AcquisitionRun::FollowClockStep(int64_t now) {
     ScheduledEnd = platform::BreakDownUtc(NextWriteTime);
     start_marker_due_ = true;
     last_pass_time_ = PeriodStartTime;
+    last_pass_steady_ms_ = steady_.Now();
     for (int i = 0; i < com_.NumPorts; ++i) {
         arrays_.StartTime[i] = platform::UtcNow();
     }
@@ -329,7 +327,7 @@ void AcquisitionRun::FollowClockStep(int64_t now) {
 // The in-period poll of one port: whole blocks only, all that are waiting.
 void AcquisitionRun::PollPort(int i) {
     PortLine& line = Line(i);
-    if (line.reopen.Due(NowMs())) {
+    if (line.reopen.Due(steady_.Now())) {
         TryReopen(i);
     }
     if (!line.open || !CheckDevice(i)) {
@@ -351,7 +349,7 @@ void AcquisitionRun::PollPort(int i) {
     // The rest of a block would wait in the queue until the period's end,
     // where a crash would lose it; once a second it goes to the buffer and
     // the journal as well.
-    const int64_t now_ms = NowMs();
+    const int64_t now_ms = steady_.Now();
     if (waiting % kReadBlockSize != 0 && !line.growth_failed &&
         now_ms - line.tail_read_ms >= kTailReadMs) {
         line.tail_read_ms = now_ms;
@@ -425,14 +423,15 @@ void AcquisitionRun::WaitForWork(uint64_t wakeMark) {
             waited_on_.push_back(line.record);
         }
     }
-    const int64_t now_ms = NowMs();
-    int64_t next_ms = std::min(NextStatusTime, NextWriteTime) * 1000;
+    // The schedule is on the calendar, the reopening tries on the tick counter.
+    int64_t until_ms = std::min(NextStatusTime, NextWriteTime) * 1000 - NowMs();
+    const int64_t steady_ms = steady_.Now();
     for (const PortLine& line : ports_) {
         if (line.reopen.waiting()) {
-            next_ms = std::min(next_ms, line.reopen.next_try_ms());
+            until_ms = std::min(until_ms, line.reopen.next_try_ms() - steady_ms);
         }
     }
-    const int64_t wait_ms = std::clamp<int64_t>(next_ms - now_ms, 1, kLongestWaitMs);
+    const int64_t wait_ms = std::clamp<int64_t>(until_ms, 1, kLongestWaitMs);
     PortWaitForInput(waited_on_.data(), static_cast<int>(waited_on_.size()),
                      static_cast<int>(wait_ms), kReadBlockSize, wakeMark);
 }
@@ -596,7 +595,7 @@ void AcquisitionRun::LoseDevice(int i, const std::string& reason) {
     line.record = nullptr;
     line.open = false;
     line.growth_failed = false;
-    line.reopen.Lost(NowMs());
+    line.reopen.Lost(steady_.Now());
     line.loss_logged = line.reopen.LossIsLogged();
     if (line.loss_logged) {
         WriteLogMessagef(Directory(), logmsg::k32PortLost, com_.PortNumber[i], reason.c_str());
@@ -610,7 +609,7 @@ void AcquisitionRun::TryReopen(int i) {
         line.record->Close(line.record);  // the record of the failed open
     }
     line.record = OpenPort(i);
-    const int64_t now = NowMs();
+    const int64_t now = steady_.Now();
     if (line.record->Status != PORT_OK) {
         line.reopen.Failed(now);
         return;

@@ -69,7 +69,7 @@ private:
         uint32_t queue_size = 0;       // its receive queue, as asked of the driver
         int64_t waited_ms = 0;         // its device was made to wait, not yet logged
         int waited_logged_at = -1;     // the flush count when that was last logged
-        int64_t tail_read_ms = 0;      // when less than a block was last read
+        int64_t tail_read_ms = 0;      // when less than a block was last read (steady_)
         LongPeriod long_period;        // what went on in the journal alone
         // Received while a period's end was busy (an instrument exchange, a
         // long period read back), for the next period; its first
@@ -110,10 +110,9 @@ private:
     void LogUnloggedLosses();
     void ShowPortLists();
     void UpdateStatus();
-    // A clock that jumped by more than a period: one flush, a new schedule.
-    bool ClockStepped(int64_t now) const;
+    // A clock that was set by more than a period: one flush, a new schedule.
+    bool ClockStepped(int64_t now, int64_t steadyMs) const;
     void FollowClockStep(int64_t now);
-    void FollowFlushTime(int64_t flushBegan);
 
     // The flush at the end of a period.
     void Flush();
@@ -158,14 +157,18 @@ private:
     int64_t PeriodStartTime = 0;
     std::tm FileNameTime{};
     bool first_flush_ = true;
-    bool cut_short_ = false;         // this flush ends a period the clock jumped out of
-    bool start_marker_due_ = false;  // the next flush opens a new block of its files
-    int64_t last_pass_time_ = 0;     // the clock at the previous pass
+    bool cut_short_ = false;           // this flush ends a period the clock jumped out of
+    bool start_marker_due_ = false;    // the next flush opens a new block of its files
+    int64_t last_pass_time_ = 0;       // the clock at the previous pass
+    int64_t last_pass_steady_ms_ = 0;  // and the tick counter then
     bool stop_flag_ = false;
     bool keep_receiving_ = false;  // a period's end is busy: what arrives is held
     int exchanging_ = -1;          // the port an instrument exchange is using
     std::chrono::steady_clock::time_point kept_receiving_at_{};
     int flushes_ = 0;
+    // Time passing, for what is timed in milliseconds (tail reads, reopening
+    // tries, clock steps): the calendar may be set at any moment.
+    platform::SteadyMs steady_;
 
     ReceivedTextJournal journal_;  // before writer_, which points into it
     DataFileWriter writer_;

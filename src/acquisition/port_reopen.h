@@ -2,6 +2,8 @@
 // start, is opened again: a second after, then at doubling intervals of at
 // most ten seconds, for as long as it takes. And how often a port came and
 // went in a period, so that a flapping device does not flood the log.
+// Its times are milliseconds of time passing (platform::SteadyMs), never the
+// calendar: a clock set back would put the next try off by as much.
 #pragma once
 
 #include <cstdint>

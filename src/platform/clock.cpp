@@ -46,6 +46,14 @@ Clock& CurrentClock() {
 
 void SetClock(Clock* clock) { installed_clock.store(clock, std::memory_order_release); }
 
+int64_t SteadyMs::Now() {
+    const uint32_t tick = TickCount();
+    ms_ = started_ ? ms_ + static_cast<uint32_t>(tick - last_tick_) : tick;
+    started_ = true;
+    last_tick_ = tick;
+    return ms_;
+}
+
 std::tm BreakDownUtc(int64_t seconds) {
     // Computed by hand: gmtime is not thread-safe and gmtime_r is not everywhere.
     int64_t days = seconds / 86400;

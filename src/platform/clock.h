@@ -43,6 +43,19 @@ inline int64_t Now() { return CurrentClock().Now(); }
 inline SystemTime UtcNow() { return CurrentClock().UtcNow(); }
 inline uint32_t TickCount() { return CurrentClock().TickCount(); }
 
+// The tick counter widened to 64 bits: milliseconds of time passing, which
+// setting the calendar does not move, without the wrap every 49 days. Each
+// user keeps its own and reads it at least once in that time.
+class SteadyMs {
+public:
+    int64_t Now();
+
+private:
+    bool started_ = false;
+    uint32_t last_tick_ = 0;
+    int64_t ms_ = 0;
+};
+
 // Calendar seconds to broken-down UTC (tm_yday counts from 0).
 std::tm BreakDownUtc(int64_t seconds);
 // Calendar seconds (plus milliseconds) to a SystemTime.

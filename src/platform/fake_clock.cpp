@@ -36,8 +36,11 @@ SystemTime FakeClock::UtcNow() {
 
 uint32_t FakeClock::TickCount() {
     const int64_t step = auto_advance_ms_.load();
-    const int64_t ms = step != 0 ? epoch_ms_.fetch_add(step) + step : epoch_ms_.load();
-    return static_cast<uint32_t>(ms);
+    if (step == 0) {
+        return static_cast<uint32_t>(tick_ms_.load());
+    }
+    epoch_ms_.fetch_add(step);
+    return static_cast<uint32_t>(tick_ms_.fetch_add(step) + step);
 }
 
 }  // namespace platform

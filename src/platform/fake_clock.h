@@ -12,7 +12,8 @@ namespace platform {
 class FakeClock final : public Clock {
 public:
     // Starts at the given calendar time in milliseconds since 1970 (UTC).
-    explicit FakeClock(int64_t epoch_ms = 0) : epoch_ms_(epoch_ms) {}
+    // The tick counter starts at the same count.
+    explicit FakeClock(int64_t epoch_ms = 0) : epoch_ms_(epoch_ms), tick_ms_(epoch_ms) {}
 
     // Calendar time from a UTC date.
     static int64_t EpochMs(int year, int month, int day, int hour = 0, int minute = 0,
@@ -20,8 +21,15 @@ public:
 
     // Moving the clock ends the waits of the comm layer, as a deadline that
     // has come would.
+    //
+    // The tick counter counts time passing, as a machine's steady clock does,
+    // and never runs back: the calendar moved on takes it along, the calendar
+    // set back leaves it where it is.
     void SetEpochMs(int64_t epoch_ms) {
-        epoch_ms_.store(epoch_ms);
+        const int64_t before = epoch_ms_.exchange(epoch_ms);
+        if (epoch_ms > before) {
+            tick_ms_.fetch_add(epoch_ms - before);
+        }
         Moved();
     }
     void Set(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
@@ -29,6 +37,13 @@ public:
         SetEpochMs(EpochMs(year, month, day, hour, minute, second, millisecond));
     }
     void AdvanceMs(int64_t ms) {
+        epoch_ms_.fetch_add(ms);
+        tick_ms_.fetch_add(ms);
+        Moved();
+    }
+    // The calendar is set, forward or back, by hand or by a time service: no
+    // time passes, and the tick counter stays where it is.
+    void StepCalendarMs(int64_t ms) {
         epoch_ms_.fetch_add(ms);
         Moved();
     }
@@ -46,6 +61,7 @@ private:
     static void Moved();
 
     std::atomic<int64_t> epoch_ms_;
+    std::atomic<int64_t> tick_ms_;
     std::atomic<int64_t> auto_advance_ms_{0};
 };
 

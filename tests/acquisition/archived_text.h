@@ -23,17 +23,19 @@ inline bool IsMarker(const std::string& line) {
                                 line.compare(line.size() - 7, 7, "EndTime") == 0);
 }
 
-// Every line but the instrument line and the markers.
+// Every line but the instrument line and the markers. The last line may
+// have no line end: a file whose last block has no end marker ends in the
+// instrument's own text.
 inline std::string ArchivedText(const std::string& file) {
     std::string text;
     size_t at = file.find('\n') + 1;  // past the instrument line
-    while (at < file.size()) {
+    while (at != 0 && at < file.size()) {
         const size_t end = file.find('\n', at);
         const std::string line = file.substr(at, end - at);
         if (!IsMarker(line)) {
             text += line;
         }
-        at = end + 1;
+        at = end + 1;  // 0 past the last line when it has no line end
     }
     return text;
 }

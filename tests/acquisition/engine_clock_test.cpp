@@ -4,9 +4,11 @@
 // any.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "acquisition/journal.h"
 #include "engine_harness.h"
 
 namespace engine_testing {
@@ -44,7 +46,8 @@ TEST_F(EngineClock, ADayForwardFlushesOnceAndStartsAgain) {
     Start(testing_support::MakeTestConfig(
         dir_.path(), 1, {Port(1, "Thermo").WithDevice(pty.path()).WithStats('\n')}));
     Send(pty, 0, "before\n");
-    SetDay(2, 10, 0, 40);
+    clock_.StepCalendarMs(platform::FakeClock::EpochMs(2024, 3, 2, 10, 0, 40) -
+                          clock_.EpochMsNow());
     ASSERT_TRUE(probe_.WaitForFlushes(1));
     Send(pty, 0, "after\n");
     SetDay(2, 10, 1);  // the period after the jump ends at its own minute
@@ -121,6 +124,44 @@ TEST_F(EngineClock, BackAcrossMidnightNamesTheFilesOfTheDayBefore) {
               "03/02/24 00:10:00:000 EndTime\n");
     EXPECT_EQ(File("2406123.P02"), "Thermo\n03/01/24 23:40:00:000 StartTime\nbefore midnight\n");
     EXPECT_EQ(WithCode(LogMessages(LogOfDay(1)), "36").size(), 1u);
+}
+
+// Set back an hour while one port's device is away and the other has less
+// than a block waiting: a second of time passing later, on the tick counter
+// and not the calendar, that text is in the journal (a crash would not lose
+// it) and the returned device's port is open again, as without the step.
+TEST_F(EngineClock, ASetBackClockPutsOffNeitherTheTailReadNorTheReopening) {
+    sim::PtyPair& stay = AddPty();
+    const std::string link = dir_.path() + "-instrument";
+    std::filesystem::create_symlink(AddPty().path(), link);
+    SetTime(10, 20);
+    Start(testing_support::MakeTestConfig(
+        dir_.path(), 15,
+        {Port(1, "Thermo").WithDevice(stay.path()), Port(2, "Baro").WithDevice(link)}));
+    ptys_.pop_back();  // the barometer is unplugged: its terminal hangs up
+    ASSERT_TRUE(view_.WaitForDrawn(kStatusPortErrors, "COM2"));
+
+    clock_.StepCalendarMs(-3600 * 1000);
+    ASSERT_TRUE(probe_.WaitForFlushes(++base_flushes_));
+    Send(stay, 0, "tail\n");
+    sim::PtyPair& back = AddPty();
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(back.path(), link);
+    clock_.AdvanceMs(1000);
+    ASSERT_TRUE(view_.WaitForDrawn(kStatusPortErrors, "None")) << Log();
+    ASSERT_TRUE(probe_.WaitForPasses(probe_.passes() + 2));
+    const std::string journal = testing_support::ReadFile(JournalPath(dir_.path().c_str(), 1));
+    EXPECT_NE(journal.find("tail"), std::string::npos) << "the tail was not read within a second";
+    Send(back, 1, "back\n");
+    EndPeriodAt(9, 30);
+    Stop();
+    std::filesystem::remove(link);
+
+    EXPECT_EQ(File("2406109.P01"), "Thermo\n03/01/24 09:20:00:000 StartTime\ntail\n");
+    EXPECT_EQ(File("2406109.P02"), "Baro\n03/01/24 09:20:00:000 StartTime\nback\n");
+    const auto entries = LinesWithCodes(Log(), {"32", "33", "36"});
+    ASSERT_EQ(entries.size(), 3u) << Log();
+    EXPECT_EQ(entries[2], "33  COM2 reopened after 1 s.");
 }
 
 }  // namespace
