@@ -51,13 +51,18 @@ struct KeptBlock {
 };
 std::mutex g_kept_mutex;
 std::deque<KeptBlock> g_kept;
+// Statistics files holding part of a block whose failed write could not be
+// undone: the next append to one puts it back first, or waits.
+platform::UnfinishedAppends g_unfinished;
 // A day of hourly blocks of nine ports many times over; beyond it the oldest goes.
 constexpr size_t kMostKeptBlocks = 1000;
 
 bool AppendBlock(const char* directory, const std::string& path, const std::string& block) {
     platform::TextPieces bytes;
     bytes.Add(block);
-    if (platform::AppendToFile(path.c_str(), bytes) == platform::kAppendOk) {
+    platform::AppendOptions options;
+    options.unfinished = &g_unfinished;
+    if (platform::AppendToFile(path.c_str(), bytes, options) == platform::kAppendOk) {
         return true;
     }
     WriteLogMessagef(directory, logmsg::k19CantOpen, path.c_str());
@@ -101,6 +106,7 @@ size_t KeptStatisticsBlocks() {
 void ForgetKeptStatisticsBlocks() {
     std::lock_guard<std::mutex> lock(g_kept_mutex);
     g_kept.clear();
+    g_unfinished.Clear();
 }
 
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
