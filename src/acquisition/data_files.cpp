@@ -72,14 +72,29 @@ std::string TimeMarker(const platform::SystemTime& time, const char* word) {
     return text;
 }
 
+namespace {
+
+void TellDataFileNotWritten(const char* directory, const char* path) {
+    WriteLogMessagef(directory, logmsg::k19CantOpen, path);
+    ReportWriteProblem(std::string("cannot write the data file ") + path);
+}
+
+}  // namespace
+
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
-                    TextJournal* journal, bool keepSpan) {
+                    TextJournal* journal, platform::UnfinishedAppends& unfinished, bool keepSpan) {
     // A file never claims text it lacks: what only a journal held, and the
     // journal no longer holds, is left to the caller to count.
     if (JournalPartLost(block, journal)) {
         return false;
     }
     const char* path = block.path.c_str();
+    // Part of a failed write still in the file goes first: the bytes chosen
+    // below depend on whether the file exists, and none may follow that part.
+    if (!unfinished.PutBack(block.path)) {
+        TellDataFileNotWritten(directory, path);
+        return false;
+    }
     // An empty file (a crash caught it between its making and its first
     // write) gets its head like a new one.
     const bool existed = platform::FileLength(path) > 0;
@@ -118,12 +133,12 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     options.before_write = [&](uint64_t length_before) {
         return intent_recorded || record_intent(length_before);
     };
+    options.unfinished = &unfinished;
     if (platform::AppendToFile(path, bytes, options) != platform::kAppendOk) {
         if (JournalPartLost(block, journal)) {
             return false;
         }
-        WriteLogMessagef(directory, logmsg::k19CantOpen, path);
-        ReportWriteProblem(std::string("cannot write the data file ") + path);
+        TellDataFileNotWritten(directory, path);
         return false;
     }
     // Only a write that is on disk is logged as one.
@@ -246,7 +261,7 @@ std::set<std::string> DataFileWriter::WriteUnwritten(int position) {
 DataFileWriter::Written DataFileWriter::Write(int position, DataBlock& block, std::string_view text,
                                               bool keepSpan) {
     const char* directory = config_.OutputDriveAndPath;
-    if (WriteDataBlock(directory, block, text, JournalOf(position), keepSpan)) {
+    if (WriteDataBlock(directory, block, text, JournalOf(position), unfinished_, keepSpan)) {
         return Written::kYes;
     }
     if (!JournalLost(position, block)) {
@@ -255,8 +270,8 @@ DataFileWriter::Written DataFileWriter::Write(int position, DataBlock& block, st
     if (!LoseJournalPart(position, block, text)) {
         return Written::kNothingLeft;
     }
-    return WriteDataBlock(directory, block, text, JournalOf(position)) ? Written::kYes
-                                                                       : Written::kNo;
+    return WriteDataBlock(directory, block, text, JournalOf(position), unfinished_) ? Written::kYes
+                                                                                    : Written::kNo;
 }
 
 bool DataFileWriter::JournalLost(int position, const DataBlock& block) const {

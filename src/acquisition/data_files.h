@@ -145,8 +145,12 @@ struct DataBlock {
 // (false, the file as it was, no entry 19): the caller counts them lost.
 // With `keepSpan`, the journal keeps the span after the write (the caller
 // forgets it once it has read the text again).
+// A file in `unfinished` (the writer's files that a failed write could not
+// put back) is put back first; while that fails the block is not written
+// (false, entry 19), and a write whose own undo fails is added to it.
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
-                    TextJournal* journal, bool keepSpan = false);
+                    TextJournal* journal, platform::UnfinishedAppends& unfinished,
+                    bool keepSpan = false);
 
 // The block of a recovered piece for COM `portNumber`; its text is read back
 // from the port's journal when it is written.
@@ -168,6 +172,12 @@ public:
     // port; what cannot be written is kept like a period's text, though only
     // as where it lies in the journal (a piece costs no memory).
     void WriteRecovered(int position, const std::vector<RecoveredText>& pieces);
+    // Data files that an earlier run left holding part of a write that its
+    // start could not put back: they are put back before anything more is
+    // written to them.
+    void OweUndos(const platform::UnfinishedAppends& unfinished) {
+        unfinished_.Include(unfinished);
+    }
 
     // Closes the port's period in its journal, durably, once its text is
     // complete (the period's drain): what the port receives from then on
@@ -231,6 +241,9 @@ private:
     std::vector<std::deque<DataBlock>> unwritten_;
     std::vector<size_t> unwritten_bytes_;
     std::vector<TextJournal*> journals_;
+    // Data files holding part of a failed write that could not be undone:
+    // nothing more is written to one until it is put back.
+    platform::UnfinishedAppends unfinished_;
     // Of each port's long period just written or kept: its text in the
     // journal and how much of it comes from there (kept for the statistics
     // until forgotten).

@@ -419,7 +419,11 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
         auto port = std::make_unique<PortJournal>(directory, config_.PortNumber[position],
                                                   config_.InstrumentType[position]);
         Leftovers leftovers;
-        if (!port->Open(leftovers)) {
+        const bool opened = port->Open(leftovers);
+        // Also when the journal cannot be used now: no text goes after a
+        // part that its recovery could not take out of a data file.
+        writer.OweUndos(leftovers.unfinished);
+        if (!opened) {
             TellJournalRefused(directory, port->path());
             continue;  // this port runs without a journal
         }
@@ -455,7 +459,7 @@ void ReceivedTextJournal::RecoverUnconfigured() {
         }
         for (const RecoveredText& piece : leftovers.pieces) {
             const DataBlock block = RecoveredBlock(directory, number, port.instrument(), piece);
-            if (!WriteDataBlock(directory, block, block.text, &port)) {
+            if (!WriteDataBlock(directory, block, block.text, &port, leftovers.unfinished)) {
                 break;
             }
         }

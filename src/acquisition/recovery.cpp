@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -75,11 +76,14 @@ std::optional<uint32_t> CrcOfRange(const std::string& path, uint64_t offset, uin
     return crc;
 }
 
-// True when the intent's bytes are in its file. The last intent of a journal
-// is the only write that can have been under way when the run ended: a file
-// it left part-written is put back as it was before it (a file it was
-// creating is removed, so that the next write makes it anew).
-bool Settle(const char* directory, const WriteIntent& intent, bool last) {
+// True when the intent's bytes are in its file. Only a file's last intent
+// can have left part of its bytes there: the write under way when the run
+// ended, or one whose undo failed (nothing is written to a file after such a
+// part until it is put back). A file it left part-written is put back as it
+// was before it (a file it was creating is removed, so that the next write
+// makes it anew); when that fails, the undo is owed in `unfinished`.
+bool Settle(const char* directory, const WriteIntent& intent, bool lastOfItsFile,
+            platform::UnfinishedAppends& unfinished) {
     const std::string path = platform::JoinPath(directory, intent.file_name);
     const int64_t found = platform::FileLength(path.c_str());
     if (found < 0) {
@@ -91,14 +95,21 @@ bool Settle(const char* directory, const WriteIntent& intent, bool last) {
         CrcOfRange(path, intent.length_before, intent.bytes_to_add) == intent.crc) {
         return true;
     }
-    if (last && length >= intent.length_before && length <= full) {
-        if (intent.creates_file) {
-            platform::RemoveFile(path.c_str());
-        } else if (length > intent.length_before) {
-            platform::TruncateFile(path.c_str(), intent.length_before);
-        }
+    const bool part_written = intent.creates_file || length > intent.length_before;
+    if (lastOfItsFile && length >= intent.length_before && length <= full && part_written) {
+        unfinished.Owe(path, intent.creates_file, intent.length_before);
+        unfinished.PutBack(path);
     }
     return false;
+}
+
+// For each data file, the index of its last intent.
+std::map<std::string, size_t> LastIntentOfEachFile(const std::vector<WriteIntent>& intents) {
+    std::map<std::string, size_t> last;
+    for (size_t i = 0; i < intents.size(); ++i) {
+        last[intents[i].file_name] = i;
+    }
+    return last;
 }
 
 int64_t HourOf(int64_t ms) {
@@ -161,15 +172,16 @@ bool WrittenSpans::Holds(uint64_t offset) const {
 Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& header,
                         uint64_t recordsBegin, const char* directory) {
     ControlRecords control = ReadControlRecords(file, header, recordsBegin);
+    Leftovers leftovers;
+    const std::map<std::string, size_t> last = LastIntentOfEachFile(control.intents);
     for (size_t i = 0; i < control.intents.size(); ++i) {
         const WriteIntent& intent = control.intents[i];
         if (!Listed(control.done, intent.span) &&
-            Settle(directory, intent, i + 1 == control.intents.size())) {
+            Settle(directory, intent, last.at(intent.file_name) == i, leftovers.unfinished)) {
             control.done.push_back(intent.span);
         }
     }
 
-    Leftovers leftovers;
     leftovers.end = control.end;
     for (const Span& span : control.done) {
         leftovers.written.Add(span);

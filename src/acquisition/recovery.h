@@ -1,7 +1,9 @@
 // What an earlier run left in a port's journal. The data-file write that run
-// may have been in the middle of is settled against the file's actual length:
-// done (the span is written), cut short (the file is put back to its length
-// before the write, and the text is written again) or not begun. The text no
+// may have been in the middle of, or a failed one it could not undo, is
+// settled against the file's actual length: done (the span is written), cut
+// short (the file is put back to its length before the write, and the text is
+// written again; a file that cannot be put back yet takes nothing more until
+// it is) or not begun. The text no
 // data file holds is then described piece by piece, one piece per UTC hour it
 // was received in; the text itself stays in the journal and is read back, in
 // bounded pieces, when it is written, so a journal of any size is recovered
@@ -14,6 +16,7 @@
 #include "acquisition/data_files.h"
 #include "acquisition/journal_file.h"
 #include "platform/durable_file.h"
+#include "platform/files.h"
 
 // Spans of a journal whose text an earlier run wrote into its data files. A
 // recovered piece may reach over one of them (text received in its hour on
@@ -35,6 +38,8 @@ struct Leftovers {
     std::vector<RecoveredText> pieces;  // in the order of reception
     WrittenSpans written;               // to pass over when the pieces are read back
     uint64_t end = 0;                   // where the last record that checks ends
+    // Data files left part-written that could not be put back yet.
+    platform::UnfinishedAppends unfinished;
 };
 
 // Reads the journal `file` (whose header is `header`, its records beginning

@@ -51,6 +51,9 @@ struct KeptBlock {
 };
 std::mutex g_kept_mutex;
 std::deque<KeptBlock> g_kept;
+// Statistics files holding part of a block whose failed write could not be
+// undone: the next append to one puts it back first, or waits.
+platform::UnfinishedAppends g_unfinished;
 // A day of hourly blocks of nine ports many times over; beyond it the oldest goes.
 constexpr size_t kMostKeptBlocks = 1000;
 
@@ -61,6 +64,7 @@ bool AppendBlock(const char* directory, const std::string& path, const std::stri
     // programs that expect whole lines.
     platform::AppendOptions options;
     options.sync = true;
+    options.unfinished = &g_unfinished;
     if (platform::CutTornLastLine(path.c_str()) &&
         platform::AppendToFile(path.c_str(), bytes, options) == platform::kAppendOk) {
         return true;
@@ -106,6 +110,7 @@ size_t KeptStatisticsBlocks() {
 void ForgetKeptStatisticsBlocks() {
     std::lock_guard<std::mutex> lock(g_kept_mutex);
     g_kept.clear();
+    g_unfinished.Clear();
 }
 
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,

@@ -33,5 +33,6 @@ int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPerio
 
 // Statistics blocks kept because their file could not be written.
 size_t KeptStatisticsBlocks();
-// Drops them all, as the end of the process does (tests that play a crash).
+// Drops them all, and the undos owed to statistics files, as the end of the
+// process does (tests that play a crash).
 void ForgetKeptStatisticsBlocks();

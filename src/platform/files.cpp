@@ -311,13 +311,9 @@ DirectoryAccess TestDirectoryWritable(const char* path) {
 namespace {
 
 // Puts a failed append's file back as it was: removed if the append created
-// it, else cut back to its old length.
-void Restore(const char* path, bool existed, uint64_t length_before) {
-    if (!existed) {
-        RemoveFile(path);
-    } else {
-        TruncateFile(path, length_before);
-    }
+// it, else cut back to its old length. False when that failed.
+bool Restore(const char* path, bool existed, uint64_t length_before) {
+    return !existed ? RemoveFile(path) : TruncateFile(path, length_before);
 }
 
 // Writes `size` bytes of `data` at the file's end, as far as the seams let
@@ -380,9 +376,58 @@ bool TruncateChecked(LockedAppend& file, const char* path, uint64_t length) {
     return true;
 }
 
+// Cuts `path` back to `length` and makes that durable, under the deny-write
+// lock; a file already no longer than that is only synced.
+bool CutBackDurably(const char* path, uint64_t length) {
+    if (!PathExists(path)) {
+        return true;  // gone, and with it what the failed append left
+    }
+    SetReadOnly(path, false);
+    LockedAppend file;
+    bool cut = OpenChecked(file, path, false);
+    if (cut) {
+        const int64_t found = file.Length();
+        cut = found >= 0 &&
+              (static_cast<uint64_t>(found) <= length || TruncateChecked(file, path, length)) &&
+              SyncChecked(file, path);
+    }
+    cut = file.Close() && cut;
+    SetReadOnly(path, true);
+    return cut;
+}
+
+bool RemoveDurably(const char* path) {
+    if (!RemoveFile(path)) {
+        return false;
+    }
+    SyncDirectory(ParentOf(path).c_str());
+    return true;
+}
+
 }  // namespace
 
+void UnfinishedAppends::Owe(const std::string& path, bool created, uint64_t length) {
+    owed_.emplace(path, Undo{created, length});
+}
+
+bool UnfinishedAppends::PutBack(const std::string& path) {
+    const auto it = owed_.find(path);
+    if (it == owed_.end()) {
+        return true;
+    }
+    const bool put_back = it->second.remove ? RemoveDurably(path.c_str())
+                                            : CutBackDurably(path.c_str(), it->second.length);
+    if (put_back) {
+        owed_.erase(it);
+    }
+    return put_back;
+}
+
 int AppendToFile(const char* path, AppendSource& source, const AppendOptions& options) {
+    // Never a byte after part of an earlier block that could not be undone.
+    if (options.unfinished != nullptr && !options.unfinished->PutBack(path)) {
+        return kAppendWriteFailed;
+    }
     const bool existed = PathExists(path);
     if (existed) {
         SetReadOnly(path, false);
@@ -396,24 +441,39 @@ int AppendToFile(const char* path, AppendSource& source, const AppendOptions& op
     }
     const int64_t length = file.Length();
     const uint64_t length_before = length > 0 ? static_cast<uint64_t>(length) : 0;
+    // What a failed append could not put back is owed to the next append.
+    const auto owe_undo = [&] {
+        if (options.unfinished != nullptr) {
+            options.unfinished->Owe(path, !existed, length_before);
+        }
+    };
     if (length < 0 || (options.before_write && !options.before_write(length_before))) {
         file.Close();
-        Restore(path, existed, length_before);
+        // Nothing was written: only a file the open made is left to undo.
+        if (!Restore(path, existed, length_before) && !existed) {
+            owe_undo();
+        }
         SetReadOnly(path, true);
         return length < 0 ? kAppendOpenFailed : kAppendRefused;
     }
     const bool written =
         WritePieces(file, path, source) && (!options.sync || SyncChecked(file, path));
+    bool undone_durably = false;
     if (!written && TruncateChecked(file, path, length_before)) {  // while the lock is held
         // The undo reaches the disk too: a power cut must not bring back the
         // bytes of a write that failed (the file would hold half a block).
-        SyncChecked(file, path);
+        undone_durably = SyncChecked(file, path);
     }
     const bool closed = file.Close();
     if (!written || !closed) {
-        Restore(path, existed, length_before);
+        const bool restored = Restore(path, existed, length_before);
         if (!existed) {
             SyncDirectory(ParentOf(path).c_str());  // nor a file that is gone again
+        }
+        // A cut that may not be on the disk is owed as well: the next append
+        // makes it durable before its own bytes can follow it there.
+        if (!restored || (existed && !undone_durably)) {
+            owe_undo();
         }
         SetReadOnly(path, true);
         return kAppendWriteFailed;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,13 +82,44 @@ private:
     size_t offset_ = 0;
     std::string scratch_;
 };
-// Results of AppendToFile. On every failure the file is as it was before the
-// call: put back to its old length, or removed again if the call created it,
-// and durably so (a power cut afterwards does not bring the failed bytes back).
+// Results of AppendToFile. On every failure the file is put back as it was
+// before the call: to its old length, or removed again if the call created
+// it, and durably so (a power cut afterwards does not bring the failed bytes
+// back). When that undo fails too, the file holds part of the failed bytes
+// until an UnfinishedAppends puts it back.
 inline constexpr int kAppendOk = 0;
 inline constexpr int kAppendOpenFailed = -1;   // cannot be opened, or another writer holds it
 inline constexpr int kAppendWriteFailed = -2;  // a short or failed write, flush or close
 inline constexpr int kAppendRefused = -3;      // before_write declined; nothing was written
+
+// Files that a failed append left holding part of its bytes, because the undo
+// failed as well, each with the undo still owed: the file's length before
+// that append, or its removal when that append created it. A writer keeps one
+// for the files it appends to (AppendOptions::unfinished), so that nothing is
+// ever written after part of a block, nor a new file's first block after
+// another's part. Not thread-safe: its owner's appends come one at a time.
+class UnfinishedAppends {
+public:
+    // The undo of a failed append to `path` is owed: its removal when the
+    // append created it, else a cut back to `length`. An undo already owed
+    // for `path` stays: it goes back further.
+    void Owe(const std::string& path, bool created, uint64_t length);
+    // Makes the undo owed for `path`, if any, durably (cut and synced under
+    // the deny-write lock; removed). True when none is owed any more.
+    bool PutBack(const std::string& path);
+    // Owes also what `other` owes.
+    void Include(const UnfinishedAppends& other) {
+        owed_.insert(other.owed_.begin(), other.owed_.end());
+    }
+    void Clear() { owed_.clear(); }
+
+private:
+    struct Undo {
+        bool remove = false;
+        uint64_t length = 0;
+    };
+    std::map<std::string, Undo> owed_;
+};
 
 struct AppendOptions {
     // Flush to the disk (fdatasync; FlushFileBuffers on Windows) before closing.
@@ -99,6 +131,12 @@ struct AppendOptions {
     // Called once the file is open and locked, with its length, before a byte
     // is written; returning false refuses the append.
     std::function<bool(uint64_t length_before)> before_write;
+    // The caller's files that earlier failed appends could not put back: the
+    // undo owed for `path` is made first, and while it fails nothing is
+    // written (kAppendWriteFailed); an undo of this append that fails is
+    // added. A caller whose bytes depend on whether the file exists calls
+    // PutBack itself before it chooses them.
+    UnfinishedAppends* unfinished = nullptr;
 };
 
 // The one way the log, data and statistics files are written: clears the

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
 #include "acquisition/journal.h"
 #include "acquisition/log_file.h"
 #include "platform/fake_clock.h"
+#include "platform/file_faults.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
 #include "support/test_config.h"
@@ -285,6 +287,75 @@ TEST_F(DataFiles, ALongPeriodGetsFromMemoryWhatItsJournalRefused) {
                      LongPeriod{static_cast<int64_t>(moved.size() + in_memory.size()), 'a', '\n'});
     EXPECT_EQ(File("2406110.P01"),
               InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\n" + moved + in_memory));
+}
+
+// A disk on which every write to a data file may come out short and the
+// truncation or removal that would undo it may fail too.
+class FailingUndos final : public platform::FileFaults {
+public:
+    FailingUndos() { platform::SetFileFaults(this); }
+    ~FailingUndos() override { platform::SetFileFaults(nullptr); }
+    FailingUndos(const FailingUndos&) = delete;
+    FailingUndos& operator=(const FailingUndos&) = delete;
+
+    platform::FileVerdict Before(const platform::FileAccess& access) override {
+        platform::FileVerdict verdict;
+        if (std::string(access.path).find(".P01") == std::string::npos) {
+            return verdict;
+        }
+        const bool undoes = access.operation == platform::FileOperation::kTruncate ||
+                            access.operation == platform::FileOperation::kRemove;
+        if (access.operation == platform::FileOperation::kWrite && short_writes) {
+            verdict.bytes = 3;
+        } else if (undoes && undo_fails) {
+            verdict.error = EIO;
+        }
+        return verdict;
+    }
+
+    bool short_writes = true;
+    bool undo_fails = true;
+};
+
+TEST_F(DataFiles, PartOfAFailedWriteThatCouldNotBeUndoneIsCutOffBeforeMoreTextGoesThere) {
+    Configure({Port(1, "Thermo")});
+    DataFileWriter writer(config_);
+    writer.WritePort(Context(At(10, 0, 0), true, false),
+                     Period(0, "one\n", Time(10, 0, 0, 0), Time(10, 15, 0, 0)));
+    const std::string written = "Thermo\n03/01/24 10:00:00:000 StartTime\none\n";
+    FailingUndos disk;
+    writer.WritePort(Context(At(10, 15, 0), false, false),
+                     Period(0, "two\n", Time(10, 15, 0, 0), Time(10, 30, 0, 0)));
+    ASSERT_EQ(File("2406110.P01"), InTextMode(written) + "two");  // its undo failed
+
+    // Writes go through again, the cut back still fails: nothing may follow
+    // the part, so this period is kept as well.
+    disk.short_writes = false;
+    writer.WritePort(Context(At(10, 30, 0), false, false),
+                     Period(0, "three\n", Time(10, 30, 0, 0), Time(10, 45, 0, 0)));
+    EXPECT_EQ(File("2406110.P01"), InTextMode(written) + "two");
+    EXPECT_EQ(writer.UnwrittenBytes(0), 10u);
+
+    disk.undo_fails = false;
+    writer.WritePort(Context(At(10, 45, 0), false, true),
+                     Period(0, "four\n", Time(10, 45, 0, 0), Time(11, 0, 0, 0)));
+    EXPECT_EQ(File("2406110.P01"),
+              InTextMode(written + "two\nthree\nfour\n03/01/24 11:00:00:000 EndTime\n"));
+    EXPECT_EQ(writer.UnwrittenBytes(0), 0u);
+
+    // A new file whose removal failed is no old file: it is removed before
+    // its block is written again, instrument line first.
+    disk.short_writes = true;
+    disk.undo_fails = true;
+    writer.WritePort(Context(At(11, 0, 0), false, false),
+                     Period(0, "five\n", Time(11, 0, 0, 0), Time(11, 15, 0, 0)));
+    ASSERT_EQ(File("2406111.P01"), "The");
+    disk.short_writes = false;
+    disk.undo_fails = false;
+    writer.WritePort(Context(At(11, 15, 0), false, false),
+                     Period(0, "six\n", Time(11, 15, 0, 0), Time(11, 30, 0, 0)));
+    EXPECT_EQ(File("2406111.P01"),
+              InTextMode("Thermo\n03/01/24 11:00:00:000 StartTime\nfive\nsix\n"));
 }
 
 }  // namespace
