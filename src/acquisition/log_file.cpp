@@ -75,6 +75,8 @@ struct KeptEntries {
 std::map<std::string, KeptEntries> g_kept;
 bool g_kept_at_exit = false;
 long long g_entries_made = 0;
+// Log files that a failed append left holding part of it.
+platform::UnfinishedAppends g_unfinished;
 
 std::string StampOf(const std::string& line) {
     return line.substr(0, kStampToTheSecond);
@@ -163,7 +165,10 @@ bool AppendToLog(const std::string& directory, const std::string& file, const Ke
                  size_t first, size_t end, const std::string& after) {
     const std::string path = platform::JoinPath(directory, file);
     const std::string header_text = Header(file);
-    if (!platform::CutTornLastLine(path.c_str(), header_text.size())) {
+    // Part of a failed append still in the file goes first: its entries are
+    // kept, and are written again below.
+    if (!g_unfinished.PutBack(path) ||
+        !platform::CutTornLastLine(path.c_str(), header_text.size())) {
         return false;
     }
     const std::string header = platform::FileLength(path.c_str()) > 0 ? "" : header_text;
@@ -174,6 +179,7 @@ bool AppendToLog(const std::string& directory, const std::string& file, const Ke
     bytes.Add(after);
     platform::AppendOptions options;
     options.sync = true;
+    options.unfinished = &g_unfinished;
     return platform::AppendToFile(path.c_str(), bytes, options) == platform::kAppendOk;
 }
 
@@ -613,6 +619,7 @@ size_t ForgetUnwrittenLogEntries() {
         forgotten += kept.entries + static_cast<size_t>(kept.lost.count);
     }
     g_kept.clear();
+    g_unfinished.Clear();
     return forgotten;
 }
 
