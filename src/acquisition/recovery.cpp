@@ -15,8 +15,16 @@ using journal::RecordKind;
 using journal::Span;
 using journal::WriteIntent;
 
+struct LoggedIntent {
+    WriteIntent intent;
+    // Its write failed and the file was put back as it was: it settles
+    // nothing, and its file may since have grown by writes of a run that had
+    // no journal, which must not be taken for what it left.
+    bool undone = false;
+};
+
 struct ControlRecords {
-    std::vector<WriteIntent> intents;  // in journal order
+    std::vector<LoggedIntent> intents;  // in journal order
     std::vector<Span> done;
     uint64_t end = 0;
 };
@@ -31,7 +39,14 @@ ControlRecords ReadControlRecords(platform::DurableFile& file, const journal::He
         if (record.kind == RecordKind::kIntent) {
             WriteIntent intent;
             if (journal::DecodeIntent(record.payload, intent)) {
-                found.intents.push_back(std::move(intent));
+                found.intents.push_back({std::move(intent), false});
+            }
+        } else if (record.kind == RecordKind::kUndone) {
+            // It follows the intent it voids.
+            Span span;
+            if (journal::DecodeSpan(record.payload, span) && !found.intents.empty() &&
+                found.intents.back().intent.span == span) {
+                found.intents.back().undone = true;
             }
         } else if (record.kind == RecordKind::kDone) {
             Span span;
@@ -75,10 +90,23 @@ std::optional<uint32_t> CrcOfRange(const std::string& path, uint64_t offset, uin
     return crc;
 }
 
-// True when the intent's bytes are in its file. The last intent of a journal
-// is the only write that can have been under way when the run ended: a file
-// it left part-written is put back as it was before it (a file it was
-// creating is removed, so that the next write makes it anew).
+// Makes a data file as it now stands durable. A crash can leave a write
+// that recovery finds complete (or the cut that undoes one) short of the
+// disk: a power cut after the journal has let its text go would take the
+// text back with it, or bring back the half-written bytes that were cut.
+bool MakeDurable(const std::string& path) {
+    platform::SetReadOnly(path.c_str(), false);
+    platform::DurableFile file;
+    const bool synced = file.Open(path) && file.Sync();
+    file.Close();
+    platform::SetReadOnly(path.c_str(), true);
+    return synced;
+}
+
+// True when the intent's bytes are in its file. The last intent of
+// a journal is the only write that can have been under way when the run
+// ended: a file it left part-written is put back as it was before it (a file
+// it was creating is removed, so that the next write makes it anew).
 bool Settle(const char* directory, const WriteIntent& intent, bool last) {
     const std::string path = platform::JoinPath(directory, intent.file_name);
     const int64_t found = platform::FileLength(path.c_str());
@@ -89,13 +117,21 @@ bool Settle(const char* directory, const WriteIntent& intent, bool last) {
     const uint64_t full = intent.length_before + intent.bytes_to_add;
     if (length >= full &&
         CrcOfRange(path, intent.length_before, intent.bytes_to_add) == intent.crc) {
+        if (intent.creates_file) {
+            platform::SyncDirectory(directory);
+        }
+        // Should the sync fail, the bytes still stand: putting them back
+        // would lose what the journal does not hold (text it never took).
+        MakeDurable(path);
         return true;
     }
     if (last && length >= intent.length_before && length <= full) {
         if (intent.creates_file) {
             platform::RemoveFile(path.c_str());
+            platform::SyncDirectory(directory);
         } else if (length > intent.length_before) {
             platform::TruncateFile(path.c_str(), intent.length_before);
+            MakeDurable(path);
         }
     }
     return false;
@@ -162,9 +198,11 @@ Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& head
                         uint64_t recordsBegin, const char* directory) {
     ControlRecords control = ReadControlRecords(file, header, recordsBegin);
     for (size_t i = 0; i < control.intents.size(); ++i) {
-        const WriteIntent& intent = control.intents[i];
-        if (!Listed(control.done, intent.span) &&
-            Settle(directory, intent, i + 1 == control.intents.size())) {
+        const WriteIntent& intent = control.intents[i].intent;
+        // An intent without a span wrote text the journal did not hold.
+        const bool spanless = intent.span.empty();
+        if (!control.intents[i].undone && (spanless || !Listed(control.done, intent.span)) &&
+            Settle(directory, intent, i + 1 == control.intents.size()) && !spanless) {
             control.done.push_back(intent.span);
         }
     }
