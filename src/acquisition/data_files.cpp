@@ -80,7 +80,9 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
         return false;
     }
     const char* path = block.path.c_str();
-    const bool existed = platform::PathExists(path);
+    // An empty file (a write without an intent that a crash cut off before
+    // its first byte) gets the items of a new one.
+    const bool existed = platform::FileLength(path) > 0;
     platform::TextPieces bytes;
     if (!existed) {
         bytes.Add(block.creation_items);

@@ -41,6 +41,35 @@ int64_t UtcMs() {
 constexpr char kFilePrefix[] = "Port";
 constexpr size_t kPrefixLength = sizeof kFilePrefix - 1;
 
+// True for a data file's name: <yy><ddd><hh>.P<nn>.
+bool IsDataFileName(const std::string& name) {
+    const size_t dot = name.find(".P");
+    if (dot != 7 || name.size() < dot + 4) {
+        return false;
+    }
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (i != dot && i != dot + 1 && (name[i] < '0' || name[i] > '9')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A data file is never left empty by a write that had an intent (a restart
+// removes one that the write was creating); one without (the port had no
+// journal) that a crash cut off before its first byte leaves one, which
+// holds nothing and would lack its instrument line if nothing else came.
+void RemoveEmptyDataFiles(const char* directory) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+        const std::string path = entry.path().string();
+        if (IsDataFileName(entry.path().filename().string()) &&
+            platform::FileLength(path.c_str()) == 0) {
+            platform::RemoveFile(path.c_str());
+        }
+    }
+}
+
 // The COM number of a journal's file name ("Port12" gives 12), or 0.
 int PortNumberOfFile(const std::string& name) {
     if (name.rfind(kFilePrefix, 0) != 0 || name.size() == kPrefixLength ||
@@ -483,6 +512,7 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
         return;
     }
     const char* directory = config_.OutputDriveAndPath;
+    RemoveEmptyDataFiles(directory);
     for (size_t p = 0; p < ports_.size(); ++p) {
         const int position = static_cast<int>(p);
         auto port = std::make_unique<PortJournal>(directory, config_.PortNumber[position],
