@@ -80,9 +80,7 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
         return false;
     }
     const char* path = block.path.c_str();
-    // An empty file (a write without an intent that a crash cut off before
-    // its first byte) gets the items of a new one.
-    const bool existed = platform::FileLength(path) > 0;
+    const bool existed = platform::PathExists(path);
     platform::TextPieces bytes;
     if (!existed) {
         bytes.Add(block.creation_items);
