@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -73,6 +74,14 @@ using testing_support::Port;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFaults;
+
+// Creates `path` if need be and appends `bytes`, as another program would.
+void AppendRawFile(const std::string& path, const std::string& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
 
 int64_t At(int hour, int minute, int second = 0) {
     return FakeClock::EpochMs(2024, 3, 1, hour, minute, second) / 1000;
@@ -320,6 +329,21 @@ TEST_F(Journal, APortWhoseJournalCannotBeOpenedWritesNothingBeforeWhatTheJournal
                          "03/01/24 11:00:00:000 EndTime\n"));
     EXPECT_EQ(Log().find("  30  "), std::string::npos);
     EXPECT_TRUE(HoldsNothing());
+}
+
+// A write without a journal that a crash cut off before its first byte leaves
+// an empty data file behind: the next start removes it, so that the hour's
+// next text makes the file anew, with its instrument line.
+TEST_F(Journal, AnEmptyDataFileLeftByACrashIsMadeAnewWithItsInstrumentLine) {
+    AppendRawFile(dir_.File("2406110.P01"), "");
+    AppendRawFile(dir_.File("notes.txt"), "");  // not a data file: left alone
+    auto run = NewRun();
+    EXPECT_FALSE(platform::PathExists(dir_.File("2406110.P01").c_str()));
+    EXPECT_TRUE(platform::PathExists(dir_.File("notes.txt").c_str()));
+    run->Receive(0, "text\n", 10, 5);
+    run->EndPeriod(At(10, 0), true, false, 10, 15);
+    run->Stop();
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\ntext\n"));
 }
 
 // Lines of an instrument, `bytes` long, from line number `first` on.
