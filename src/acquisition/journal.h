@@ -120,7 +120,7 @@ private:
     uint64_t leftovers_end_ = 0;          // what an earlier run left lies before this
     WrittenSpans written_before_;         // of it, what that run wrote
     std::optional<journal::WriteIntent> last_intent_;  // recorded by this run
-    journal::Span last_intent_for_;                     // the writer's span of it
+    journal::Span last_intent_for_;                    // the writer's span of it
     // The file could not be opened, and may hold text or intents an earlier
     // run left: until it is, no data file of the port is written (RecordIntent
     // refuses). Text written now would come before older text still in the

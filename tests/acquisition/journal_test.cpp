@@ -645,10 +645,9 @@ TEST_F(InterruptedWrite, AFailedWritePutBackCutsOffNothingWrittenAfterIt) {
     const std::string later = "03/01/24 10:03:00:000 StartTime\nlate\n";  // shorter
     AppendRaw(path, later);
     NewRun()->Stop();
-    EXPECT_EQ(File("2406110.P01"),
-              earlier_ + later +
-                  InTextMode("03/01/24 10:01:00:000 StartTime\nnew 1\n"
-                             "03/01/24 10:01:00:000 EndTime\n"));
+    EXPECT_EQ(File("2406110.P01"), earlier_ + later +
+                                       InTextMode("03/01/24 10:01:00:000 StartTime\nnew 1\n"
+                                                  "03/01/24 10:01:00:000 EndTime\n"));
     EXPECT_TRUE(HoldsNothing());
 }
 
