@@ -418,7 +418,9 @@ const char* PortJournal::RecordDurably(const journal::WriteIntent& intent,
 // An intent that stays the journal's last would have the next start put its
 // file back to the length it gives, cutting off what was appended since by a
 // run that had no journal (one that could not open it, say). Once the failed
-// write has left its file as it was, the intent is voided, durably.
+// write has left its file durably as it was, the intent is voided, durably.
+// Not one that was creating its file: a power cut may bring back a removed
+// name, and the next start removes it again only under the intent.
 void PortJournal::WriteFailed(const journal::Span& span) {
     if (!last_intent_ || !(last_intent_for_ == span) || !file_.IsOpen()) {
         return;
@@ -426,10 +428,10 @@ void PortJournal::WriteFailed(const journal::Span& span) {
     const journal::WriteIntent intent = *last_intent_;
     last_intent_.reset();
     const std::string data_file = platform::JoinPath(directory_, intent.file_name);
-    const int64_t length = platform::FileLength(data_file.c_str());
-    const bool as_before = intent.creates_file
-                               ? !platform::PathExists(data_file.c_str())
-                               : length == static_cast<int64_t>(intent.length_before);
+    const bool as_before =
+        !intent.creates_file &&
+        platform::FileLength(data_file.c_str()) == static_cast<int64_t>(intent.length_before) &&
+        MakeDataFileDurable(data_file);
     if (as_before &&
         AppendRecord(journal::RecordKind::kUndone, UtcMs(), journal::EncodeSpan(intent.span))) {
         Sync();

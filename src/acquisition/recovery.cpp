@@ -90,19 +90,6 @@ std::optional<uint32_t> CrcOfRange(const std::string& path, uint64_t offset, uin
     return crc;
 }
 
-// Makes a data file as it now stands durable. A crash can leave a write
-// that recovery finds complete (or the cut that undoes one) short of the
-// disk: a power cut after the journal has let its text go would take the
-// text back with it, or bring back the half-written bytes that were cut.
-bool MakeDurable(const std::string& path) {
-    platform::SetReadOnly(path.c_str(), false);
-    platform::DurableFile file;
-    const bool synced = file.Open(path) && file.Sync();
-    file.Close();
-    platform::SetReadOnly(path.c_str(), true);
-    return synced;
-}
-
 // True when the intent's bytes are in its file. The last intent of
 // a journal is the only write that can have been under way when the run
 // ended: a file it left part-written is put back as it was before it (a file
@@ -122,7 +109,7 @@ bool Settle(const char* directory, const WriteIntent& intent, bool last) {
         }
         // Should the sync fail, the bytes still stand: putting them back
         // would lose what the journal does not hold (text it never took).
-        MakeDurable(path);
+        MakeDataFileDurable(path);
         return true;
     }
     if (last && length >= intent.length_before && length <= full) {
@@ -131,7 +118,7 @@ bool Settle(const char* directory, const WriteIntent& intent, bool last) {
             platform::SyncDirectory(directory);
         } else if (length > intent.length_before) {
             platform::TruncateFile(path.c_str(), intent.length_before);
-            MakeDurable(path);
+            MakeDataFileDurable(path);
         }
     }
     return false;
@@ -192,6 +179,15 @@ bool WrittenSpans::Holds(uint64_t offset) const {
     auto after = std::upper_bound(spans_.begin(), spans_.end(), offset,
                                   [](uint64_t at, const Span& span) { return at < span.begin; });
     return after != spans_.begin() && std::prev(after)->Holds(offset);
+}
+
+bool MakeDataFileDurable(const std::string& path) {
+    platform::SetReadOnly(path.c_str(), false);
+    platform::DurableFile file;
+    const bool synced = file.Open(path) && file.Sync();
+    file.Close();
+    platform::SetReadOnly(path.c_str(), true);
+    return synced;
 }
 
 Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& header,

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "acquisition/data_files.h"
@@ -36,6 +37,12 @@ struct Leftovers {
     WrittenSpans written;               // to pass over when the pieces are read back
     uint64_t end = 0;                   // where the last record that checks ends
 };
+
+// Makes a data file as it now stands durable. A crash can leave a write
+// that recovery finds complete (or the cut that undoes one) short of the
+// disk: a power cut after the journal has let its text go would take the
+// text back with it, or bring back the half-written bytes that were cut.
+bool MakeDataFileDurable(const std::string& path);
 
 // Reads the journal `file` (whose header is `header`, its records beginning
 // at `recordsBegin`) and settles it against the data files in `directory`.
