@@ -484,6 +484,7 @@ void AcquisitionRun::Flush() {
     }
     keep_receiving_ = true;  // from here on what arrives is held for the next period
     RunHourlyInitialisation();
+    journal_.Reopen(writer_);  // older text in a journal goes before this period's
     WriteDataFiles();
     LogUnloggedLosses();
     if (stats_ports_ > 0) {

@@ -115,7 +115,10 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
         bytes.Add(text);
     }
     bytes.Add(block.end_marker);
-    const bool journaled_block = journal != nullptr && !block.span.empty();
+    // Text that the journal lacks (received while it could not take it) is
+    // written under an intent as well, so that a crash cannot leave half of
+    // it in the file.
+    const bool journaled_block = journal != nullptr;
     bool intent_recorded = false;
     auto record_intent = [&](uint64_t length_before) {
         intent_recorded =
@@ -135,6 +138,9 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     };
     options.unfinished = &unfinished;
     if (platform::AppendToFile(path, bytes, options) != platform::kAppendOk) {
+        if (journaled_block && intent_recorded) {
+            journal->WriteFailed(block.span);
+        }
         if (JournalPartLost(block, journal)) {
             return false;
         }
@@ -301,9 +307,15 @@ void DataFileWriter::CountKeptTextLostWithJournal(int position) {
     for (auto it = kept.begin(); it != kept.end();) {
         if (JournalLost(position, *it) && !LoseJournalPart(position, *it, it->text)) {
             it = kept.erase(it);  // nothing of it was in memory
-        } else {
-            ++it;
+            continue;
         }
+        // A journal opened again after it was given up hands out the same
+        // spans anew: a lost one must not be taken for one of them.
+        const TextJournal* journal = JournalOf(position);
+        if (journal != nullptr && !it->span.empty() && !journal->Holds(it->span)) {
+            it->span = {};
+        }
+        ++it;
     }
 }
 

@@ -81,6 +81,9 @@ public:
     virtual bool RecordIntent(const journal::Span& span, const std::string& fileName,
                               uint64_t lengthBefore, bool createsFile,
                               platform::AppendSource& bytes) = 0;
+    // The write whose intent was just recorded for `span` failed; its data
+    // file may have been put back as it was.
+    virtual void WriteFailed(const journal::Span& span) = 0;
     // The text of `span` is on disk in its data file, or has been given up.
     virtual void Forget(const journal::Span& span) = 0;
     // True while the journal holds every byte of the current period, so that

@@ -41,6 +41,35 @@ int64_t UtcMs() {
 constexpr char kFilePrefix[] = "Port";
 constexpr size_t kPrefixLength = sizeof kFilePrefix - 1;
 
+// True for a data file's name: <yy><ddd><hh>.P<nn>.
+bool IsDataFileName(const std::string& name) {
+    const size_t dot = name.find(".P");
+    if (dot != 7 || name.size() < dot + 4) {
+        return false;
+    }
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (i != dot && i != dot + 1 && (name[i] < '0' || name[i] > '9')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A data file is never left empty by a write that had an intent (a restart
+// removes one that the write was creating); one without (the port had no
+// journal) that a crash cut off before its first byte leaves one, which
+// holds nothing and would lack its instrument line if nothing else came.
+void RemoveEmptyDataFiles(const char* directory) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+        const std::string path = entry.path().string();
+        if (IsDataFileName(entry.path().filename().string()) &&
+            platform::FileLength(path.c_str()) == 0) {
+            platform::RemoveFile(path.c_str());
+        }
+    }
+}
+
 // The COM number of a journal's file name ("Port12" gives 12), or 0.
 int PortNumberOfFile(const std::string& name) {
     if (name.rfind(kFilePrefix, 0) != 0 || name.size() == kPrefixLength ||
@@ -97,6 +126,8 @@ bool PortJournal::Open(Leftovers& leftovers) {
         platform::SyncDirectory(directory_.c_str());
     }
     const bool existed = platform::PathExists(path_.c_str());
+    // Until it is open, one that exists may hold what an earlier run left.
+    awaiting_open_ = existed;
     if (!file_.Open(path_)) {
         return false;
     }
@@ -109,6 +140,7 @@ bool PortJournal::Open(Leftovers& leftovers) {
     if (size <= 0 || !reader.ReadHeader(header)) {
         // New, or a header that a power cut tore while it was rewritten at a
         // cut: the records behind it had all been written.
+        awaiting_open_ = false;
         return StartAnew();
     }
     epoch_ = header.epoch;
@@ -126,10 +158,14 @@ bool PortJournal::Open(Leftovers& leftovers) {
         pending_.push_back(piece.span);
     }
     if (pending_.empty()) {
-        return Cut();
+        // Not cut, it still holds the intents just settled: settled again
+        // later, they must find their files as they are now.
+        awaiting_open_ = !Cut();
+        return !awaiting_open_;
     }
     leftovers_end_ = end_;
     written_before_ = leftovers.written;
+    awaiting_open_ = false;
     return true;
 }
 
@@ -195,6 +231,7 @@ void PortJournal::Append(const char* bytes, size_t count, int64_t receivedMs) {
         const size_t piece = count < journal::kMaxTextRecord ? count : journal::kMaxTextRecord;
         if (AppendRecord(journal::RecordKind::kText, receivedMs, std::string_view(bytes, piece))) {
             text_since_period_ = true;
+            period_journaled_ += piece;
             journaled_ += static_cast<int64_t>(piece);
         } else {
             missing_ += piece;
@@ -298,6 +335,7 @@ TextJournal::Period PortJournal::EndPeriod() {
     }
     period.missing = missing_;
     missing_ = 0;
+    period_journaled_ = 0;
     period_begin_ = end_;
     text_since_period_ = false;
     if (dirty_ && file_.IsOpen()) {
@@ -310,11 +348,17 @@ TextJournal::Period PortJournal::EndPeriod() {
 bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fileName,
                                uint64_t lengthBefore, bool createsFile,
                                platform::AppendSource& bytes) {
+    last_intent_.reset();
     if (!file_.IsOpen()) {
-        return true;  // no journal (any more): no crash can leave this text in one
+        // No journal (any more): no crash can leave this text in one. One
+        // that could not be opened yet may hold older text: the write waits.
+        return !awaiting_open_;
     }
     journal::WriteIntent intent;
-    intent.span = span;
+    // An intent names only text the journal holds: a span of a journal
+    // given up since may be handed out anew, and a restart would take its
+    // new text for written.
+    intent.span = Holds(span) ? span : journal::Span{};
     intent.length_before = lengthBefore;
     intent.creates_file = createsFile;
     intent.file_name = fileName;
@@ -323,6 +367,15 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
         intent.crc = journal::Crc32(intent.crc, piece.data(), piece.size());
         intent.bytes_to_add += piece.size();
     }
+    const char* failure = RecordDurably(intent, span);
+    if (failure == nullptr) {
+        return true;
+    }
+    if (intent.span.empty()) {
+        // Text the journal does not hold: written without the intent, as it
+        // would be without a journal.
+        return true;
+    }
     // A journal that cannot say what a write is about to do could not tell
     // after a crash whether it happened. It is given up rather than holding
     // the data file back: text that is in memory goes to the data file now;
@@ -330,22 +383,59 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
     // Not while it holds text an earlier run left, which is nowhere else:
     // then the write waits, as for a data file that cannot be written, and
     // the text stays for a later try.
-    const bool recorded =
-        AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent));
-    if (!recorded || !Sync()) {
-        if (HoldsLeftovers()) {
-            if (!refusing_) {
-                TellJournalRefused(directory_.c_str(), path_);
-                refusing_ = true;
-            }
-            return false;
+    if (HoldsLeftovers()) {
+        if (!refusing_) {
+            TellJournalRefused(directory_.c_str(), path_);
+            refusing_ = true;
         }
-        GiveUp(recorded ? "the journal could not be flushed to disk"
-                        : "the journal could not be written");
-        return true;
+        return false;
     }
-    Checkpoint("intent-recorded", port_number_);
+    GiveUp(failure);
+    // Emptied, it starts anew at once, so that the write of the text in
+    // memory does not go without an intent either (a crash in it would
+    // leave half a block that no restart could tell).
+    intent.span = {};
+    if (may_reopen_ && StartAnew() && RecordDurably(intent, span) != nullptr) {
+        GiveUp(failure);
+    }
     return true;
+}
+
+const char* PortJournal::RecordDurably(const journal::WriteIntent& intent,
+                                       const journal::Span& forSpan) {
+    if (!AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent))) {
+        return "the journal could not be written";
+    }
+    if (!Sync()) {
+        return "the journal could not be flushed to disk";
+    }
+    last_intent_ = intent;
+    last_intent_for_ = forSpan;
+    Checkpoint("intent-recorded", port_number_);
+    return nullptr;
+}
+
+// An intent that stays the journal's last would have the next start put its
+// file back to the length it gives, cutting off what was appended since by a
+// run that had no journal (one that could not open it, say). Once the failed
+// write has left its file durably as it was, the intent is voided, durably.
+// Not one that was creating its file: a power cut may bring back a removed
+// name, and the next start removes it again only under the intent.
+void PortJournal::WriteFailed(const journal::Span& span) {
+    if (!last_intent_ || !(last_intent_for_ == span) || !file_.IsOpen()) {
+        return;
+    }
+    const journal::WriteIntent intent = *last_intent_;
+    last_intent_.reset();
+    const std::string data_file = platform::JoinPath(directory_, intent.file_name);
+    const bool as_before =
+        !intent.creates_file &&
+        platform::FileLength(data_file.c_str()) == static_cast<int64_t>(intent.length_before) &&
+        MakeDataFileDurable(data_file);
+    if (as_before &&
+        AppendRecord(journal::RecordKind::kUndone, UtcMs(), journal::EncodeSpan(intent.span))) {
+        Sync();
+    }
 }
 
 bool PortJournal::HoldsLeftovers() const {
@@ -361,11 +451,16 @@ void PortJournal::GiveUp(const char* reason) {
     if (!refusing_) {
         TellJournalRefused(directory_.c_str(), path_);
     }
-    if (file_.Truncate(0)) {
-        file_.Sync();
-    }
+    // Emptied, it holds nothing a later open could take for text or an
+    // intent: it may be tried again.
+    may_reopen_ = file_.Truncate(0) && file_.Sync();
     file_.Close();
     pending_.clear();
+    // The current period's text it took is gone with it: opened again, it
+    // does not hold the period whole.
+    missing_ += period_journaled_;
+    period_journaled_ = 0;
+    text_since_period_ = false;
     given_up_because_ = reason;
 }
 
@@ -374,13 +469,17 @@ bool PortJournal::Holds(const journal::Span& span) const {
 }
 
 void PortJournal::Forget(const journal::Span& span) {
-    Checkpoint("data-written", port_number_);
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-        if (*it == span) {
-            pending_.erase(it);
-            break;
+    const auto held = std::find(pending_.begin(), pending_.end(), span);
+    if (held == pending_.end()) {
+        // Text it does not hold (it never took it, or lost it when it was
+        // given up): nothing to mark done, though it may be cut now.
+        if (file_.IsOpen() && Empty()) {
+            Cut();
         }
+        return;
     }
+    Checkpoint("data-written", port_number_);
+    pending_.erase(held);
     if (!file_.IsOpen()) {
         return;
     }
@@ -396,6 +495,7 @@ void PortJournal::Forget(const journal::Span& span) {
 }
 
 void PortJournal::Close() {
+    may_reopen_ = false;
     if (file_.IsOpen()) {
         if (dirty_) {
             Sync();
@@ -414,6 +514,7 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
         return;
     }
     const char* directory = config_.OutputDriveAndPath;
+    RemoveEmptyDataFiles(directory);
     for (size_t p = 0; p < ports_.size(); ++p) {
         const int position = static_cast<int>(p);
         auto port = std::make_unique<PortJournal>(directory, config_.PortNumber[position],
@@ -424,8 +525,8 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
         // part that its recovery could not take out of a data file.
         writer.OweUndos(leftovers.unfinished);
         if (!opened) {
+            // The port runs without a journal until it can be opened.
             TellJournalRefused(directory, port->path());
-            continue;  // this port runs without a journal
         }
         writer.AttachJournal(position, port.get());
         port->SetReadBackPacer(&pacer_);
@@ -435,6 +536,17 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
         }
     }
     RecoverUnconfigured();
+}
+
+void ReceivedTextJournal::Reopen(DataFileWriter& writer) {
+    for (size_t p = 0; p < ports_.size(); ++p) {
+        PortJournal* port = ports_[p].get();
+        Leftovers leftovers;
+        if (port != nullptr && port->MayReopen() && port->Open(leftovers) &&
+            !leftovers.pieces.empty()) {
+            writer.WriteRecovered(static_cast<int>(p), leftovers.pieces);
+        }
+    }
 }
 
 // A journal of a port that the configuration no longer has: its text is

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,9 +45,14 @@ public:
 
     // Opens the file, creating it (and the folder) when missing, and returns
     // what an earlier run left in it (an intent it was in the middle of is
-    // settled). False when it cannot be opened (entry 19 is the caller's).
+    // settled). False when it cannot be opened (entry 19 is the caller's);
+    // it may be tried again.
     bool Open(Leftovers& leftovers);
     bool IsOpen() const { return file_.IsOpen(); }
+    // True while the file is closed but may be opened again: it could not be
+    // opened, or was given up and emptied. Each write of a data file without
+    // a journal is one a crash can leave half done.
+    bool MayReopen() const { return !file_.IsOpen() && may_reopen_; }
     const std::string& path() const { return path_; }
     // The instrument named in the file as found (for a port no longer configured).
     const std::string& instrument() const { return instrument_; }
@@ -67,6 +73,7 @@ public:
     Period EndPeriod() override;
     bool RecordIntent(const journal::Span& span, const std::string& fileName, uint64_t lengthBefore,
                       bool createsFile, platform::AppendSource& bytes) override;
+    void WriteFailed(const journal::Span& span) override;
     void Forget(const journal::Span& span) override;
     bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }
     bool Holds(const journal::Span& span) const override;
@@ -84,6 +91,8 @@ public:
 
 private:
     bool AppendRecord(journal::RecordKind kind, int64_t timeMs, std::string_view payload);
+    // Appends the intent of the write of `forSpan`, durably; null, or why not.
+    const char* RecordDurably(const journal::WriteIntent& intent, const journal::Span& forSpan);
     bool Sync();
     // Back to the header alone, under a new epoch.
     bool Cut();
@@ -104,11 +113,20 @@ private:
     uint64_t period_begin_ = 0;  // where the current period's text begins
     bool text_since_period_ = false;
     uint64_t missing_ = 0;                // bytes of this period the disk refused
+    uint64_t period_journaled_ = 0;       // bytes of this period it took
     int64_t journaled_ = 0;               // text bytes appended since the journal opened
     bool refusing_ = false;               // the last append was refused (entry 19 given)
     std::vector<journal::Span> pending_;  // handed out, not yet forgotten
     uint64_t leftovers_end_ = 0;          // what an earlier run left lies before this
     WrittenSpans written_before_;         // of it, what that run wrote
+    std::optional<journal::WriteIntent> last_intent_;  // recorded by this run
+    journal::Span last_intent_for_;                    // the writer's span of it
+    // The file could not be opened, and may hold text or intents an earlier
+    // run left: until it is, no data file of the port is written (RecordIntent
+    // refuses). Text written now would come before older text still in the
+    // journal, and a stale intent could cut it off at the next start.
+    bool awaiting_open_ = false;
+    bool may_reopen_ = true;
     std::string given_up_because_;
     bool dirty_ = false;
     uint32_t dirty_since_ = 0;
@@ -129,6 +147,11 @@ public:
     // left (into the data files of the hours it was received in). Journals
     // of ports no longer configured are recovered as well.
     void Start(DataFileWriter& writer);
+    // Before a flush writes the data files: tries again to open the journals
+    // that could not be opened or were given up, and has the writer write
+    // what an earlier run left in those that open now, before anything of
+    // this run.
+    void Reopen(DataFileWriter& writer);
     // Right after a read that added `count` bytes to port `position`'s buffer.
     void Append(int position, const char* bytes, int32_t count);
     // True while port `position`'s journal holds every byte of its current

@@ -201,8 +201,8 @@ bool Reader::Next(Record& record) {
     const char* head = At(position_);
     const uint32_t length = GetU32(head);
     const auto kind = static_cast<RecordKind>(static_cast<unsigned char>(head[4]));
-    const bool known =
-        kind == RecordKind::kText || kind == RecordKind::kIntent || kind == RecordKind::kDone;
+    const bool known = kind == RecordKind::kText || kind == RecordKind::kIntent ||
+                       kind == RecordKind::kDone || kind == RecordKind::kUndone;
     if (!known || length > kMaxPayload || head[5] != 0 || head[6] != 0 || head[7] != 0) {
         return false;
     }

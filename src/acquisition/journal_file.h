@@ -15,7 +15,8 @@
 //   check           uint32, CRC-32 of everything above
 // Records follow the header, one after another:
 //   payload length  uint32
-//   kind            1 byte: 'T' received text, 'I' write intent, 'D' span done
+//   kind            1 byte: 'T' received text, 'I' write intent, 'D' span done,
+//                   'U' the write of the latest intent failed and was undone
 //   reserved        3 zero bytes
 //   time            int64, UTC milliseconds since 1970: when the text was
 //                   received ('T'), when the record was made (others)
@@ -25,7 +26,7 @@
 //                        the write, bytes the write adds (uint64 each), CRC-32
 //                        of those bytes, 1 if the write creates the file
 //                        (uint32 each), then the data file's name;
-//                   'D': span begin, span end (uint64 each).
+//                   'D', 'U': span begin, span end (uint64 each).
 // A span is a range of offsets in the file; it holds the 'T' records that
 // begin inside it.
 //
@@ -50,7 +51,7 @@ inline constexpr size_t kMaxTextRecord = 64 * 1024;  // longer appends take seve
 inline constexpr size_t kMaxPayload = 1 << 20;       // anything longer is a damaged length
 inline constexpr size_t kMaxInstrumentName = 499;
 
-enum class RecordKind : uint8_t { kText = 'T', kIntent = 'I', kDone = 'D' };
+enum class RecordKind : uint8_t { kText = 'T', kIntent = 'I', kDone = 'D', kUndone = 'U' };
 
 struct Span {
     uint64_t begin = 0;

@@ -16,8 +16,16 @@ using journal::RecordKind;
 using journal::Span;
 using journal::WriteIntent;
 
+struct LoggedIntent {
+    WriteIntent intent;
+    // Its write failed and the file was put back as it was: it settles
+    // nothing, and its file may since have grown by writes of a run that had
+    // no journal, which must not be taken for what it left.
+    bool undone = false;
+};
+
 struct ControlRecords {
-    std::vector<WriteIntent> intents;  // in journal order
+    std::vector<LoggedIntent> intents;  // in journal order
     std::vector<Span> done;
     uint64_t end = 0;
 };
@@ -32,7 +40,14 @@ ControlRecords ReadControlRecords(platform::DurableFile& file, const journal::He
         if (record.kind == RecordKind::kIntent) {
             WriteIntent intent;
             if (journal::DecodeIntent(record.payload, intent)) {
-                found.intents.push_back(std::move(intent));
+                found.intents.push_back({std::move(intent), false});
+            }
+        } else if (record.kind == RecordKind::kUndone) {
+            // It follows the intent it voids.
+            Span span;
+            if (journal::DecodeSpan(record.payload, span) && !found.intents.empty() &&
+                found.intents.back().intent.span == span) {
+                found.intents.back().undone = true;
             }
         } else if (record.kind == RecordKind::kDone) {
             Span span;
@@ -80,8 +95,8 @@ std::optional<uint32_t> CrcOfRange(const std::string& path, uint64_t offset, uin
 // can have left part of its bytes there: the write under way when the run
 // ended, or one whose undo failed (nothing is written to a file after such a
 // part until it is put back). A file it left part-written is put back as it
-// was before it (a file it was creating is removed, so that the next write
-// makes it anew); when that fails, the undo is owed in `unfinished`.
+// was before it, durably (a file it was creating is removed, so that the next
+// write makes it anew); when that fails, the undo is owed in `unfinished`.
 bool Settle(const char* directory, const WriteIntent& intent, bool lastOfItsFile,
             platform::UnfinishedAppends& unfinished) {
     const std::string path = platform::JoinPath(directory, intent.file_name);
@@ -93,6 +108,12 @@ bool Settle(const char* directory, const WriteIntent& intent, bool lastOfItsFile
     const uint64_t full = intent.length_before + intent.bytes_to_add;
     if (length >= full &&
         CrcOfRange(path, intent.length_before, intent.bytes_to_add) == intent.crc) {
+        if (intent.creates_file) {
+            platform::SyncDirectory(directory);
+        }
+        // Should the sync fail, the bytes still stand: putting them back
+        // would lose what the journal does not hold (text it never took).
+        MakeDataFileDurable(path);
         return true;
     }
     const bool part_written = intent.creates_file || length > intent.length_before;
@@ -104,10 +125,10 @@ bool Settle(const char* directory, const WriteIntent& intent, bool lastOfItsFile
 }
 
 // For each data file, the index of its last intent.
-std::map<std::string, size_t> LastIntentOfEachFile(const std::vector<WriteIntent>& intents) {
+std::map<std::string, size_t> LastIntentOfEachFile(const std::vector<LoggedIntent>& intents) {
     std::map<std::string, size_t> last;
     for (size_t i = 0; i < intents.size(); ++i) {
-        last[intents[i].file_name] = i;
+        last[intents[i].intent.file_name] = i;
     }
     return last;
 }
@@ -169,15 +190,27 @@ bool WrittenSpans::Holds(uint64_t offset) const {
     return after != spans_.begin() && std::prev(after)->Holds(offset);
 }
 
+bool MakeDataFileDurable(const std::string& path) {
+    platform::SetReadOnly(path.c_str(), false);
+    platform::DurableFile file;
+    const bool synced = file.Open(path) && file.Sync();
+    file.Close();
+    platform::SetReadOnly(path.c_str(), true);
+    return synced;
+}
+
 Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& header,
                         uint64_t recordsBegin, const char* directory) {
     ControlRecords control = ReadControlRecords(file, header, recordsBegin);
     Leftovers leftovers;
     const std::map<std::string, size_t> last = LastIntentOfEachFile(control.intents);
     for (size_t i = 0; i < control.intents.size(); ++i) {
-        const WriteIntent& intent = control.intents[i];
-        if (!Listed(control.done, intent.span) &&
-            Settle(directory, intent, last.at(intent.file_name) == i, leftovers.unfinished)) {
+        const WriteIntent& intent = control.intents[i].intent;
+        // An intent without a span wrote text the journal did not hold.
+        const bool spanless = intent.span.empty();
+        if (!control.intents[i].undone && (spanless || !Listed(control.done, intent.span)) &&
+            Settle(directory, intent, last.at(intent.file_name) == i, leftovers.unfinished) &&
+            !spanless) {
             control.done.push_back(intent.span);
         }
     }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "acquisition/data_files.h"
@@ -41,6 +42,12 @@ struct Leftovers {
     // Data files left part-written that could not be put back yet.
     platform::UnfinishedAppends unfinished;
 };
+
+// Makes a data file as it now stands durable. A crash can leave a write
+// that recovery finds complete (or the cut that undoes one) short of the
+// disk: a power cut after the journal has let its text go would take the
+// text back with it, or bring back the half-written bytes that were cut.
+bool MakeDataFileDurable(const std::string& path);
 
 // Reads the journal `file` (whose header is `header`, its records beginning
 // at `recordsBegin`) and settles it against the data files in `directory`.

@@ -2,25 +2,29 @@
 // what a normal period leaves behind (nothing), a failed write, a stop, the
 // recovery of what an earlier run left (also cut mid-record, in the middle of
 // a data-file write, larger than it may hold in memory, and into files that
-// cannot be written), a journal the disk refuses.
+// cannot be written), a journal the disk refuses or that cannot be opened.
 #include "acquisition/journal.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "acquisition/data_files.h"
 #include "acquisition/log_file.h"
 #include "acquisition/write_problems.h"
 #include "platform/fake_clock.h"
+#include "platform/file_faults.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
 #include "support/test_config.h"
@@ -71,6 +75,14 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFaults;
 
+// Creates `path` if need be and appends `bytes`, as another program would.
+void AppendRawFile(const std::string& path, const std::string& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
 int64_t At(int hour, int minute, int second = 0) {
     return FakeClock::EpochMs(2024, 3, 1, hour, minute, second) / 1000;
 }
@@ -92,10 +104,16 @@ public:
         buffers_[static_cast<size_t>(position)] += text;
         journal_.Append(position, text.data(), static_cast<int32_t>(text.size()));
     }
-    // The period's end: every port's text to its file.
+    // The period's end: every port's period closed in its journal, the
+    // journals that could not be opened tried again, every port's text to
+    // its file.
     void EndPeriod(int64_t fileNameTime, bool first, bool endMarker, int hour, int minute) {
         clock_.Set(2024, 3, 1, hour, minute);
         const FlushContext context{platform::BreakDownUtc(fileNameTime), first, endMarker};
+        for (int p = 0; p < config_.NumPorts; ++p) {
+            writer_.EndPeriod(p);
+        }
+        journal_.Reopen(writer_);
         for (int p = 0; p < config_.NumPorts; ++p) {
             std::string& text = buffers_[static_cast<size_t>(p)];
             writer_.WritePort(context,
@@ -270,6 +288,62 @@ TEST_F(Journal, AStopKeepsWhatCouldNotBeWrittenAndTheNextStartWritesIt) {
                                               "03/01/24 10:05:30:000 EndTime\n"));
     EXPECT_NE(Log().find("  34  5 bytes of COM1 received 10:05:30 to 10:05:30 recovered."),
               std::string::npos);
+}
+
+// A journal that cannot be opened at a start may hold what an earlier run
+// could not write: the port's data file waits until it opens, then receives
+// that text first and this run's after it, in the order received; the
+// failed write's intent cuts nothing off.
+TEST_F(Journal, APortWhoseJournalCannotBeOpenedWritesNothingBeforeWhatTheJournalHolds) {
+    {
+        auto run = NewRun();
+        run->Receive(0, "one\n", 10, 1);
+        run->EndPeriod(At(10, 0), true, false, 10, 15);
+        WriteFaults faults;
+        faults.LimitPathsContaining("2406110.P01", 0);
+        run->Receive(0, "two\n", 10, 16);
+        run->EndPeriod(At(10, 15), false, false, 10, 30);
+        run->Stop();
+    }
+    const std::string after_first = File("2406110.P01");
+    // A directory in its place: the journal exists and cannot be opened.
+    const std::string aside = JournalFile() + ".aside";
+    std::filesystem::rename(JournalFile(), aside);
+    std::filesystem::create_directory(JournalFile());
+
+    auto run = NewRun();
+    run->Receive(0, "three\n", 10, 31);
+    run->EndPeriod(At(10, 30), true, false, 10, 45);
+    EXPECT_EQ(File("2406110.P01"), after_first);
+    EXPECT_EQ(run->writer().UnwrittenBytes(0), 6u);
+
+    std::filesystem::remove(JournalFile());
+    std::filesystem::rename(aside, JournalFile());
+    run->Receive(0, "four\n", 10, 46);
+    run->EndPeriod(At(10, 45), false, true, 11, 0);
+    run->Stop();
+    EXPECT_EQ(File("2406110.P01"),
+              InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\none\n"
+                         "03/01/24 10:16:00:000 StartTime\ntwo\n03/01/24 10:16:00:000 EndTime\n"
+                         "03/01/24 10:30:00:000 StartTime\nthree\nfour\n"
+                         "03/01/24 11:00:00:000 EndTime\n"));
+    EXPECT_EQ(Log().find("  30  "), std::string::npos);
+    EXPECT_TRUE(HoldsNothing());
+}
+
+// A write without a journal that a crash cut off before its first byte leaves
+// an empty data file behind: the next start removes it, so that the hour's
+// next text makes the file anew, with its instrument line.
+TEST_F(Journal, AnEmptyDataFileLeftByACrashIsMadeAnewWithItsInstrumentLine) {
+    AppendRawFile(dir_.File("2406110.P01"), "");
+    AppendRawFile(dir_.File("notes.txt"), "");  // not a data file: left alone
+    auto run = NewRun();
+    EXPECT_FALSE(platform::PathExists(dir_.File("2406110.P01").c_str()));
+    EXPECT_TRUE(platform::PathExists(dir_.File("notes.txt").c_str()));
+    run->Receive(0, "text\n", 10, 5);
+    run->EndPeriod(At(10, 0), true, false, 10, 15);
+    run->Stop();
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\ntext\n"));
 }
 
 // Lines of an instrument, `bytes` long, from line number `first` on.
@@ -510,6 +584,71 @@ TEST_F(InterruptedWrite, FullLengthButNotItsBytesIsPutBackAndWrittenAgain) {
     });
     NewRun()->Stop();
     EXPECT_EQ(File("2406110.P01"), earlier_ + recovered_);
+}
+
+// The file operations that took effect, in order.
+class OperationsSeen final : public platform::FileFaults {
+public:
+    OperationsSeen() { platform::SetFileFaults(this); }
+    ~OperationsSeen() override { platform::SetFileFaults(nullptr); }
+    OperationsSeen(const OperationsSeen&) = delete;
+    OperationsSeen& operator=(const OperationsSeen&) = delete;
+    platform::FileVerdict Before(const platform::FileAccess&) override { return {}; }
+    void After(const platform::FileAccess& access) override {
+        seen_.push_back({access.operation, access.path});
+    }
+    // Where the first `operation` on `path` comes; -1: none.
+    std::ptrdiff_t First(platform::FileOperation operation, const std::string& path) const {
+        for (size_t i = 0; i < seen_.size(); ++i) {
+            if (seen_[i].first == operation && seen_[i].second == path) {
+                return static_cast<std::ptrdiff_t>(i);
+            }
+        }
+        return -1;
+    }
+
+private:
+    std::vector<std::pair<platform::FileOperation, std::string>> seen_;
+};
+
+// A crash can leave the write it interrupted complete but not yet on the
+// disk: the restart makes it durable before the journal lets its text go,
+// or a power cut afterwards would take the text away with nothing left of it.
+TEST_F(InterruptedWrite, CompletedIsMadeDurableBeforeTheJournalLetsItGo) {
+    Interrupt(AppendRaw);
+    OperationsSeen seen;
+    NewRun()->Stop();
+    const std::ptrdiff_t synced =
+        seen.First(platform::FileOperation::kSync, dir_.File("2406110.P01"));
+    const std::ptrdiff_t cut = seen.First(platform::FileOperation::kTruncate, JournalFile());
+    ASSERT_GE(synced, 0);
+    ASSERT_GE(cut, 0);
+    EXPECT_LT(synced, cut);
+    EXPECT_TRUE(HoldsNothing());
+}
+
+// A write that failed and left its file as it was settles nothing: text the
+// file received later without an intent (the journal could not record one)
+// is not taken for what that write left, and its text is written once.
+TEST_F(InterruptedWrite, AFailedWritePutBackCutsOffNothingWrittenAfterIt) {
+    const std::string path = dir_.File("2406110.P01");
+    AppendRaw(path, earlier_);
+    PortJournal journal(dir_.path().c_str(), 1, "Thermo");
+    Leftovers none;
+    ASSERT_TRUE(journal.Open(none));
+    journal.Append("new 1\n", 6, FakeClock::EpochMs(2024, 3, 1, 10, 1));
+    const journal::Span span = journal.EndPeriod().span;
+    platform::TextPieces bytes({"03/01/24 10:00:00:000 StartTime\n", "new 1\n"});
+    ASSERT_TRUE(journal.RecordIntent(span, "2406110.P01", earlier_.size(), false, bytes));
+    journal.WriteFailed(span);  // the file is as it was
+    journal.Close();
+    const std::string later = "03/01/24 10:03:00:000 StartTime\nlate\n";  // shorter
+    AppendRaw(path, later);
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), earlier_ + later +
+                                       InTextMode("03/01/24 10:01:00:000 StartTime\nnew 1\n"
+                                                  "03/01/24 10:01:00:000 EndTime\n"));
+    EXPECT_TRUE(HoldsNothing());
 }
 
 TEST_F(InterruptedWrite, AFileTheWriteWasCreatingIsMadeAnewWithItsInstrumentLine) {
