@@ -124,6 +124,26 @@ bool Settle(const char* directory, const WriteIntent& intent, bool lastOfItsFile
     return false;
 }
 
+// Whether each intent was taken back: a later write to the same file began
+// before its end, which a write that stood could not let happen. Its bytes
+// may stand in the file all the same, as the start of that later write (the
+// same block again, with more text), and must not be taken for its own.
+std::vector<bool> TakenBackByLaterWrites(const std::vector<LoggedIntent>& intents) {
+    std::vector<bool> taken_back(intents.size(), false);
+    std::map<std::string, uint64_t> earliest_later_start;
+    for (size_t i = intents.size(); i-- > 0;) {
+        const WriteIntent& intent = intents[i].intent;
+        const auto it = earliest_later_start.find(intent.file_name);
+        taken_back[i] = it != earliest_later_start.end() &&
+                        it->second < intent.length_before + intent.bytes_to_add;
+        const uint64_t start = intent.creates_file ? 0 : intent.length_before;
+        if (it == earliest_later_start.end() || start < it->second) {
+            earliest_later_start[intent.file_name] = start;
+        }
+    }
+    return taken_back;
+}
+
 // For each data file, the index of its last intent.
 std::map<std::string, size_t> LastIntentOfEachFile(const std::vector<LoggedIntent>& intents) {
     std::map<std::string, size_t> last;
@@ -204,11 +224,13 @@ Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& head
     ControlRecords control = ReadControlRecords(file, header, recordsBegin);
     Leftovers leftovers;
     const std::map<std::string, size_t> last = LastIntentOfEachFile(control.intents);
+    const std::vector<bool> taken_back = TakenBackByLaterWrites(control.intents);
     for (size_t i = 0; i < control.intents.size(); ++i) {
         const WriteIntent& intent = control.intents[i].intent;
         // An intent without a span wrote text the journal did not hold.
         const bool spanless = intent.span.empty();
-        if (!control.intents[i].undone && (spanless || !Listed(control.done, intent.span)) &&
+        if (!control.intents[i].undone && !taken_back[i] &&
+            (spanless || !Listed(control.done, intent.span)) &&
             Settle(directory, intent, last.at(intent.file_name) == i, leftovers.unfinished) &&
             !spanless) {
             control.done.push_back(intent.span);

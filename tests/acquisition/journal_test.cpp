@@ -667,6 +667,31 @@ TEST_F(InterruptedWrite, AFileTheWriteWasCreatingIsMadeAnewWithItsInstrumentLine
                                               "03/01/24 10:04:00:000 EndTime\n"));
 }
 
+// A write that never reached the file was followed by one of the same block
+// with more text, and a crash cut that one off exactly where the first would
+// have ended: the first is not taken for done, so nothing of its text goes
+// when the second is taken back.
+TEST_F(InterruptedWrite, AWriteTakenBackIsNotTakenForTheStartOfALaterOne) {
+    PortJournal journal(dir_.path().c_str(), 1, "Thermo");
+    Leftovers none;
+    ASSERT_TRUE(journal.Open(none));
+    journal.Append("kept 1\n", 7, FakeClock::EpochMs(2024, 3, 1, 10, 1));
+    const journal::Span first = journal.EndPeriod().span;
+    const std::string start = "Thermo\n03/01/24 10:01:00:000 StartTime\nkept 1\n";
+    platform::TextPieces first_bytes({start});
+    ASSERT_TRUE(journal.RecordIntent(first, "2406110.P01", 0, true, first_bytes));
+    journal.Append("more 2\n", 7, FakeClock::EpochMs(2024, 3, 1, 10, 4));
+    const journal::Span both{first.begin, journal.EndPeriod().span.end};
+    platform::TextPieces both_bytes({start, "more 2\n"});
+    ASSERT_TRUE(journal.RecordIntent(both, "2406110.P01", 0, true, both_bytes));
+    journal.Close();
+    AppendRaw(dir_.File("2406110.P01"), start);  // the crash
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:01:00:000 StartTime\nkept 1\n"
+                                              "more 2\n03/01/24 10:04:00:000 EndTime\n"));
+    EXPECT_TRUE(HoldsNothing());
+}
+
 TEST_F(Journal, AJournalOfAPortNoLongerConfiguredIsRecoveredUnderItsOwnInstrument) {
     {
         PortJournal gone(dir_.path().c_str(), 7, "Anemometer");
