@@ -191,12 +191,20 @@ int64_t NumberAfter(const std::string& text, size_t at) {
     return value;
 }
 
-void ReadLog(const std::string& path, LogSummary& summary) {
+// `crashCaught`: a crash caught the engine appending to this log; the
+// entry it tore is one it had not written, and no later entry follows it
+// unless another append came (which cuts it off first).
+void ReadLog(const std::string& path, bool crashCaught, LogSummary& summary) {
     const std::string name = fs::path(path).filename().string();
-    const std::string content = testing_support::ReadFile(path);
+    std::string content = testing_support::ReadFile(path);
     if (!content.empty() && content.back() != '\n') {
-        summary.problems.push_back("log " + name + " ends in the middle of an entry: " +
-                                   Around(content, content.size() - 1));
+        if (crashCaught) {
+            const size_t end = content.rfind('\n');
+            content.resize(end == std::string::npos ? 0 : end + 1);
+        } else {
+            summary.problems.push_back("log " + name + " ends in the middle of an entry: " +
+                                       Around(content, content.size() - 1));
+        }
     }
     std::istringstream in(content);
     std::string line;
@@ -395,7 +403,7 @@ std::vector<std::string> CheckAccounts(const Accounts& accounts) {
         if (name.size() == 7 + 4 && name.compare(7, 2, ".P") == 0) {
             data_files[name] = entry.path().string();
         } else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".LOG") == 0) {
-            ReadLog(entry.path().string(), log);
+            ReadLog(entry.path().string(), accounts.files_crashes_caught.count(name) != 0, log);
         }
     }
     CountToldEntries(accounts.told_log_entries, log);

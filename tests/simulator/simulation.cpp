@@ -745,7 +745,8 @@ void Simulation::OnQuery() {
     if (!starting_ && (schedule_.troubles & kStall) != 0 && random_.Percent(60)) {
         const int port = static_cast<int>(random_.Below(ports_.size()));
         PortState& state = ports_[static_cast<size_t>(port)];
-        if (state.device->present() && probe_.received(port) >= 0) {
+        const int64_t before = probe_.received(port);
+        if (state.device->present() && before >= 0) {
             const int64_t amount =
                 random_.Percent(50) ? random_.Between(1, 3000) : random_.Between(20000, 80000);
             std::string bytes = state.text->Take(static_cast<size_t>(amount));
@@ -755,6 +756,18 @@ void Simulation::OnQuery() {
             state.untaken = true;
             Note("COM" + std::to_string(state.plan.number) + " sends " + std::to_string(amount) +
                  " bytes meanwhile, " + std::to_string(offered) + " taken by its line now");
+            // The engine reads the other ports while the exchange waits; the
+            // clock runs on only once it has (a real clock would not stand
+            // still for it): the text is received in the hour it was sent.
+            if (state.outbox.empty() && !probe_.WaitFor(
+                                            [&] {
+                                                return probe_.received_locked(port) >=
+                                                       before + static_cast<int64_t>(offered);
+                                            },
+                                            kDeadline)) {
+                throw Stuck("COM" + std::to_string(state.plan.number) +
+                            "'s text sent while an exchange waited was not read");
+            }
         }
     }
     desk_.Serve();
