@@ -157,7 +157,9 @@ bool PortJournal::Open(Leftovers& leftovers) {
     for (const RecoveredText& piece : leftovers.pieces) {
         pending_.push_back(piece.span);
     }
-    if (pending_.empty()) {
+    // Not cut while a file could not be put back: its intent tells the next
+    // start to put it back, should this run die before it can.
+    if (pending_.empty() && leftovers.unfinished.empty()) {
         // Not cut, it still holds the intents just settled: settled again
         // later, they must find their files as they are now.
         awaiting_open_ = !Cut();

@@ -112,6 +112,7 @@ public:
         owed_.insert(other.owed_.begin(), other.owed_.end());
     }
     void Clear() { owed_.clear(); }
+    bool empty() const { return owed_.empty(); }
 
 private:
     struct Undo {
