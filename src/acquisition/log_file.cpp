@@ -375,11 +375,21 @@ struct WrittenText {
     size_t from = 0;  // past the last entry found: kept entries are in order
 };
 
+// The file's text with its line ends as the kept lines have them (a
+// text-mode write on Windows put CR LF on disk).
 WrittenText ReadWritten(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::ostringstream content;
     content << file.rdbuf();
-    return WrittenText{content.str(), 0};
+    std::string text = content.str();
+    std::string lines;
+    lines.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            lines += text[i];
+        }
+    }
+    return WrittenText{lines, 0};
 }
 
 // True when `text` holds `line` as a whole entry after the last one found.
