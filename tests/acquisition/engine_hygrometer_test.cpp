@@ -121,9 +121,12 @@ TEST_F(EngineHygrometer, EachHygrometerHeadsItsOwnFiles) {
 TEST_F(EngineHygrometer, SilentHygrometersStallNeitherReceptionNorTheSchedule) {
     sim::PtyPair& stream = AddPty();
     std::vector<testing_support::TestPort> ports{Port(1, "Stream").WithDevice(stream.path())};
+    std::vector<sim::PtyPair*> hygrometers;
     for (int h = 0; h < 5; ++h) {
-        ports.push_back(
-            Port(2 + h, "Ophir").WithDevice(AddPty().path()).WithAcquisition(INIT_GETOPHIRCONSTANTS));
+        hygrometers.push_back(&AddPty());
+        ports.push_back(Port(2 + h, "Ophir")
+                            .WithDevice(hygrometers.back()->path())
+                            .WithAcquisition(INIT_GETOPHIRCONSTANTS));
     }
     SetTime(10, 59, 30);
     Start(testing_support::MakeTestConfig(dir_.path(), 1, ports));
@@ -132,6 +135,13 @@ TEST_F(EngineHygrometer, SilentHygrometersStallNeitherReceptionNorTheSchedule) {
     // The flush on the hour: the first exchange waits for an answer on a
     // clock that stands still until the burst is in.
     SetTime(11, 0);
+    // The burst begins once the first exchange has asked: what a pass reads
+    // before the flush begins belongs to the ending period.
+    std::string query;
+    for (int tries = 0; query.empty() && tries < 300; ++tries) {
+        query = hygrometers.front()->Read(100);
+    }
+    ASSERT_FALSE(query.empty()) << "the hourly exchange did not begin";
     const std::string burst = Records(1, 4 * 65000);
     std::thread writer([&] { EXPECT_TRUE(stream.Write(burst)); });
     const bool received = probe_.WaitForReceived(0, static_cast<int64_t>(7 + burst.size()));
