@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -55,19 +56,36 @@ bool IsDataFileName(const std::string& name) {
     return true;
 }
 
-// A data file is never left empty by a write that had an intent (a restart
-// removes one that the write was creating); one without (the port had no
-// journal) that a crash cut off before its first byte leaves one, which
-// holds nothing and would lack its instrument line if nothing else came.
-void RemoveEmptyDataFiles(const char* directory) {
+// How long the system may keep what a process wrote in its cache before it
+// writes it to the disk by itself (Linux: 30 s), with room to spare.
+constexpr auto kSystemWriteBackDelay = std::chrono::minutes(5);
+
+// What a run that died left in its data and statistics files. A data file is never left
+// empty by a write that had an intent (a restart removes one that the write
+// was creating); one without (the port had no journal) that a crash cut off
+// before its first byte leaves one, which holds nothing and would lack its
+// instrument line if nothing else came: it goes. What the dead run wrote
+// last may still be only in the system's cache, where a power cut now would
+// tear it (its write had no intent to tell): recent files are made durable.
+void SettleDataFilesAtStart(const char* directory) {
     std::error_code ec;
+    const auto now = std::filesystem::file_time_type::clock::now();
     for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
         const std::string path = entry.path().string();
-        if (IsDataFileName(entry.path().filename().string()) &&
-            platform::FileLength(path.c_str()) == 0) {
+        const std::string name = entry.path().filename().string();
+        const bool statistics = name.size() == 11 && name.compare(7, 4, ".sta") == 0;
+        if (!IsDataFileName(name) && !statistics) {
+            continue;
+        }
+        if (!statistics && platform::FileLength(path.c_str()) == 0) {
             platform::RemoveFile(path.c_str());
+        } else if (std::error_code time_error;
+                   now - entry.last_write_time(time_error) < kSystemWriteBackDelay &&
+                   !time_error) {
+            MakeDataFileDurable(path);
         }
     }
+    platform::SyncDirectory(directory);
 }
 
 // The COM number of a journal's file name ("Port12" gives 12), or 0.
@@ -150,7 +168,10 @@ bool PortJournal::Open(Leftovers& leftovers) {
     leftovers = ReadLeftovers(file_, header, reader.position(), directory_.c_str());
     end_ = leftovers.end;
     if (static_cast<uint64_t>(size) > end_ && !(file_.Truncate(end_) && Sync())) {
-        file_.Close();  // a torn tail that cannot be cut off would hide what follows
+        // A torn tail that cannot be cut off would hide what follows. The
+        // text stays in the file for a later open: none of it is handed out.
+        file_.Close();
+        leftovers.pieces.clear();
         return false;
     }
     period_begin_ = end_;
@@ -169,6 +190,17 @@ bool PortJournal::Open(Leftovers& leftovers) {
     written_before_ = leftovers.written;
     awaiting_open_ = false;
     return true;
+}
+
+bool PortJournal::OpenEmpty() {
+    const bool existed = platform::PathExists(path_.c_str());
+    if (!file_.Open(path_)) {
+        return false;
+    }
+    if (!existed) {
+        platform::SyncDirectory(JournalFolderPath(directory_.c_str()).c_str());
+    }
+    return StartAnew();
 }
 
 bool PortJournal::StartAnew() {
@@ -353,8 +385,9 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
     last_intent_.reset();
     if (!file_.IsOpen()) {
         // No journal (any more): no crash can leave this text in one. One
-        // that could not be opened yet may hold older text: the write waits.
-        return !awaiting_open_;
+        // that could not be opened yet, or given up but not emptied, may
+        // hold text: the write waits.
+        return !awaiting_open_ && ClearStale();
     }
     journal::WriteIntent intent;
     // An intent names only text the journal holds: a span of a journal
@@ -397,7 +430,7 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
     // memory does not go without an intent either (a crash in it would
     // leave half a block that no restart could tell).
     intent.span = {};
-    if (may_reopen_ && StartAnew() && RecordDurably(intent, span) != nullptr) {
+    if (may_reopen_ && OpenEmpty() && RecordDurably(intent, span) != nullptr) {
         GiveUp(failure);
     }
     return true;
@@ -454,9 +487,14 @@ void PortJournal::GiveUp(const char* reason) {
         TellJournalRefused(directory_.c_str(), path_);
     }
     // Emptied, it holds nothing a later open could take for text or an
-    // intent: it may be tried again.
-    may_reopen_ = file_.Truncate(0) && file_.Sync();
+    // intent: it may be tried again. One that cannot be emptied durably is
+    // removed; one that stays may give its text back after a power cut, and
+    // a next start would write it again beside what this run writes of it:
+    // until it is gone, no data file of the port is written.
+    const bool emptied = file_.Truncate(0) && file_.Sync();
     file_.Close();
+    may_reopen_ = emptied || RemoveDurably();
+    stale_ = !may_reopen_;
     pending_.clear();
     // The current period's text it took is gone with it: opened again, it
     // does not hold the period whole.
@@ -464,6 +502,22 @@ void PortJournal::GiveUp(const char* reason) {
     period_journaled_ = 0;
     text_since_period_ = false;
     given_up_because_ = reason;
+}
+
+bool PortJournal::RemoveDurably() {
+    if (!platform::RemoveFile(path_.c_str())) {
+        return false;
+    }
+    platform::SyncDirectory(JournalFolderPath(directory_.c_str()).c_str());
+    return true;
+}
+
+bool PortJournal::ClearStale() {
+    if (stale_ && RemoveDurably()) {
+        stale_ = false;
+        may_reopen_ = true;
+    }
+    return !stale_;
 }
 
 bool PortJournal::Holds(const journal::Span& span) const {
@@ -516,7 +570,9 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
         return;
     }
     const char* directory = config_.OutputDriveAndPath;
-    RemoveEmptyDataFiles(directory);
+    SettleDataFilesAtStart(directory);
+    // Journals a run made before it died may lack their names on the disk.
+    platform::SyncDirectory(JournalFolderPath(directory).c_str());
     for (size_t p = 0; p < ports_.size(); ++p) {
         const int position = static_cast<int>(p);
         auto port = std::make_unique<PortJournal>(directory, config_.PortNumber[position],
@@ -614,6 +670,13 @@ void ReceivedTextJournal::SyncIfDue() {
 }
 
 void ReceivedTextJournal::KeepAtStop(DataFileWriter& writer) {
+    // A journal given up but not yet removed goes now if it can: the text
+    // it held is then lost, and counted, rather than found again next start.
+    for (auto& port : ports_) {
+        if (port) {
+            port->ClearStale();
+        }
+    }
     writer.KeepUnwrittenAtStop();
     for (size_t p = 0; p < ports_.size(); ++p) {
         if (ports_[p]) {

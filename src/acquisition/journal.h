@@ -64,6 +64,8 @@ public:
     void SyncIfDue(uint32_t tick);
     // True while something written has not yet reached the disk.
     bool dirty() const { return dirty_; }
+    // True when no file given up but not emptied is left (tries to remove it).
+    bool ClearStale();
     // Makes everything durable and closes the file; what it still holds waits
     // for the next start.
     void Close();
@@ -102,6 +104,10 @@ private:
     // True while text an earlier run left waits in the file to be written.
     bool HoldsLeftovers() const;
     bool StartAnew();
+    // Opens the file just emptied or removed by GiveUp, under a new header.
+    bool OpenEmpty();
+    // Removes the (closed) file and makes that durable; true when it is gone.
+    bool RemoveDurably();
 
     std::string directory_;
     int port_number_;
@@ -127,6 +133,8 @@ private:
     // journal, and a stale intent could cut it off at the next start.
     bool awaiting_open_ = false;
     bool may_reopen_ = true;
+    // Given up, but neither emptied nor removed (see GiveUp).
+    bool stale_ = false;
     std::string given_up_because_;
     bool dirty_ = false;
     uint32_t dirty_since_ = 0;

@@ -467,6 +467,10 @@ void PassOverWrittenEntries(const std::string& directory, KeptEntries& kept) {
 // one for `directory`.
 void TakeUpKeptFile(const std::string& directory, KeptEntries& kept) {
     kept.looked = true;
+    // A log file that a process made before it died may not have its name
+    // on the disk yet: synced entries appended to it now would go with the
+    // name at a power cut.
+    platform::SyncDirectory(directory.c_str());
     const std::string path = KeptLogEntriesPath(directory.c_str());
     std::ifstream file(path, std::ios::binary);
     std::string record;

@@ -759,6 +759,33 @@ TEST_F(Journal, AJournalThatCannotRecordAnIntentIsGivenUpAndTheTextWrittenOnce) 
     EXPECT_EQ(Log().find("  34  "), std::string::npos);
 }
 
+std::vector<std::string> g_points;
+void RecordPoint(const char* point, int /*portNumber*/, int64_t /*value*/) {
+    g_points.emplace_back(point);
+}
+
+// Given up because one intent could not be recorded, the journal starts anew
+// at once: the write still goes under an intent, so that a crash in it cannot
+// leave half a block that no restart could tell.
+TEST_F(Journal, AJournalGivenUpOverOneIntentStartsAnewAndTheWriteStillHasOne) {
+    auto run = NewRun();
+    run->Receive(0, "once\n", 10, 1);
+    g_points.clear();
+    SetJournalCheckpoint(RecordPoint);
+    {
+        WriteFaults faults;
+        faults.ShortenWrite(JournalFile(), 1, 0);  // the intent's record
+        run->EndPeriod(At(10, 0), true, true, 10, 15);
+    }
+    SetJournalCheckpoint(nullptr);
+    EXPECT_NE(std::find(g_points.begin(), g_points.end(), "intent-recorded"), g_points.end())
+        << testing::PrintToString(g_points);
+    run->Stop();
+    NewRun()->Stop();
+    EXPECT_EQ(File("2406110.P01"), InTextMode("Thermo\n03/01/24 10:00:00:000 StartTime\nonce\n"
+                                              "03/01/24 10:15:00:000 EndTime\n"));
+}
+
 TEST_F(Journal, ReachesTheDiskWithinASecondOfNewTextAndAtEveryPeriodEnd) {
     PortJournal journal(dir_.path().c_str(), 1, "Thermo");
     Leftovers none;

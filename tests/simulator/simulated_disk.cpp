@@ -1,6 +1,8 @@
 #include "simulated_disk.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -151,7 +153,27 @@ FileVerdict SimulatedDisk::Before(const FileAccess& access) {
         Adopt(path);
     }
     const FileVerdict verdict = Decide(access);
+    Trace(access, verdict);
     return verdict;
+}
+
+// With QUORVANE_SIMULATOR_TRACE set, every operation and its verdict go to
+// standard error: what a failing seed's engine did, step by step.
+void SimulatedDisk::Trace(const FileAccess& access, const FileVerdict& verdict) const {
+    static const bool tracing = std::getenv("QUORVANE_SIMULATOR_TRACE") != nullptr;
+    if (!tracing) {
+        return;
+    }
+    std::fprintf(stderr, "  op %lld %s %s offset %llu size %zu%s", static_cast<long long>(operations_),
+                 OperationName(access.operation), NameOf(access.path).c_str(),
+                 static_cast<unsigned long long>(access.offset), access.size,
+                 frozen_ ? " (dead)" : "");
+    if (verdict.error != 0) {
+        std::fprintf(stderr, ": %s", std::strerror(verdict.error));
+    } else if (verdict.bytes < access.size) {
+        std::fprintf(stderr, ": short, %zu", verdict.bytes);
+    }
+    std::fputc('\n', stderr);
 }
 
 FileVerdict SimulatedDisk::Decide(const FileAccess& access) {

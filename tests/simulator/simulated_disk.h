@@ -78,6 +78,7 @@ private:
     platform::FileVerdict Decide(const platform::FileAccess& access);
     void Adopt(const std::string& path);
     void Event(const std::string& text);
+    void Trace(const platform::FileAccess& access, const platform::FileVerdict& verdict) const;
     std::string PowerCut();
 
     mutable std::mutex mutex_;
