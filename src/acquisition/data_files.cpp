@@ -305,6 +305,11 @@ bool DataFileWriter::LoseJournalPart(int position, DataBlock& block, std::string
 void DataFileWriter::CountKeptTextLostWithJournal(int position) {
     auto& kept = unwritten_[static_cast<size_t>(position)];
     for (auto it = kept.begin(); it != kept.end();) {
+        if (const TextJournal* journal = JournalOf(position);
+            journal != nullptr && journal->KeepsForNextStart(it->span)) {
+            ++it;  // not lost while the journal cannot be removed (see LeaveToNextStart)
+            continue;
+        }
         if (JournalLost(position, *it) && !LoseJournalPart(position, *it, it->text)) {
             it = kept.erase(it);  // nothing of it was in memory
             continue;
@@ -447,8 +452,12 @@ void DataFileWriter::Discard(int position, const DataBlock& block, int64_t bytes
 }
 
 void DataFileWriter::KeepUnwrittenAtStop() {
+    // Part of a failed write still in its file would outlive the process
+    // (the next run does not know of it): its undo is tried once more.
+    unfinished_.PutBackAll();
     for (size_t p = 0; p < unwritten_.size(); ++p) {
         const int position = static_cast<int>(p);
+        LeaveToNextStart(position);
         CountKeptTextLostWithJournal(position);
         const TextJournal* journal = JournalOf(position);
         for (const DataBlock& block : unwritten_[p]) {
@@ -467,6 +476,25 @@ void DataFileWriter::KeepUnwrittenAtStop() {
         }
         unwritten_[p].clear();
         unwritten_bytes_[p] = 0;
+    }
+}
+
+// A block whose text stays in a journal that could not be removed is found
+// there by the next start, which writes it: it is neither lost nor written now.
+// Only what the journal never took of it is lost.
+void DataFileWriter::LeaveToNextStart(int position) {
+    auto& kept = unwritten_[static_cast<size_t>(position)];
+    const TextJournal* journal = JournalOf(position);
+    for (auto it = kept.begin(); journal != nullptr && it != kept.end();) {
+        if (!journal->KeepsForNextStart(it->span)) {
+            ++it;
+            continue;
+        }
+        if (it->journal_missing > 0) {
+            Discard(position, *it, static_cast<int64_t>(it->journal_missing),
+                    "acquisition stopped; the journal could not take them");
+        }
+        it = kept.erase(it);
     }
 }
 

@@ -94,6 +94,9 @@ public:
     virtual bool Holds(const journal::Span& span) const = 0;
     // Why the journal gave up its text; empty while it has not.
     virtual const std::string& GivenUpBecause() const = 0;
+    // True when the text of `span` stays in a journal given up that could be
+    // neither emptied nor removed: the next start finds it there.
+    virtual bool KeepsForNextStart(const journal::Span& span) const = 0;
     // A period's text: the first `fromJournal` bytes of the received text of
     // `span`, read back, then `thenInMemory` (its latest part, which the
     // journal may lack), in pieces of at most 64 KiB. It reads the journal as
@@ -231,6 +234,7 @@ private:
     // Entry 41 for the kept blocks whose journal part was lost since they
     // were kept; those with nothing in memory go.
     void CountKeptTextLostWithJournal(int position);
+    void LeaveToNextStart(int position);
     bool JournalLost(int position, const DataBlock& block) const;
     void WritePeriod(const FlushContext& context, const PortPeriodText& period,
                      const LongPeriod& longPeriod, const TextJournal::Period& journaled,

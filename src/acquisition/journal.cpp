@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "acquisition/log_codes.h"
@@ -56,6 +57,24 @@ bool IsDataFileName(const std::string& name) {
     return true;
 }
 
+// True for a data file without a single line end: empty, or a power cut
+// tore the write that was creating it inside its instrument line (which its
+// creation writes whole before anything else).
+bool HoldsNoWholeLine(const std::string& path) {
+    constexpr int64_t kLongestInstrumentLine = 512;  // the configuration allows 500 characters
+    const int64_t length = platform::FileLength(path.c_str());
+    if (length == 0) {
+        return true;
+    }
+    if (length < 0 || length > kLongestInstrumentLine) {
+        return false;
+    }
+    std::string text(static_cast<size_t>(length), '\0');
+    std::ifstream file(path, std::ios::binary);
+    return file.read(text.data(), static_cast<std::streamsize>(length)) &&
+           text.find('\n') == std::string::npos;
+}
+
 // How long the system may keep what a process wrote in its cache before it
 // writes it to the disk by itself (Linux: 30 s), with room to spare.
 constexpr auto kSystemWriteBackDelay = std::chrono::minutes(5);
@@ -77,11 +96,10 @@ void SettleDataFilesAtStart(const char* directory) {
         if (!IsDataFileName(name) && !statistics) {
             continue;
         }
-        if (!statistics && platform::FileLength(path.c_str()) == 0) {
+        if (!statistics && HoldsNoWholeLine(path)) {
             platform::RemoveFile(path.c_str());
         } else if (std::error_code time_error;
-                   now - entry.last_write_time(time_error) < kSystemWriteBackDelay &&
-                   !time_error) {
+                   now - entry.last_write_time(time_error) < kSystemWriteBackDelay && !time_error) {
             MakeDataFileDurable(path);
         }
     }
@@ -426,6 +444,9 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
         return false;
     }
     GiveUp(failure);
+    if (stale_) {
+        return false;  // still holds the text: the write waits until it is gone
+    }
     // Emptied, it starts anew at once, so that the write of the text in
     // memory does not go without an intent either (a crash in it would
     // leave half a block that no restart could tell).
@@ -491,10 +512,14 @@ void PortJournal::GiveUp(const char* reason) {
     // removed; one that stays may give its text back after a power cut, and
     // a next start would write it again beside what this run writes of it:
     // until it is gone, no data file of the port is written.
-    const bool emptied = file_.Truncate(0) && file_.Sync();
+    const bool cut = file_.Truncate(0);
+    const bool emptied = cut && file_.Sync();
     file_.Close();
     may_reopen_ = emptied || RemoveDurably();
     stale_ = !may_reopen_;
+    // Its text is found by the next start where the cut did not happen; one
+    // that only failed to reach the disk leaves it to a power cut alone.
+    stale_spans_ = stale_ && !cut ? pending_ : std::vector<journal::Span>{};
     pending_.clear();
     // The current period's text it took is gone with it: opened again, it
     // does not hold the period whole.
@@ -515,9 +540,15 @@ bool PortJournal::RemoveDurably() {
 bool PortJournal::ClearStale() {
     if (stale_ && RemoveDurably()) {
         stale_ = false;
+        stale_spans_.clear();
         may_reopen_ = true;
     }
     return !stale_;
+}
+
+bool PortJournal::KeepsForNextStart(const journal::Span& span) const {
+    return stale_ && !span.empty() &&
+           std::find(stale_spans_.begin(), stale_spans_.end(), span) != stale_spans_.end();
 }
 
 bool PortJournal::Holds(const journal::Span& span) const {

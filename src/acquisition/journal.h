@@ -80,6 +80,7 @@ public:
     bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }
     bool Holds(const journal::Span& span) const override;
     const std::string& GivenUpBecause() const override { return given_up_because_; }
+    bool KeepsForNextStart(const journal::Span& span) const override;
     std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span,
                                                      uint64_t fromJournal,
                                                      std::string_view thenInMemory) override;
@@ -133,8 +134,10 @@ private:
     // journal, and a stale intent could cut it off at the next start.
     bool awaiting_open_ = false;
     bool may_reopen_ = true;
-    // Given up, but neither emptied nor removed (see GiveUp).
+    // Given up, but neither emptied nor removed (see GiveUp), with the spans
+    // it held then.
     bool stale_ = false;
+    std::vector<journal::Span> stale_spans_;
     std::string given_up_because_;
     bool dirty_ = false;
     uint32_t dirty_since_ = 0;

@@ -423,6 +423,17 @@ bool UnfinishedAppends::PutBack(const std::string& path) {
     return put_back;
 }
 
+bool UnfinishedAppends::PutBackAll() {
+    std::vector<std::string> paths;
+    for (const auto& owed : owed_) {
+        paths.push_back(owed.first);
+    }
+    for (const std::string& path : paths) {
+        PutBack(path);
+    }
+    return owed_.empty();
+}
+
 int AppendToFile(const char* path, AppendSource& source, const AppendOptions& options) {
     // Never a byte after part of an earlier block that could not be undone.
     if (options.unfinished != nullptr && !options.unfinished->PutBack(path)) {

@@ -107,6 +107,8 @@ public:
     // Makes the undo owed for `path`, if any, durably (cut and synced under
     // the deny-write lock; removed). True when none is owed any more.
     bool PutBack(const std::string& path);
+    // Tries every undo owed; true when none is owed any more.
+    bool PutBackAll();
     // Owes also what `other` owes.
     void Include(const UnfinishedAppends& other) {
         owed_.insert(other.owed_.begin(), other.owed_.end());

@@ -164,10 +164,10 @@ void SimulatedDisk::Trace(const FileAccess& access, const FileVerdict& verdict) 
     if (!tracing) {
         return;
     }
-    std::fprintf(stderr, "  op %lld %s %s offset %llu size %zu%s", static_cast<long long>(operations_),
-                 OperationName(access.operation), NameOf(access.path).c_str(),
-                 static_cast<unsigned long long>(access.offset), access.size,
-                 frozen_ ? " (dead)" : "");
+    std::fprintf(stderr, "  op %lld %s %s offset %llu size %zu%s",
+                 static_cast<long long>(operations_), OperationName(access.operation),
+                 NameOf(access.path).c_str(), static_cast<unsigned long long>(access.offset),
+                 access.size, frozen_ ? " (dead)" : "");
     if (verdict.error != 0) {
         std::fprintf(stderr, ": %s", std::strerror(verdict.error));
     } else if (verdict.bytes < access.size) {
