@@ -75,6 +75,18 @@ void Rewrite(const std::string& path, const std::string& content) {
     }
 }
 
+// The log entries in a log file's text: its lines that begin with a stamp.
+int EntryLines(const std::string& text) {
+    int entries = 0;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find('\n', at);
+        const size_t length = (end == std::string::npos ? text.size() : end) - at;
+        entries += length > 8 && text[at + 2] == '/' && text[at + 5] == '/' ? 1 : 0;
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return entries;
+}
+
 }  // namespace
 
 uint32_t FileKindOf(const std::string& path) {
@@ -99,9 +111,9 @@ SimulatedDisk::SimulatedDisk(uint32_t powerCutKinds) : power_cut_kinds_(powerCut
 
 SimulatedDisk::~SimulatedDisk() = default;
 
-bool SimulatedDisk::died_making_log_entry() const {
+int SimulatedDisk::died_making_log_entries() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return died_making_log_entry_;
+    return died_making_log_entries_;
 }
 
 std::set<std::string> SimulatedDisk::died_on() const {
@@ -114,7 +126,7 @@ void SimulatedDisk::BeginLife(const FilePlan& plan) {
     plan_ = plan;
     operations_ = 0;
     frozen_ = false;
-    died_making_log_entry_ = false;
+    died_making_log_entries_ = 0;
 }
 
 void SimulatedDisk::DieAtNextOperation() {
@@ -189,6 +201,7 @@ FileVerdict SimulatedDisk::Decide(const FileAccess& access) {
         "op " + std::to_string(op) + " " + OperationName(access.operation) + " " + NameOf(path);
     if (!(access.operation == FileOperation::kSync && fs::is_directory(path))) {
         last_kind_ = kind;
+        last_path_ = path;
     }
     const bool directory_sync = access.operation == FileOperation::kSync && fs::is_directory(path);
     if (op == plan_.crash_at) {
@@ -196,8 +209,10 @@ FileVerdict SimulatedDisk::Decide(const FileAccess& access) {
         Event(what + ": the process dies here");
         died_on_.insert(NameOf(path));
         // The sync of the directory that ends a new log file's append: the
-        // append already counts as done, and its entry dies with the name.
-        died_making_log_entry_ = directory_sync && last_kind_ == kLogFile;
+        // append already counts as done, and its entries die with the name.
+        if (directory_sync && last_kind_ == kLogFile && names_.count(last_path_) != 0) {
+            died_making_log_entries_ = EntryLines(names_[last_path_]->current);
+        }
         verdict.error = EIO;
         return verdict;
     }

@@ -53,9 +53,10 @@ public:
     // The files (by name) at whose operation a process died: a crash may
     // leave such a file made and still empty.
     std::set<std::string> died_on() const;
-    // True when this life died making a log entry whose write had returned
-    // (at the directory sync that makes a new log file's name durable).
-    bool died_making_log_entry() const;
+    // The log entries of the append this life died in after its write had
+    // returned (at the directory sync that makes a new log file's name
+    // durable): all the entries of that new file.
+    int died_making_log_entries() const;
     // The faults made so far, one line each, and forgets them.
     std::vector<std::string> TakeEvents();
 
@@ -91,7 +92,8 @@ private:
     std::map<std::string, InodePtr> durable_names_;
     std::set<std::string> died_on_;
     uint32_t last_kind_ = 0;              // of the last operation on a file
-    bool died_making_log_entry_ = false;  // as their directories were last synced
+    int died_making_log_entries_ = 0;
+    std::string last_path_;  // of the last operation on a file
 };
 
 }  // namespace simulation

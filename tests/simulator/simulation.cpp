@@ -432,7 +432,7 @@ bool Simulation::EndLife() {
     }
     // What the end of the process clears.
     log_entries_forgotten_ += static_cast<int64_t>(ForgetUnwrittenLogEntries());
-    log_entries_forgotten_ += disk_.died_making_log_entry() ? 1 : 0;
+    log_entries_forgotten_ += disk_.died_making_log_entries();
     ForgetKeptStatisticsBlocks();
     Note("the process died; " + disk_.Recover((schedule_.troubles & kLatePowerCut) != 0));
     return true;
