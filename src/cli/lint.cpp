@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
 
 #include "platform/files.h"
+#include "serial/port.h"
 
 namespace {
 
@@ -598,15 +600,16 @@ std::string NearestKey(const std::string& key, const std::vector<std::string>& n
     return nearest;
 }
 
-// These follow the serial library's line set-up: rates up to 57600 and the two
-// special ones, the five parity letters, 5 to 8 data bits, 1 or 2 stop bits
-// (2 not with 5 data bits, where a UART sends 1.5).
+// These follow the serial library's line set-up: the rates it takes, the
+// five parity letters, 5 to 8 data bits, 1 or 2 stop bits (2 not with 5 data
+// bits, where a UART sends 1.5).
 std::string BaudRefusal(long long baud) {
     if (baud <= 0) {
         return "the port open refuses it";
     }
-    if (baud > 57600 && baud != 128000 && baud != 256000) {
-        return "the port open refuses rates above 57600 other than 128000 and 256000";
+    if (baud > INT32_MAX || !LineRateAccepted(static_cast<int32_t>(baud))) {
+        return "the port open refuses rates above 57600 other than 115200, 128000, 230400, "
+               "256000, 460800 and 921600";
     }
     return "";
 }

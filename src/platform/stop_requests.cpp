@@ -61,17 +61,25 @@ sigset_t StopSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);  // the terminal (an ssh session) that started it went away
     return set;
 }
 sigset_t g_previous_mask;
+struct sigaction g_previous_pipe_action;
 }  // namespace
 
 StopRequests::StopRequests() {
     const sigset_t set = StopSignals();
     pthread_sigmask(SIG_BLOCK, &set, &g_previous_mask);
+    // A reader of its output that went away fails the write, not the program.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &g_previous_pipe_action);
 }
 
 StopRequests::~StopRequests() {
+    sigaction(SIGPIPE, &g_previous_pipe_action, nullptr);
     pthread_sigmask(SIG_SETMASK, &g_previous_mask, nullptr);
 }
 

@@ -1,6 +1,7 @@
 // The operating system's requests to end a program that runs without a
-// window: SIGINT and SIGTERM on POSIX, Ctrl+C, Ctrl+Break and closing the
-// console on Windows. They are caught from construction on and can be
+// window: SIGINT, SIGTERM and SIGHUP (its terminal went away) on POSIX, where
+// a broken pipe on its output is ignored meanwhile; Ctrl+C, Ctrl+Break and
+// closing the console on Windows. They are caught from construction on and can be
 // waited for, so the program ends its work in order instead of dying.
 #pragma once
 

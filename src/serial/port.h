@@ -74,6 +74,15 @@ struct PortRecord {
 // record, whatever its Status, must be closed with its Close operation.
 PortRecord* PortOpenMSWin32(int portIndex, int32_t baud, char parity, int dataBits, int stopBits);
 
+// True for a line rate the port open takes: any rate up to 57600 (one the
+// device cannot run at fails when the line is set), the standard rates above
+// it (115200, 230400, 460800, 921600), and 128000 and 256000.
+bool LineRateAccepted(int32_t baud);
+// The value the port open puts in the device-control block for an accepted
+// rate: 128000 and 256000 as the codes the serial driver knows them by, any
+// other as it is.
+int32_t DcbBaudRateOf(int32_t baud);
+
 // Queue sizes that later opens request (initially 1050 and 1050).
 void PortSetQueueSizes(uint32_t rxSize, uint32_t txSize);
 

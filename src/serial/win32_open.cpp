@@ -83,22 +83,40 @@ int Win32Close(PortRecord* port) {
 
 }  // namespace
 
+bool LineRateAccepted(int32_t baud) {
+    switch (baud) {
+        case 115200:
+        case 128000:
+        case 230400:
+        case 256000:
+        case 460800:
+        case 921600:
+            return true;
+        default:
+            return baud <= 57600;
+    }
+}
+
+int32_t DcbBaudRateOf(int32_t baud) {
+    switch (baud) {
+        case 128000:
+            return 0x1FF00;
+        case 256000:
+            return 0x3FF00;
+        default:
+            return baud;
+    }
+}
+
 namespace serial_internal {
 
 int Win32ConfigureLine(PortRecord* port, int32_t baud, char parity, int dataBits, int stopBits) {
     Win32PortData* data = port->DriverData;
-    int32_t written = baud;
-    if (baud > 57600) {
-        if (baud == 128000) {
-            written = 0x1FF00;
-        } else if (baud == 256000) {
-            written = 0x3FF00;
-        } else {
-            port->Status = PORT_ERR_BAD_BAUD;
-            return PORT_ERR_BAD_BAUD;
-        }
+    if (!LineRateAccepted(baud)) {
+        port->Status = PORT_ERR_BAD_BAUD;
+        return PORT_ERR_BAD_BAUD;
     }
-    data->Dcb.BaudRate = static_cast<DWORD>(written);
+    data->Dcb.BaudRate = static_cast<DWORD>(DcbBaudRateOf(baud));
     data->Dcb.ByteSize = static_cast<BYTE>(dataBits & 0xFF);
 
     switch (static_cast<char>(parity & ~0x20)) {

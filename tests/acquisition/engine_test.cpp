@@ -271,7 +271,7 @@ TEST_F(Engine, APortRefusedForItsLineSettingsYieldsNoData) {
     SetTime(10, 7, 30, 250);
     Start(testing_support::MakeTestConfig(
         dir_.path(), 15,
-        {Port(1).WithDevice(refused.path()).WithBaud(115200), Port(2).WithDevice(good.path())}));
+        {Port(1).WithDevice(refused.path()).WithBaud(100000), Port(2).WithDevice(good.path())}));
     ASSERT_TRUE(refused.Write("not to be archived\n"));
     Send(good, 1, "kept\n");
     EndPeriodAt(10, 15);

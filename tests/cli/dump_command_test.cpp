@@ -150,7 +150,7 @@ TEST_F(Dump, APortThatCannotBeOpenedGivesItsStatus) {
         << err.str();
     EXPECT_EQ(out.str(), "") << "no dump of a port that is not open";
 
-    EXPECT_EQ(Run(Options(115200)), 25);
+    EXPECT_EQ(Run(Options(100000)), 25);
     EXPECT_NE(out.str().find("Port type:  MS Windows"), std::string::npos)
         << "the device stays open: its dump is shown";
     EXPECT_NE(err.str().find("Baud rate specified is not leagal for this driver. (status -25)"),

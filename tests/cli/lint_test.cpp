@@ -100,9 +100,11 @@ TEST_F(Lint, WhatTheReaderAcceptsButTheLoggerRefusesOrMisreadsIsNamedByLine) {
          0,
          {11, "Baud: 'fast' is not a number; the logger reads 0, which the port open refuses"}},
         {"Baud=9600",
-         "Baud=115200",
+         "Baud=100000",
          0,
-         {11, "Baud 115200: the port open refuses rates above 57600 other than 128000 and 256000"}},
+         {11,
+          "Baud 100000: the port open refuses rates above 57600 other than 115200, 128000, "
+          "230400, 256000, 460800 and 921600"}},
         {"Baud=9600", "Baud=9600baud", 0, {11, "Baud: '9600baud' reads as 9600"}},
         {"Parity=N",
          "Parity=X",
@@ -323,10 +325,11 @@ TEST(NearestKey, SlipsFindTheKeyAndOtherWordsDoNot) {
 }
 
 TEST(PortRefusals, FollowTheLineSetUpOfThePortOpen) {
-    for (long long baud : {110LL, 300LL, 9600LL, 57600LL, 128000LL, 256000LL}) {
+    for (long long baud : {110LL, 300LL, 9600LL, 57600LL, 115200LL, 128000LL, 230400LL, 256000LL,
+                           460800LL, 921600LL}) {
         EXPECT_EQ(BaudRefusal(baud), "") << baud;
     }
-    for (long long baud : {0LL, -9600LL, 57601LL, 115200LL, 230400LL}) {
+    for (long long baud : {0LL, -9600LL, 57601LL, 100000LL, 1000000LL, 4294967296LL}) {
         EXPECT_NE(BaudRefusal(baud), "") << baud;
     }
     for (char parity : {'N', 'E', 'O', 'M', 'S'}) {

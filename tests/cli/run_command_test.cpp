@@ -150,6 +150,39 @@ TEST_F(RunCommand, RunsUntilSigtermThenFlushesAndLogsTheShutdown) {
     EXPECT_EQ(out.substr(out.size() - end.size()), end);
 }
 
+// The ssh session that started the run drops: the run ends as on SIGTERM,
+// with its final flush and entries 04 and 02, even though its output now goes
+// nowhere.
+TEST_F(RunCommand, AHangUpEndsTheRunInOrderToo) {
+    sim::PtyPair instrument;
+    ASSERT_TRUE(instrument.ok());
+    WriteFile(station_.File("Quorvane.ini"), Ini(data_, instrument.path()));
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    ::close(pipe_ends[0]);  // nobody reads the status lines any more
+    std::FILE* gone = ::fdopen(pipe_ends[1], "w");
+    ASSERT_NE(gone, nullptr);
+
+    const pthread_t runner = pthread_self();
+    std::thread operator_([&] {
+        ASSERT_TRUE(probe_.WaitForPasses(1));
+        ASSERT_TRUE(instrument.Write("21.5 1013\n"));
+        ASSERT_TRUE(probe_.WaitForReceived(0, 10));
+        pthread_kill(runner, SIGHUP);
+    });
+    const int status = RunHeadless(std::nullopt, gone);
+    operator_.join();
+    std::fclose(gone);
+    EXPECT_EQ(status, 0);
+    const auto messages = LogMessages(Log());
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], "04  Data acquisition thread stopped.");
+    EXPECT_EQ(messages.back(), "02  Quorvane Shutdown.");
+    EXPECT_EQ(ReadFile(data_ + "/2406110.P01"),
+              "Thermo\n03/01/24 10:07:30:000 StartTime\n21.5 1013\n"
+              "03/01/24 10:07:30:000 EndTime\n");
+}
+
 TEST_F(RunCommand, TextAnEarlierRunLeftInTheJournalIsWrittenBeforeAcquisitionStarts) {
     WriteFile(station_.File("Quorvane.ini"), Ini(data_, station_.File("no-device")));
     {

@@ -96,7 +96,9 @@ TEST_F(PortOpen, FastRatesAreWrittenAsTheDriverEncodesThem) {
         int32_t baud;
         DWORD written;
         uint32_t lineSpeed;
-    } cases[] = {{128000, 130816, 128000}, {256000, 261888, 256000}, {57600, 57600, 57600}};
+    } cases[] = {{128000, 130816, 128000}, {256000, 261888, 256000}, {57600, 57600, 57600},
+                 {115200, 115200, 115200}, {230400, 230400, 230400}, {460800, 460800, 460800},
+                 {921600, 921600, 921600}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.baud);
         SerialPeer peer;
@@ -119,7 +121,7 @@ TEST_F(PortOpen, RefusedLineParametersLeaveTheDeviceOpenAndUntouched) {
         char parity;
         int stopBits;
         int status;
-    } cases[] = {{115200, 'N', 1, PORT_ERR_BAD_BAUD},
+    } cases[] = {{100000, 'N', 1, PORT_ERR_BAD_BAUD},
                  {9600, 'X', 1, PORT_ERR_BAD_PARITY},
                  {9600, 'N', 0, PORT_ERR_BAD_STOP_BITS},
                  {9600, 'N', 3, PORT_ERR_BAD_STOP_BITS}};
