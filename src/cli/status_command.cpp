@@ -87,6 +87,11 @@ std::string StatusDirectoryOf(const std::optional<std::string>& given) {
 
 int RunStatus(const StatusOptions& options, std::ostream& out, std::ostream& err) {
     const std::string directory = StatusDirectoryOf(options.directory);
+    if (std::error_code ec; !std::filesystem::is_directory(directory, ec)) {
+        // A mistyped path is told as such, not as a station without a logger.
+        err << "quorvane-cli status: there is no directory " << directory << "\n";
+        return kStatusExitNotRunning;
+    }
     const std::string lock_file = platform::JoinPath(directory, kLockFileName);
     const platform::LockState lock = platform::ProbeFileLock(lock_file);
     if (lock == platform::LockState::kUnknown) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -276,6 +277,27 @@ TEST_F(CheckCommand, CommandLineReadsQuorvaneIniInTheCurrentDirectoryByDefault) 
     EXPECT_EQ(output, "Missing InstrumentType definition for [COM3] in station.ini.\n");
     EXPECT_GT(RunCommandLine({"check", "a.ini", "b.ini"}, output), 100);  // refused
     std::filesystem::current_path(previous);
+}
+
+// Every message the log can hold is told where an operator looks: in the
+// README's table and in the man page, word for word.
+TEST(LogCodes, EveryCodeIsInTheReadmeAndTheManPageAsTheLogWritesIt) {
+    const std::string source = QUORVANE_SOURCE_DIR;
+    const std::string codes = ReadFile(source + "/src/acquisition/log_codes.h");
+    const std::string readme = ReadFile(source + "/README.md");
+    std::string man = ReadFile(source + "/docs/man/quorvane.1");
+    man = std::regex_replace(man, std::regex(R"(\\e)"), "\\");  // troff's backslash
+    const std::regex message(
+        R"re(inline constexpr char k\d\d\w*\[\] =\s*"((\d\d)  (?:[^"\\]|\\.)*)";)re");
+    int found = 0;
+    for (std::sregex_iterator it(codes.begin(), codes.end(), message), end; it != end; ++it) {
+        const std::string text = (*it)[1];
+        const std::string code = (*it)[2];
+        ++found;
+        EXPECT_NE(readme.find("| " + code + " | `" + text + "` |"), std::string::npos) << text;
+        EXPECT_NE(man.find(".B " + code + "\n" + text + "\n"), std::string::npos) << text;
+    }
+    EXPECT_GE(found, 42);
 }
 
 TEST_F(CheckCommand, ShippedExampleIsValidAndShownInFullInTheReadme) {

@@ -89,6 +89,12 @@ TEST_F(StatusCommand, NoLoggerRunsWhereNobodyHoldsTheLockWhateverTheFileSays) {
     EXPECT_EQ(out_.str(), "No Quorvane logger runs in " + output_ + ".\n");
 }
 
+TEST_F(StatusCommand, AMissingDirectoryIsToldAsSuch) {
+    EXPECT_EQ(Run(output_ + "/not-there"), kStatusExitNotRunning);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(err_.str(), "quorvane-cli status: there is no directory " + output_ + "/not-there\n");
+}
+
 TEST_F(StatusCommand, ALoggerWithoutAReadableFileIsRunningButUnknown) {
     platform::FileLock lock;
     std::string error;

@@ -192,6 +192,14 @@ private:
 class StopSignal : public ::testing::TestWithParam<int> {};
 
 // Ctrl+C (SIGINT) or SIGTERM while every write waits for room that never comes.
+TEST(Help, NamesTheProgram) {
+    Simulator simulator({"--help"});
+    ASSERT_TRUE(simulator.started());
+    simulator.FirstLine();  // what it is
+    EXPECT_EQ(simulator.FirstLine().rfind("Usage: quorvane-sim [OPTIONS]", 0), 0u);
+    EXPECT_EQ(simulator.WaitForExit(), 0);
+}
+
 TEST_P(StopSignal, EndsTheSimulatorWhileItsTerminalIsFull) {
     Terminal terminal;
     ASSERT_TRUE(terminal.ok());

@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGPIPE, SIG_IGN);
 
-    CLI::App app{"quorvane-sim: a simulated serial instrument on a pseudo-terminal"};
+    CLI::App app{"A simulated serial instrument on a pseudo-terminal", "quorvane-sim"};
     app.require_subcommand(1);
     AddVersionFlag(app, "quorvane-sim");
     Options options;
