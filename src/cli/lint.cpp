@@ -366,6 +366,7 @@ private:
         const std::string& value = *key_line.value;
         if (key == "OutputDriveAndPath") {
             CheckLeadingBlank(line, key, value);
+            CheckNoDot(line, value);
         } else if (key == "WatchDogTimerAddressInHex") {
             CheckWatchDogAddress(line, value);
         } else {
@@ -459,6 +460,15 @@ private:
     void CheckLeadingBlank(int line, const std::string& key, const std::string& value) {
         if (!value.empty() && (value[0] == ' ' || value[0] == '\t')) {
             Warn(line, key + ": the blank after '=' is part of the value " + Quoted(value));
+        }
+    }
+
+    // The reader refuses any output path with a dot in it, and says only
+    // "Access is denied": the true reason is told here.
+    void CheckNoDot(int line, const std::string& value) {
+        if (value.find('.') != std::string::npos) {
+            Warn(line, "OutputDriveAndPath: the logger refuses a path with a '.' in it (it says "
+                       "\"Access is denied\"); name the directory without one");
         }
     }
 

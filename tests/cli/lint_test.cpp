@@ -174,6 +174,12 @@ TEST_F(Lint, WhatTheReaderAcceptsButTheLoggerRefusesOrMisreadsIsNamedByLine) {
          10,
          {11, "'Baud\\t': did you mean Baud? The blank or tab before '=' is part of the key"}},
         {"OutputDriveAndPath=" + dir_.path(),
+         "OutputDriveAndPath=" + dir_.path() + "/v1.3",
+         11,
+         {3,
+          "OutputDriveAndPath: the logger refuses a path with a '.' in it (it says \"Access is "
+          "denied\"); name the directory without one"}},
+        {"OutputDriveAndPath=" + dir_.path(),
          "OutputDriveAndPath =" + dir_.path(),
          10,
          {3,
