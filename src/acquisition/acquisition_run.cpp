@@ -442,10 +442,13 @@ void AcquisitionRun::UpdateStatus() {
     std::string overflows;
     bool any_data = false;
     bool any_overflow = false;
+    bool any_silent = false;  // an open port that delivered nothing: a problem
     for (int i = 0; i < com_.NumPorts; ++i) {
         if (arrays_.GotData[i] != 0) {
             AppendPortName(received, any_data, com_.PortNumber[i]);
             any_data = true;
+        } else if (Line(i).open) {
+            any_silent = true;
         }
         if (arrays_.GotOverflow[i] != 0) {
             AppendPortName(overflows, any_overflow, com_.PortNumber[i]);
@@ -467,7 +470,7 @@ void AcquisitionRun::UpdateStatus() {
     const std::string next = UpdateTimeText(NextStatusTime);
 
     StatusDrawBlock block(view_);
-    block.Set(kStatusReceivedData, received, any_data ? kDarkGreen : kRed);
+    block.Set(kStatusReceivedData, received, any_data && !any_silent ? kDarkGreen : kRed);
     block.Set(kStatusBufferOverflows, overflows, any_overflow ? kRed : kDarkGreen);
     block.Set(kStatusLastUpdate, last, kPurple);
     block.Set(kStatusNextUpdate, next, kPurple);

@@ -1,5 +1,6 @@
 #include "acquisition/status.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <utility>
@@ -46,6 +47,41 @@ const StatusLine& StatusLineOf(StatusIndex index) { return kLines.at(static_cast
 std::string& StatusText(StatusIndex index) { return *kTexts.at(static_cast<size_t>(index)); }
 
 Rgb LastDrawnColour(StatusIndex index) { return g_drawn_colours.at(static_cast<size_t>(index)); }
+
+namespace {
+
+// "COM1,COM3  " as a list of names, blanks trimmed.
+std::vector<std::string> PortNames(const std::string& list) {
+    std::vector<std::string> names;
+    size_t at = 0;
+    while (at <= list.size()) {
+        const size_t comma = std::min(list.find(',', at), list.size());
+        std::string name = list.substr(at, comma - at);
+        name.erase(0, name.find_first_not_of(' '));
+        name.erase(name.find_last_not_of(' ') + 1);
+        if (name.rfind("COM", 0) == 0) {
+            names.push_back(std::move(name));
+        }
+        at = comma + 1;
+    }
+    return names;
+}
+
+}  // namespace
+
+std::vector<std::string> SilentPorts(const std::string& portsOpen, const std::string& received) {
+    std::vector<std::string> silent;
+    if (received.find("First") != std::string::npos) {
+        return silent;
+    }
+    const std::vector<std::string> delivered = PortNames(received);
+    for (const std::string& port : PortNames(portsOpen)) {
+        if (std::find(delivered.begin(), delivered.end(), port) == delivered.end()) {
+            silent.push_back(port);
+        }
+    }
+    return silent;
+}
 
 StatusDrawBlock::StatusDrawBlock(StatusObserver* observer) : observer_(observer), lock_(StatusLock) {}
 

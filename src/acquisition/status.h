@@ -66,6 +66,12 @@ std::string& StatusText(StatusIndex index);
 // start). Read it only while holding StatusLock.
 Rgb LastDrawnColour(StatusIndex index);
 
+// The ports of `portsOpen` (as the page shows them: "COM1,COM3") that
+// `received` lacks: open ports that delivered nothing since the last status
+// update. None before the first update ("First ..."), none while no port is
+// open.
+std::vector<std::string> SilentPorts(const std::string& portsOpen, const std::string& received);
+
 // One text as drawn: which, in which colour, and what it said.
 struct StatusDraw {
     StatusIndex index;

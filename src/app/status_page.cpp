@@ -37,7 +37,11 @@ Rgb ValueColour(StatusIndex index, const std::string& text, bool running) {
             if (Contains(text, "None")) {
                 return kRed;
             }
-            return Contains(text, "First") ? kPurple : kDarkGreen;
+            if (Contains(text, "First")) {
+                return kPurple;
+            }
+            // An open port missing from the list is silent: a problem.
+            return SilentPorts(StatusText(kStatusPortsOpen), text).empty() ? kDarkGreen : kRed;
         case kStatusBufferOverflows:
             if (Contains(text, "First")) {
                 return kPurple;

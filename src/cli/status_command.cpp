@@ -1,5 +1,6 @@
 #include "cli/status_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +49,11 @@ std::string UtcText(int64_t seconds) {
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d UTC", t.tm_year + 1900,
                   t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return text;
+}
+
+bool AnyProblem(const StationStatus& status) {
+    return std::any_of(status.lines.begin(), status.lines.end(),
+                       [](const StationStatus::Line& line) { return line.state == "problem"; });
 }
 
 void PrintPage(const StationStatus& status, std::ostream& out) {
@@ -121,14 +127,15 @@ int RunStatus(const StatusOptions& options, std::ostream& out, std::ostream& err
         err << " runs in " << directory << ", but its status file cannot be read\n";
         return kStatusExitUnknown;
     }
+    const int exit_status = AnyProblem(status) ? kStatusExitProblem : 0;
     if (options.json) {
         out << text;
-        return 0;
+        return exit_status;
     }
     out << "A Quorvane logger runs in " << directory << " (process " << status.process
         << "). Its status page, of " << UtcText(status.changed) << ":\n\n";
     PrintPage(status, out);
-    return 0;
+    return exit_status;
 }
 
 void AddStatusCommand(CLI::App& app, int& exitStatus) {

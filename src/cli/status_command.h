@@ -17,6 +17,10 @@ class App;
 // status actions have them.
 inline constexpr int kStatusExitNotRunning = 3;
 inline constexpr int kStatusExitUnknown = 4;  // runs, but its page cannot be read
+// Runs, and a line of its page is a problem (marked "(!)"), such as an open
+// port that delivered nothing since the last update; from the range the LSB
+// leaves to applications, so that a monitoring script can tell it apart.
+inline constexpr int kStatusExitProblem = 150;
 
 struct StatusOptions {
     // The output directory, or a station directory whose Quorvane.ini names

@@ -92,10 +92,16 @@ std::string StatusFileText(const StatusPageCopy& page, int64_t changed, int64_t 
                          {"colour", ColourText(page.colours[at])},
                          {"state", StatusStateOf(page.colours[at])}});
     }
-    const json file = {{"program", "Quorvane"},          {"version", kProgramVersion},
-                       {"commit", BuildCommit()},        {"process", process},
-                       {"directory", directory},         {"changed", changed},
-                       {"changed_utc", IsoUtc(changed)}, {"lines", lines}};
+    const json file = {{"program", "Quorvane"},
+                       {"version", kProgramVersion},
+                       {"commit", BuildCommit()},
+                       {"process", process},
+                       {"directory", directory},
+                       {"changed", changed},
+                       {"changed_utc", IsoUtc(changed)},
+                       {"lines", lines},
+                       {"silent", SilentPorts(page.texts[kStatusPortsOpen],
+                                              page.texts[kStatusReceivedData])}};
     // Texts are the engine's own ASCII; a stray byte is replaced, never thrown on.
     return file.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -109,6 +115,11 @@ std::string ServiceStatusLine(const StatusPageCopy& page) {
         line += StatusLineOf(index).label;
         line += ' ';
         line += page.texts[static_cast<size_t>(index)];
+    }
+    const std::vector<std::string> silent =
+        SilentPorts(page.texts[kStatusPortsOpen], page.texts[kStatusReceivedData]);
+    for (size_t i = 0; i < silent.size(); ++i) {
+        line += (i == 0 ? "; Silent: " : ",") + silent[i];
     }
     return line;
 }

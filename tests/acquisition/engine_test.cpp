@@ -162,7 +162,7 @@ TEST_F(Engine, AnHourOfQuarterHourPeriodsAndAStopInTheNext) {
     EXPECT_EQ(received[1].text, "First update at 10:08 UTC");
     EXPECT_EQ(received[1].colour, kPurple);
     EXPECT_EQ(received[2].text, "COM1" + std::string(57, ' '));
-    EXPECT_EQ(received[2].colour, kDarkGreen);
+    EXPECT_EQ(received[2].colour, kRed) << "COM4 is open but silent: a problem";
     const auto last = view_.DrawsOf(kStatusLastUpdate);
     const auto next = view_.DrawsOf(kStatusNextUpdate);
     ASSERT_GE(last.size(), 3u);

@@ -101,6 +101,18 @@ TEST_F(StatusPage, RunningValuesShowProblemsInRedAndPendingValuesInPurple) {
     }
 }
 
+// An instrument that stopped talking leaves its open port out of the list of
+// ports that delivered: that is a problem, not a healthy page.
+TEST_F(StatusPage, AnOpenPortMissingFromTheReceivedListIsAProblem) {
+    SetText(kStatusPortsOpen, "COM1,COM3" + std::string(57, ' '));
+    EXPECT_EQ(ValueColour(kStatusReceivedData, "COM1" + std::string(57, ' '), true), kRed);
+    EXPECT_EQ(ValueColour(kStatusReceivedData, "COM3,COM1", true), kDarkGreen);
+    EXPECT_EQ(ValueColour(kStatusReceivedData, "First update at 14:06 UTC", true), kPurple);
+    EXPECT_EQ(SilentPorts("COM1,COM3,COM12  ", "COM1,COM12"), std::vector<std::string>{"COM3"});
+    EXPECT_EQ(SilentPorts("None", "None"), std::vector<std::string>{});
+    SetText(kStatusPortsOpen, "None");
+}
+
 TEST_F(StatusPage, ThePageUsesTheColourOfEachValue) {
     SetText(kStatusPortsOpen, "None");
     SetText(kStatusPortErrors, "COM1");

@@ -50,7 +50,7 @@ TEST_F(StatusCommand, ARunningLoggersPageIsPrintedWithItsProblemsMarked) {
         block.Set(kStatusAcquisition, "Enabled on 03-01-24 at 10:07:30 UTC", kDarkGreen);
         block.Set(kStatusPortErrors, "COM2" + std::string(57, ' '), kRed);
     }
-    EXPECT_EQ(Run(output_), 0) << err_.str();
+    EXPECT_EQ(Run(output_), kStatusExitProblem) << err_.str();
     EXPECT_EQ(out_.str(), "A Quorvane logger runs in " + output_ + " (process " +
                               std::to_string(platform::OwnProcessId()) +
                               "). Its status page, of 2024-03-01 10:07:30 UTC:\n\n"
@@ -62,8 +62,13 @@ TEST_F(StatusCommand, ARunningLoggersPageIsPrintedWithItsProblemsMarked) {
                               "Buffer overflows:       None\n"
                               "Last status update:     None\n"
                               "Next status update:     None\n");
-    EXPECT_EQ(Run(output_, true), 0);
+    EXPECT_EQ(Run(output_, true), kStatusExitProblem);
     EXPECT_EQ(out_.str(), ReadFile(output_ + "/quorvane-status.json"));
+    {
+        StatusDrawBlock block(nullptr);
+        block.Set(kStatusPortErrors, "None", kDarkGreen);
+    }
+    EXPECT_EQ(Run(output_), 0) << "no line is a problem any more";
 }
 
 TEST_F(StatusCommand, NoLoggerRunsWhereNobodyHoldsTheLockWhateverTheFileSays) {

@@ -165,12 +165,20 @@ TEST_F(StatusMirror, TheServiceStatusLineFollowsTheAcquisitionAndPortLinesOnly) 
         block.Set(kStatusAcquisition, "Enabled on 03-01-24 at 10:07:30 UTC", kDarkGreen);
         block.Set(kStatusPortsOpen, "COM1,COM3", kDarkGreen);
         block.Set(kStatusPortErrors, "COM2   ", kRed);
+        block.Set(kStatusReceivedData, "First update at 10:08 UTC", kPurple);
     }
     EXPECT_EQ(manager.Pending(),
               "STATUS=Data acquisition: Enabled on 03-01-24 at 10:07:30 UTC; Ports currently "
               "open: COM1,COM3; Port errors: COM2");
     Draw(kStatusLastUpdate, "03-01-24 10:08 UTC", kPurple);
     EXPECT_EQ(manager.Pending(), std::nullopt) << "the other lines do not make a new status";
+    // An open port that delivered nothing since the last update is told too.
+    Draw(kStatusReceivedData, "COM1", kRed);
+    EXPECT_EQ(manager.Pending(),
+              "STATUS=Data acquisition: Enabled on 03-01-24 at 10:07:30 UTC; Ports currently "
+              "open: COM1,COM3; Port errors: COM2; Silent: COM3");
+    EXPECT_EQ(File()["silent"], json::array({"COM3"}));
+    EXPECT_EQ(File()["lines"][4]["state"], "problem");
 }
 #endif
 
