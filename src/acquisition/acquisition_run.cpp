@@ -9,6 +9,7 @@
 #include "acquisition/log_file.h"
 #include "acquisition/statistics.h"
 #include "acquisition/watchdog.h"
+#include "acquisition/write_problems.h"
 #include "instruments/exchanges.h"
 #include "platform/comm.h"
 #include "platform/service_notify.h"
@@ -79,6 +80,39 @@ const char* OpenFailureMessage(int status) {
             return nullptr;
     }
 }
+
+}  // namespace
+
+std::string OpenFailureReason(const ComConfig& config, int i, int status,
+                              const std::string& systemReason) {
+    char text[200];
+    if (status == PORT_ERR_BAD_BAUD || config.Baud[i] <= 0) {
+        std::snprintf(text, sizeof text,
+                      "Baud=%ld is not a rate the port open takes (1 to 57600, 115200, 128000, "
+                      "230400, 256000, 460800, 921600; a Baud that is not a number reads as 0)",
+                      static_cast<long>(config.Baud[i]));
+        return text;
+    }
+    if (status == PORT_ERR_BAD_PARITY) {
+        std::snprintf(text, sizeof text, "Parity=%c is none of N, E, O, M and S", config.Parity[i]);
+        return text;
+    }
+    if (status == PORT_ERR_BAD_STOP_BITS) {
+        std::snprintf(text, sizeof text, "StopBits=%d is neither 1 nor 2 (nor 2 with 5 data bits)",
+                      static_cast<int>(config.StopBits[i]));
+        return text;
+    }
+    if (!systemReason.empty()) {
+        std::string reason = systemReason;
+        while (!reason.empty() && reason.back() == '.') {
+            reason.pop_back();  // the entry ends in its own full stop
+        }
+        return reason;
+    }
+    return "status " + std::to_string(status);
+}
+
+namespace {
 
 // The calendar in milliseconds.
 int64_t NowMs() {
@@ -188,6 +222,7 @@ void AcquisitionRun::OpenPorts() {
             if (const char* message = OpenFailureMessage(line.record->Status)) {
                 WriteLogMessagef(Directory(), message, number);
             }
+            ExplainOpenFailure(i, line.record->Status);
             if (OpenFailureIsRetried(line.record->Status)) {
                 line.reopen.Lost(steady_.Now());
                 line.loss_logged = true;  // its entry is the failed open's
@@ -214,6 +249,17 @@ PortRecord* AcquisitionRun::OpenPort(int i) {
     PortSetQueueSizes(Line(i).queue_size, kTransmitQueueSize);
     return PortOpenMSWin32(number - 1, com_.Baud[i], com_.Parity[i], com_.DataBits[i],
                            com_.StopBits[i]);
+}
+
+// The specified entry names the failure in another platform's words and no
+// device: entry 42 says which device and why, in the log and to the operator
+// at once (standard error of the headless run).
+void AcquisitionRun::ExplainOpenFailure(int i, int status) {
+    const std::string reason = OpenFailureReason(com_, i, status, platform::LastCommFailure());
+    const std::string device = platform::CommDevicePath(com_.PortNumber[i]);
+    WriteLogMessagef(Directory(), logmsg::k42PortCannotBeUsed, com_.PortNumber[i], device.c_str(),
+                     reason.c_str());
+    ReportWriteProblem(PortName(com_.PortNumber[i]) + " (" + device + ") cannot be used: " + reason);
 }
 
 // Each port's exchange at the start fills that port's own header and time.

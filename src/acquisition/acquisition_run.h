@@ -35,6 +35,12 @@
 #include "platform/clock.h"
 #include "serial/port.h"
 
+// Why port `i` of `config` cannot be used after its open ended in `status`:
+// the setting the port open refused, else `systemReason` (the system's words),
+// else the status.
+std::string OpenFailureReason(const ComConfig& config, int i, int status,
+                              const std::string& systemReason);
+
 class AcquisitionRun {
 public:
     AcquisitionRun(const ComConfig& config, StatusObserver* view, ManualResetEvent& stopEvent,
@@ -90,6 +96,7 @@ private:
     void ShowAcquisitionEnabled(int64_t startTime);
     void OpenPorts();
     PortRecord* OpenPort(int i);
+    void ExplainOpenFailure(int i, int status);
     void RunStartupInitialisation();
     void ScheduleFirstStatusUpdate();
 

@@ -83,5 +83,8 @@ inline constexpr char k40MadeToWait[] =
 // (the disk refused it): the count, the COM number, when it was received, why.
 inline constexpr char k41LostWithJournal[] =
     "41  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d were lost with its journal (%s).";
+// After a failed open's entry (05 to 15): the device the port names and why
+// it cannot be used, in the system's words or as the setting it refused.
+inline constexpr char k42PortCannotBeUsed[] = "42  COM%d (%s) cannot be used: %s.";
 
 }  // namespace logmsg

@@ -216,6 +216,12 @@ namespace platform {
 // Registers the device that "\\.\COM<comNumber>" opens on POSIX (the port's
 // Device key); null or empty clears it. Ignored on Windows.
 void SetCommDevicePath(int comNumber, const char* path);
+// The device "\\.\COM<comNumber>" opens: the registered one, else
+// /dev/ttyS<n-1> (POSIX); "\\.\COMn" itself on Windows.
+std::string CommDevicePath(int comNumber);
+// Why the calling thread's last failed comm call failed, in the system's own
+// words ("No such file or directory"); empty when its last call succeeded.
+std::string LastCommFailure();
 
 // A mark of the wake-ups so far (see WaitForCommInput).
 uint64_t CommWakeMark();

@@ -250,16 +250,24 @@ TEST_F(Engine, PortsThatFailToOpenAreLoggedListedInRedAndReportNoData) {
     EXPECT_EQ(errors[2].text, "COM5,COM6");
     EXPECT_EQ(errors[2].colour, kRed);
 
+    // Each specified entry is followed by the device and the system's reason.
+    std::vector<std::string> messages = LogMessages(Log());
+    ASSERT_GE(messages.size(), 5u);
+    const std::string busy = "42  COM6 (" + pty.path() + ") cannot be used: ";
+    EXPECT_EQ(messages[4].rfind(busy, 0), 0u) << messages[4];
+    messages[4] = busy;  // its words (the lock or the device's exclusivity) vary
     const std::vector<std::string> expected = {
         "03  Data acquisition thread started.",
         "09  PortOpenMSWin32 error on COM5...No 8250 UART at the requested location.",
+        "42  COM5 (" + Path("no-such-device") + ") cannot be used: No such file or directory.",
         "08  PortOpenMSWin32 error on COM6...Port already in use.",
+        busy,
         "18  Dynamic memory reallocation: COM1 total size: 1024",
         "20  Disk I/O: Write to " + Path("2406110.P01") + ".",
         "21  No data received from COM5 during the period 10:07:30 to 10:15:00",
         "21  No data received from COM6 during the period 10:07:30 to 10:15:00",
     };
-    EXPECT_EQ(LogMessages(Log()), expected);
+    EXPECT_EQ(messages, expected);
 }
 
 // A port refused for its line settings keeps its device open (it is closed
@@ -283,6 +291,11 @@ TEST_F(Engine, APortRefusedForItsLineSettingsYieldsNoData) {
     EXPECT_EQ(messages[1],
               "14  PortOpenMSWin32 error on COM1...Baud rate specified is not leagal for this "
               "driver.");
+    EXPECT_EQ(messages[2],
+              "42  COM1 (" + refused.path() +
+                  ") cannot be used: Baud=100000 is not a rate the port open takes (1 to 57600, "
+                  "115200, 128000, 230400, 256000, 460800, 921600; a Baud that is not a number "
+                  "reads as 0).");
     EXPECT_NE(std::find(messages.begin(), messages.end(),
                         "21  No data received from COM1 during the period 10:07:30 to 10:15:00"),
               messages.end());

@@ -12,9 +12,37 @@
 namespace platform::posix {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+thread_local std::string t_lastFailure;
+
+namespace {
+
+// What Windows says for the errors this layer gives without an errno.
+const char* ErrorText(DWORD error) {
+    switch (error) {
+        case ERROR_SUCCESS:
+            return "";
+        case ERROR_INVALID_HANDLE:
+            return "The handle is invalid.";
+        case ERROR_NOT_SUPPORTED:
+            return "The request is not supported.";
+        case ERROR_INVALID_PARAMETER:
+            return "The parameter is incorrect.";
+        default:
+            return "A device attached to the system is not functioning.";
+    }
+}
+
+}  // namespace
 
 BOOL Fail(DWORD error) {
     t_lastError = error;
+    t_lastFailure = ErrorText(error);
+    return FALSE;
+}
+
+BOOL FailWithErrno(int error) {
+    t_lastError = ErrorFromErrno(error);
+    t_lastFailure = std::strerror(error);
     return FALSE;
 }
 
@@ -179,7 +207,7 @@ bool CommDevice::ModemIoctl(unsigned long request, int* bits) {
         hasModemLines = false;
         return Fail(ERROR_NOT_SUPPORTED);
     }
-    return Fail(ErrorFromErrno(errno));
+    return FailWithErrno(errno);
 }
 
 bool CommDevice::SetLine(int line, bool on) {

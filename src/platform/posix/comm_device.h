@@ -101,10 +101,13 @@ void ResetLongestHalfFull();
 // The devices whose reading is paused now. For tests and benchmarks.
 int PausedDevices();
 
-// The calling thread's last error (GetLastError).
+// The calling thread's last error (GetLastError), and its text.
 extern thread_local DWORD t_lastError;
+extern thread_local std::string t_lastFailure;
 // Sets the calling thread's last error (GetLastError) and returns FALSE.
 BOOL Fail(DWORD error);
+// The same for an errno value, whose text the system gives.
+BOOL FailWithErrno(int error);
 // The Win32 error for an errno value.
 DWORD ErrorFromErrno(int error);
 

@@ -29,6 +29,7 @@ namespace {
 using platform::posix::CommDevice;
 using platform::posix::ErrorFromErrno;
 using platform::posix::Fail;
+using platform::posix::FailWithErrno;
 using platform::posix::t_lastError;
 
 std::mutex g_mutex;
@@ -37,7 +38,7 @@ uintptr_t g_nextHandle = 0x1000;  // handle values are never reused
 std::map<int, std::string> g_devicePaths;
 
 BOOL FailErrno() {
-    return Fail(ErrorFromErrno(errno));
+    return FailWithErrno(errno);
 }
 
 std::shared_ptr<CommDevice> Lookup(HANDLE handle) {
@@ -208,12 +209,12 @@ HANDLE CreateFileA(LPCSTR name, DWORD /*access*/, DWORD /*shareMode*/, void* /*s
     const std::string path = DevicePathOf(name);
     dev->fd = OpenExclusive(path);
     if (dev->fd < 0 || !PrepareDevice(*dev)) {
-        Fail(ErrorFromErrno(errno));
+        FailWithErrno(errno);
         return INVALID_HANDLE_VALUE;
     }
     dev->path = path;
     if (!platform::posix::StartReceiving(dev)) {
-        Fail(ErrorFromErrno(errno));
+        FailWithErrno(errno);
         return INVALID_HANDLE_VALUE;
     }
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -221,6 +222,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD /*access*/, DWORD /*shareMode*/, void* /*s
     g_nextHandle += 4;
     g_devices.emplace(handle, std::move(dev));
     t_lastError = ERROR_SUCCESS;
+    platform::posix::t_lastFailure.clear();
     return reinterpret_cast<HANDLE>(handle);
 }
 
@@ -517,6 +519,14 @@ BOOL EscapeCommFunction(HANDLE handle, DWORD function) {
 }
 
 namespace platform {
+
+std::string CommDevicePath(int comNumber) {
+    return DevicePathOf(("\\\\.\\COM" + std::to_string(comNumber)).c_str());
+}
+
+std::string LastCommFailure() {
+    return t_lastError == ERROR_SUCCESS ? std::string() : posix::t_lastFailure;
+}
 
 void SetCommDevicePath(int comNumber, const char* path) {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -39,6 +39,26 @@ void SetCommDevicePath(int /*comNumber*/, const char* /*path*/) {
     // Windows names its devices itself: "\\.\COMn" is the port.
 }
 
+std::string CommDevicePath(int comNumber) {
+    return "\\\\.\\COM" + std::to_string(comNumber);
+}
+
+std::string LastCommFailure() {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SUCCESS) {
+        return {};
+    }
+    char text[512] = {};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, text, sizeof text, nullptr);
+    std::string reason(text, length);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) {
+        reason.pop_back();
+    }
+    return reason.empty() ? "system error " + std::to_string(error) : reason;
+}
+
 uint64_t CommWakeMark() {
     return g_wakes.load();
 }
