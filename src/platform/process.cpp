@@ -7,6 +7,7 @@
 #include <windows.h>
 #else
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -159,6 +160,12 @@ void ReleaseProcess(const ProcessHandle& process) {
     CloseHandle(AsHandle(process));
 }
 
+std::string CurrentUserName() {
+    char name[257] = {};
+    DWORD size = sizeof name;
+    return GetUserNameA(name, &size) ? std::string(name) : std::string("this user");
+}
+
 #else
 
 namespace {
@@ -262,6 +269,13 @@ std::optional<int> ExitStatus(const ProcessHandle& process) {
 void ReleaseProcess(const ProcessHandle& process) {
     // Collect it if it has ended; a running one is left alone.
     ::waitpid(AsPid(process), nullptr, WNOHANG);
+}
+
+std::string CurrentUserName() {
+    const uid_t uid = ::geteuid();
+    const passwd* entry = ::getpwuid(uid);
+    return entry != nullptr && entry->pw_name != nullptr ? std::string(entry->pw_name)
+                                                          : std::to_string(uid);
 }
 
 #endif

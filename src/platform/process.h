@@ -51,6 +51,9 @@ std::optional<int> ExitStatus(const ProcessHandle& process);
 // Stops tracking a started program; it keeps running.
 void ReleaseProcess(const ProcessHandle& process);
 
+// The name of the user this process runs as (its number when it has none).
+std::string CurrentUserName();
+
 // Ends the own process with `status` after flushing the C streams.
 [[noreturn]] void ExitProcess(int status);
 

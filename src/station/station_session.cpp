@@ -7,6 +7,7 @@
 
 #include "acquisition/log_file.h"
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -20,6 +21,23 @@ std::string Canonical(const std::string& directory) {
 
 std::string ProcessText(int64_t process) {
     return std::to_string(process) + "\n";
+}
+
+// How to make an output directory usable by the user that runs the logger
+// (a directory left by a run as root, one not made yet).
+std::string LockRepair(const std::string& directory) {
+    const std::string user = platform::CurrentUserName();
+#ifdef _WIN32
+    return "To repair it, give " + user + " (who runs the logger) the right to create files in " +
+           directory + ".\n";
+#else
+    if (!platform::PathExists(directory.c_str())) {
+        return "To repair it, make the directory for " + user +
+               " (who runs the logger): sudo install -d -o " + user + " " + directory + "\n";
+    }
+    return "To repair it, give the directory to " + user +
+           " (who runs the logger): sudo chown -R " + user + ": " + directory + "\n";
+#endif
 }
 
 }  // namespace
@@ -45,7 +63,8 @@ StationClaim StationSession::Claim(const std::string& directory, std::string& me
         case platform::LockResult::kFailed:
             message = "The lock file " + lock_file + " cannot be created: " + error +
                       ".\nQuorvane needs it to keep a second logger out of its output "
-                      "directory.\n";
+                      "directory.\n" +
+                      LockRepair(directory);
             return StationClaim::kUnusable;
     }
     Close();  // the directory held before, if any

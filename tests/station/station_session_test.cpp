@@ -9,6 +9,7 @@
 #include "config/com_config.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -81,6 +82,29 @@ TEST_F(Session, ALockFileThatCannotBeMadeIsExplained) {
                              0),
               0u)
         << message_;
+    // It says how to repair it, for the user that runs the logger.
+    const std::string user = platform::CurrentUserName();
+#ifdef _WIN32
+    EXPECT_NE(message_.find("To repair it, give " + user + " (who runs the logger) the right to "
+                            "create files in " + missing + ".\n"),
+              std::string::npos)
+        << message_;
+#else
+    EXPECT_NE(message_.find("To repair it, make the directory for " + user +
+                            " (who runs the logger): sudo install -d -o " + user + " " + missing +
+                            "\n"),
+              std::string::npos)
+        << message_;
+    // One that exists but takes no file (here a plain file: root may write
+    // anywhere else) is to be given to the user.
+    const std::string taken = dir_.File("taken");
+    testing_support::WriteFile(taken, "x");
+    EXPECT_EQ(session.Claim(taken, message_), StationClaim::kUnusable);
+    EXPECT_NE(message_.find("To repair it, give the directory to " + user +
+                            " (who runs the logger): sudo chown -R " + user + ": " + taken + "\n"),
+              std::string::npos)
+        << message_;
+#endif
     EXPECT_FALSE(session.IsOpen());
 }
 
