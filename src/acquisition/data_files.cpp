@@ -1,5 +1,6 @@
 #include "acquisition/data_files.h"
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -38,6 +39,22 @@ std::string LossReason(const TextJournal* journal) {
         return "no journal";
     }
     return journal->GivenUpBecause().empty() ? "the journal was closed" : journal->GivenUpBecause();
+}
+
+std::atomic<int64_t> g_bytes_given_up{0};
+
+// Received text given up is told at once where the operator looks (standard
+// error of the headless run), besides the log that may be the very file that
+// cannot be written, and counted for the run's exit status.
+void TellGivenUp(int portNumber, const DataBlock& block, int64_t bytes, const char* reason) {
+    g_bytes_given_up += bytes;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%lld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d are lost (%s)",
+                  static_cast<long long>(bytes), portNumber, block.start_time.wHour,
+                  block.start_time.wMinute, block.start_time.wSecond, block.stop_time.wHour,
+                  block.stop_time.wMinute, block.stop_time.wSecond, reason);
+    ReportWriteProblem(text);
 }
 
 // How many bytes of text a kept block stands for.
@@ -287,11 +304,12 @@ bool DataFileWriter::JournalLost(int position, const DataBlock& block) const {
 bool DataFileWriter::LoseJournalPart(int position, DataBlock& block, std::string_view text) {
     const int64_t lost = block.text_length - static_cast<int64_t>(text.size());
     if (lost > 0) {
+        const std::string reason = LossReason(JournalOf(position));
         WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k41LostWithJournal,
                          static_cast<long>(lost), block.port_number, block.start_time.wHour,
                          block.start_time.wMinute, block.start_time.wSecond, block.stop_time.wHour,
-                         block.stop_time.wMinute, block.stop_time.wSecond,
-                         LossReason(JournalOf(position)).c_str());
+                         block.stop_time.wMinute, block.stop_time.wSecond, reason.c_str());
+        TellGivenUp(block.port_number, block, lost, ("lost with its journal: " + reason).c_str());
     }
     block.text_in_journal = false;
     block.text_length = static_cast<int64_t>(text.size());
@@ -449,6 +467,7 @@ void DataFileWriter::Discard(int position, const DataBlock& block, int64_t bytes
                      static_cast<long>(bytes), config_.PortNumber[position], block.start_time.wHour,
                      block.start_time.wMinute, block.start_time.wSecond, block.stop_time.wHour,
                      block.stop_time.wMinute, block.stop_time.wSecond, reason);
+    TellGivenUp(config_.PortNumber[position], block, bytes, reason);
 }
 
 void DataFileWriter::KeepUnwrittenAtStop() {
@@ -506,6 +525,10 @@ void DataFileWriter::DiscardUnwritten(const char* reason) {
         unwritten_[p].clear();
         unwritten_bytes_[p] = 0;
     }
+}
+
+int64_t ReceivedBytesGivenUp() {
+    return g_bytes_given_up.load();
 }
 
 size_t DataFileWriter::UnwrittenBytes(int position) const {

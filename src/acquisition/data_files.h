@@ -163,6 +163,11 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
 DataBlock RecoveredBlock(const char* directory, int portNumber, const std::string& instrument,
                          const RecoveredText& piece);
 
+// Received bytes given up since the process started (entries 30 and 41):
+// text the logger held and could not keep. Each is also told at once on the
+// write-problem channel.
+int64_t ReceivedBytesGivenUp();
+
 class DataFileWriter {
 public:
     DataFileWriter(const ComConfig& config, size_t unwrittenCapBytes = kUnwrittenCapBytes);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "acquisition/acquisition_thread.h"
+#include "acquisition/data_files.h"
 #include "acquisition/log_codes.h"
 #include "acquisition/status.h"
 #include "acquisition/write_problems.h"
@@ -111,6 +112,7 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
         return ExitStatusOf(claim);
     }
     LogToOutputDirectory(com, logmsg::k00StartupOk);
+    const int64_t given_up_before = ReceivedBytesGivenUp();
 
     platform::StopRequests stop_requests;  // before the acquisition thread exists
     StatusPrinter printer(out);
@@ -121,6 +123,15 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
     LogToOutputDirectory(com, logmsg::k02Shutdown);
     station.Close();
     FreeComConfig(com);
+    // Text given up is never a success, even when the log that counts it
+    // could not be written.
+    if (const int64_t lost = ReceivedBytesGivenUp() - given_up_before; lost > 0) {
+        std::fprintf(stderr,
+                     "quorvane-cli run: %lld bytes of received text could not be kept (see the "
+                     "lines above)\n",
+                     static_cast<long long>(lost));
+        return kExitTextLost;
+    }
     return 0;
 }
 

@@ -19,6 +19,9 @@ class App;
 // The exit status of a refused configuration (the window's -1). A directory
 // that another logger holds ends the run with kExitStationBusy (75).
 inline constexpr int kExitConfigurationRefused = 255;
+// A run that had to give up received text (entries 30 and 41): sysexits'
+// EX_IOERR, after a line on standard error with the count.
+inline constexpr int kExitTextLost = 74;
 
 // Adds the subcommand; its result goes to `exitStatus`.
 void AddRunCommand(CLI::App& app, int& exitStatus);

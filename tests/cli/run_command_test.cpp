@@ -183,6 +183,37 @@ TEST_F(RunCommand, AHangUpEndsTheRunInOrderToo) {
               "03/01/24 10:07:30:000 EndTime\n");
 }
 
+// Neither the data file nor the journal can be written: the text received is
+// lost at the stop, and the run says so with its exit status, not 0.
+TEST_F(RunCommand, ARunThatLosesReceivedTextDoesNotEndWithSuccess) {
+    sim::PtyPair instrument;
+    ASSERT_TRUE(instrument.ok());
+    WriteFile(station_.File("Quorvane.ini"), Ini(data_, instrument.path()));
+    WriteFile(data_ + "/journal", "not a folder\n");             // no journal can be made
+    std::filesystem::create_directory(data_ + "/2406110.P01");  // nor the data file
+
+    const pthread_t runner = pthread_self();
+    std::thread operator_([&] {
+        ASSERT_TRUE(probe_.WaitForPasses(1));
+        ASSERT_TRUE(instrument.Write("21.5 1013\n"));
+        ASSERT_TRUE(probe_.WaitForReceived(0, 10));
+        pthread_kill(runner, SIGTERM);
+    });
+    testing::internal::CaptureStderr();
+    const int status = RunHeadless(std::nullopt, status_);
+    const std::string error = testing::internal::GetCapturedStderr();
+    operator_.join();
+    EXPECT_EQ(status, kExitTextLost);
+    EXPECT_NE(Log().find("  30  10 bytes of COM1 received "), std::string::npos) << Log();
+    EXPECT_NE(error.find("quorvane-cli run: 10 bytes of COM1 received 10:07:30 to 10:07:30 are "
+                         "lost (acquisition stopped; the journal could not take them)\n"),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find("quorvane-cli run: 10 bytes of received text could not be kept"),
+              std::string::npos)
+        << error;
+}
+
 TEST_F(RunCommand, TextAnEarlierRunLeftInTheJournalIsWrittenBeforeAcquisitionStarts) {
     WriteFile(station_.File("Quorvane.ini"), Ini(data_, station_.File("no-device")));
     {
