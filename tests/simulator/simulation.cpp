@@ -545,6 +545,10 @@ void Simulation::Idle(int64_t ms) {
 
 void Simulation::EndPeriod() {
     const std::vector<uint64_t> totals = Totals();
+    // A pass tells the probe before it flushes a period it found over: one
+    // more pass first, so that a flush still under way (a period that ended
+    // during the exchange at the start, say) is not taken for this one.
+    Passes(1);
     const int flushes = probe_.flushes();
     const int64_t end = NextPeriodEnd();
     Note("period ends at " + TimeText(end));
@@ -557,6 +561,7 @@ void Simulation::EndPeriod() {
 
 void Simulation::StepClock(int64_t ms) {
     const std::vector<uint64_t> totals = Totals();
+    Passes(1);  // as in EndPeriod
     const int flushes = probe_.flushes();
     Note("the clock is set to " + TimeText(Now() + ms));
     clock_.StepCalendarMs(ms);  // no time passes: the machine's tick counter stays
