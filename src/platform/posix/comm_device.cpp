@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace platform::posix {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
-thread_local std::string t_lastFailure;
+// Plain characters, not a std::string: the comm calls of an exit handler
+// (closing the ports left open) run after the thread's own objects are gone.
+thread_local char t_lastFailure[160] = "";
 
 namespace {
 
@@ -36,13 +39,14 @@ const char* ErrorText(DWORD error) {
 
 BOOL Fail(DWORD error) {
     t_lastError = error;
-    t_lastFailure = ErrorText(error);
+    std::snprintf(t_lastFailure, sizeof t_lastFailure, "%s", ErrorText(error));
     return FALSE;
 }
 
 BOOL FailWithErrno(int error) {
     t_lastError = ErrorFromErrno(error);
-    t_lastFailure = std::strerror(error);
+    char text[160];
+    std::snprintf(t_lastFailure, sizeof t_lastFailure, "%s", strerror_r(error, text, sizeof text));
     return FALSE;
 }
 

@@ -103,7 +103,7 @@ int PausedDevices();
 
 // The calling thread's last error (GetLastError), and its text.
 extern thread_local DWORD t_lastError;
-extern thread_local std::string t_lastFailure;
+extern thread_local char t_lastFailure[160];
 // Sets the calling thread's last error (GetLastError) and returns FALSE.
 BOOL Fail(DWORD error);
 // The same for an errno value, whose text the system gives.

@@ -222,7 +222,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD /*access*/, DWORD /*shareMode*/, void* /*s
     g_nextHandle += 4;
     g_devices.emplace(handle, std::move(dev));
     t_lastError = ERROR_SUCCESS;
-    platform::posix::t_lastFailure.clear();
+    platform::posix::t_lastFailure[0] = '\0';
     return reinterpret_cast<HANDLE>(handle);
 }
 
@@ -525,7 +525,7 @@ std::string CommDevicePath(int comNumber) {
 }
 
 std::string LastCommFailure() {
-    return t_lastError == ERROR_SUCCESS ? std::string() : posix::t_lastFailure;
+    return t_lastError == ERROR_SUCCESS ? std::string() : std::string(posix::t_lastFailure);
 }
 
 void SetCommDevicePath(int comNumber, const char* path) {
