@@ -28,7 +28,7 @@ if [[ $headless == yes ]]; then
 else
     cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_TESTS=OFF \
         -DQUORVANE_WITH_QT=ON >/dev/null
-    cmake --build build/demo --target quorvane quorvane-cli quorvane-sim
+    cmake --build build/demo --target quorvane quorvane-cli quorvane-sim quorvane-help
 fi
 cli=$PWD/build/demo/src/cli/quorvane-cli
 window=$PWD/build/demo/src/gui/qt/quorvane
@@ -43,6 +43,8 @@ trap demo_station_stop EXIT
 demo_station "$sim" "$demo"
 
 cd "$demo"
+# Help > Operating Instructions looks in the current directory.
+[[ $headless == yes ]] || cp "$OLDPWD/build/demo/QuorvaneHelpV1.3.doc" .
 echo "== quorvane-cli check: $("$cli" check)"
 if [[ $headless == no ]]; then
     # SIGTERM closes the window as its close box does: the period is flushed.

@@ -15,9 +15,17 @@ namespace {
 constexpr int32_t kDirectoryNotWritable = -11;
 
 // Starts a program that is meant to outlive the logger: it is not recorded.
-void StartUnrecorded(const platform::CommandLine& command) {
+// Windows passes a failure over in silence; elsewhere the operator is told
+// which program was missing, or the configuration could not be mended from
+// the window at all.
+void StartUnrecorded(FrontEnd& front_end, const platform::CommandLine& command) {
     if (const auto process = platform::StartProcess(command.program, command.arguments)) {
         platform::ReleaseProcess(*process);
+        return;
+    }
+    const std::string text = platform::SpawnFailureText(command, "");
+    if (!text.empty()) {
+        front_end.ShowMessageBox(text);
     }
 }
 
@@ -56,9 +64,9 @@ bool CQuorvaneDoc::OnNewDocument() {
     LogToOutputDirectory(com, logmsg::k01StartupError);
     front_end_.ShowMessageBox(InitializationErrorMessage(
         com.ErrorCode, com.ErrorString != nullptr ? com.ErrorString : ""));
-    StartUnrecorded(platform::TextEditorCommand(kInitializationFileName));
+    StartUnrecorded(front_end_, platform::TextEditorCommand(kInitializationFileName));
     if (com.ErrorCode == kDirectoryNotWritable) {
-        StartUnrecorded(platform::FileBrowserCommand(
+        StartUnrecorded(front_end_, platform::FileBrowserCommand(
             com.OutputDriveAndPath != nullptr ? com.OutputDriveAndPath : ""));
     }
     platform::ExitProcess(-1);

@@ -176,8 +176,7 @@ void CQuorvaneView::OnTerminalData() {
         SplitAtBlanks(TerminalArgumentText(port_number, position));
     const std::string device = platform::SerialDevicePath(
         port_number, com.Device != nullptr ? std::string(com.Device[position]) : std::string());
-    LaunchViewer(front_end_, platform::SerialTerminalCommand(values, device),
-                 "Error spawning Wexlorant.exe.");
+    LaunchViewer(front_end_, platform::SerialTerminalCommand(values, device), "Error spawning Wexlorant.exe.");
 }
 
 void CQuorvaneView::OnLogEntries() {
@@ -187,9 +186,8 @@ void CQuorvaneView::OnLogEntries() {
         front_end_.ShowMessageBox("No LOG files present.");
         return;
     }
-    LaunchViewer(front_end_,
-                 platform::FileViewerCommand(platform::JoinPath(directory, *name), true),
-                 "Error spawning v.exe.");
+    LaunchViewer(front_end_, platform::FileViewerCommand(platform::JoinPath(directory, *name), true),
+                  "Error spawning v.exe.");
 }
 
 void CQuorvaneView::OnDiagnosticStatistics() {
@@ -199,9 +197,8 @@ void CQuorvaneView::OnDiagnosticStatistics() {
         front_end_.ShowMessageBox("No statistics files present.");
         return;
     }
-    LaunchViewer(front_end_,
-                 platform::FileViewerCommand(platform::JoinPath(directory, *name), false),
-                 "Error spawning v.exe.");
+    LaunchViewer(front_end_, platform::FileViewerCommand(platform::JoinPath(directory, *name), false),
+                  "Error spawning v.exe.");
 }
 
 void CQuorvaneView::OnArchivedData() {
@@ -220,11 +217,12 @@ void CQuorvaneView::OnArchivedData() {
 
 void CQuorvaneView::OnOperatingInstructions() {
     const std::string name = Format("QuorvaneHelpV%s.doc", kProgramVersion);
-    if (!platform::PathExists(name.c_str())) {
+    const auto path = FindOperatingInstructions(name);
+    if (!path) {
         front_end_.ShowMessageBox(Format("Can't find %s.", name));
         return;
     }
-    LaunchViewer(front_end_, platform::WordProcessorCommand(name), "Error spawning WordPad");
+    LaunchViewer(front_end_, platform::WordProcessorCommand(*path), "Error spawning WordPad");
 }
 
 void CQuorvaneView::OnDestroy() {

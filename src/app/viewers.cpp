@@ -7,6 +7,7 @@
 
 #include "app/front_end.h"
 #include "platform/directory_listing.h"
+#include "platform/files.h"
 
 std::vector<platform::ProcessHandle> ViewerProcesses;
 
@@ -28,7 +29,7 @@ bool LaunchViewer(FrontEnd& front_end, const platform::CommandLine& command,
     }
     const auto process = platform::StartProcess(command.program, command.arguments);
     if (!process) {
-        front_end.ShowMessageBox(error_message);
+        front_end.ShowMessageBox(platform::SpawnFailureText(command, error_message));
         return false;
     }
     if (can_record) {
@@ -60,6 +61,19 @@ void ForgetViewerProcesses() {
         platform::ReleaseProcess(process);
     }
     ViewerProcesses.clear();
+}
+
+std::optional<std::string> FindOperatingInstructions(const std::string& name) {
+    if (platform::PathExists(name.c_str())) {
+        return name;
+    }
+#ifdef QUORVANE_INSTALLED_DOC_DIR
+    const std::string installed = platform::JoinPath(QUORVANE_INSTALLED_DOC_DIR, name);
+    if (platform::PathExists(installed.c_str())) {
+        return installed;
+    }
+#endif
+    return std::nullopt;
 }
 
 std::optional<std::string> FindNewestFile(const std::string& pattern_path) {

@@ -16,7 +16,9 @@ class FrontEnd;
 extern std::vector<platform::ProcessHandle> ViewerProcesses;
 
 // Starts `command` without waiting and records its process. When it cannot
-// be started, shows `error_message` and records nothing. True when started.
+// be started, shows `error_message` (on Windows; elsewhere the text that names
+// the program tried, see platform::SpawnFailureText) and records nothing.
+// True when started.
 bool LaunchViewer(FrontEnd& front_end, const platform::CommandLine& command,
                   const std::string& error_message);
 
@@ -27,6 +29,12 @@ void EndViewerProcesses();
 
 // Stops tracking the recorded programs; they keep running.
 void ForgetViewerProcesses();
+
+// Where the operating instructions `name` are: the name itself when the
+// current directory holds them (as the station has always kept them); on
+// Linux otherwise the installed package's documentation folder. Nothing
+// when neither has them.
+std::optional<std::string> FindOperatingInstructions(const std::string& name);
 
 // The name (without directory) of the newest file matching the wildcard
 // pattern at the end of `pattern_path` ("<directory>/*.log"), matched without

@@ -27,6 +27,10 @@ CommandLine SerialTerminalCommand(const std::vector<std::string>& line_values, c
     return {"Wexlorant.exe", line_values};
 }
 
+std::string SpawnFailureText(const CommandLine&, const std::string& station_text) {
+    return station_text;
+}
+
 std::string SerialDevicePath(int port_number, const std::string&) {
     return "COM" + std::to_string(port_number);
 }
@@ -76,6 +80,17 @@ CommandLine SerialTerminalCommand(const std::vector<std::string>& line_values,
     return {"x-terminal-emulator",
             {"-e", "tio", "-b", ValueAt(line_values, 1), "-p", ParityWord(ValueAt(line_values, 2)),
              "-d", ValueAt(line_values, 3), "-s", ValueAt(line_values, 4), device}};
+}
+
+std::string SpawnFailureText(const CommandLine& command, const std::string&) {
+    std::string text = "Error spawning " + command.program + ".";
+    if (command.program == "xdg-open") {
+        text += " It comes with the package xdg-utils.";
+    } else if (command.program == "x-terminal-emulator") {
+        text += " It is the system's terminal window (the package xterm, for one);"
+                " the port is shown in it by tio (the package tio).";
+    }
+    return text;
 }
 
 std::string SerialDevicePath(int port_number, const std::string& configured) {

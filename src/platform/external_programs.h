@@ -31,6 +31,13 @@ CommandLine FileBrowserCommand(const std::string& directory);
 CommandLine SerialTerminalCommand(const std::vector<std::string>& line_values,
                                   const std::string& device);
 
+// What a menu command says when `command` did not start. Windows keeps the
+// station's own text (`station_text`, which may be empty: nothing is said).
+// Elsewhere the text names the program that was really tried and the package
+// that brings it, since the station's Windows names would send the operator
+// looking for programs that this system never has.
+std::string SpawnFailureText(const CommandLine& command, const std::string& station_text);
+
 // The device of COM<port_number>: `configured` when given, else /dev/ttyS<n-1>
 // (POSIX); "COM<n>" on Windows.
 std::string SerialDevicePath(int port_number, const std::string& configured);

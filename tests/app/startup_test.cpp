@@ -112,13 +112,22 @@ TEST(AdviceText, TheUnwritableDirectoryGetsItsOwnTwoLines) {
                   std::string(kGeneralAdvice));
 }
 
-// Child part of the refused-file tests: a start-up whose message box is
-// kept in box.txt in the current directory.
+// Child part of the refused-file tests: a start-up whose first message box is
+// kept in box.txt in the current directory, and any later ones, a line each,
+// in later-boxes.txt.
 class RecordingBoxFrontEnd : public testing_support::ScriptedFrontEnd {
 public:
     void ShowMessageBox(const std::string& text) override {
-        std::ofstream("box.txt", std::ios::binary) << text;
+        if (!shown_) {
+            std::ofstream("box.txt", std::ios::binary) << text;
+            shown_ = true;
+        } else {
+            std::ofstream("later-boxes.txt", std::ios::binary | std::ios::app) << text << '\n';
+        }
     }
+
+private:
+    bool shown_ = false;
 };
 
 TEST(RefusedFileChild, DISABLED_StartUp) {
@@ -147,6 +156,20 @@ TEST_F(RefusedFile, AMissingFileOpensTheEditorAndEndsWithMinusOne) {
     EXPECT_TRUE(station.LogMessages().empty()) << "no directory is known";
     EXPECT_EQ(programs.WaitForRuns(1), std::vector<std::vector<std::string>>{kEditorRun});
 }
+
+#ifndef _WIN32
+TEST_F(RefusedFile, AnEditorThatCannotStartIsNamedAfterTheRefusal) {
+    station.WriteIniWithUnevenPeriod();
+    {
+        RecordedPrograms empty_path({});  // a search path that holds nothing
+        setenv("PATH", empty_path.directory().c_str(), 1);
+        EXPECT_EQ(StartChild(), kExitStatusMinusOne);
+    }
+    EXPECT_EQ(Box().rfind("Quorvane Initialization Error ... ", 0), 0u) << Box();
+    EXPECT_EQ(ReadFile(station.Root() + "/later-boxes.txt"),
+              "Error spawning xdg-open. It comes with the package xdg-utils.\n");
+}
+#endif
 
 TEST_F(RefusedFile, AnUnwritableDirectoryAlsoOpensTheFileBrowser) {
     // A "." in the path refuses the directory even though it can be written.
