@@ -6,12 +6,12 @@ set -euo pipefail
 
 native=(build-essential cmake ninja-build git pkg-config
         libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev
-        qt6-base-dev libx11-dev fonts-dejavu-core)
+        qt6-base-dev libx11-dev fonts-dejavu-core pandoc)
 cross=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64)
 tools=(xvfb xauth twm xfonts-base socat tio datamash gawk bc time imagemagick)
 # The package check: cpack's dependency list (dpkg-shlibdeps, file), the
 # unit's verification (systemd-analyze) and the man pages (groff).
-packaging=(dpkg-dev file systemd groff-base)
+packaging=(dpkg-dev file systemd groff-base lintian)
 
 packages=("${native[@]}")
 if [[ "${1:-}" != "--run" ]]; then
