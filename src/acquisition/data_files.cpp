@@ -8,6 +8,7 @@
 
 #include "acquisition/log_codes.h"
 #include "acquisition/log_file.h"
+#include "acquisition/rescue.h"
 #include "acquisition/write_problems.h"
 #include "instruments/exchanges.h"
 #include "platform/files.h"
@@ -452,7 +453,7 @@ void DataFileWriter::Keep(int position, DataBlock block) {
         }
         char reason[96];
         std::snprintf(reason, sizeof reason, "more than %zu bytes waiting", cap_);
-        Discard(position, *it, KeptLength(*it), reason);
+        GiveUp(position, *it, reason);
         if (TextJournal* journal = JournalOf(position); journal != nullptr && !it->span.empty()) {
             journal->Forget(it->span);
         }
@@ -470,6 +471,27 @@ void DataFileWriter::Discard(int position, const DataBlock& block, int64_t bytes
     TellGivenUp(config_.PortNumber[position], block, bytes, reason);
 }
 
+void DataFileWriter::GiveUp(int position, const DataBlock& block, const char* reason) {
+    const std::string rescued = RescueBlock(block);
+    if (rescued.empty()) {
+        Discard(position, block, KeptLength(block), reason);
+        return;
+    }
+    const auto bytes = static_cast<long>(block.text.size());
+    WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k43KeptInRescue, bytes,
+                     block.port_number, block.start_time.wHour, block.start_time.wMinute,
+                     block.start_time.wSecond, block.stop_time.wHour, block.stop_time.wMinute,
+                     block.stop_time.wSecond, rescued.c_str(), reason);
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "%ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d could not be "
+                  "written and are kept in %s (%s)",
+                  bytes, block.port_number, block.start_time.wHour, block.start_time.wMinute,
+                  block.start_time.wSecond, block.stop_time.wHour, block.stop_time.wMinute,
+                  block.stop_time.wSecond, rescued.c_str(), reason);
+    ReportWriteProblem(text);
+}
+
 void DataFileWriter::KeepUnwrittenAtStop() {
     // Part of a failed write still in its file would outlive the process
     // (the next run does not know of it): its undo is tried once more.
@@ -485,8 +507,14 @@ void DataFileWriter::KeepUnwrittenAtStop() {
             const bool journal_keeps =
                 journal != nullptr && (block.span.empty() ? journal->GivenUpBecause().empty()
                                                           : journal->Holds(block.span));
+            // Text that only memory holds is given up whole (perhaps to the
+            // rescue directory); of the rest only what the journal lacks.
+            const bool journal_took_none =
+                !block.text_in_journal && block.journal_missing == block.text.size();
             if (!journal_keeps) {
-                Discard(position, block, KeptLength(block), "acquisition stopped");
+                GiveUp(position, block, "acquisition stopped");
+            } else if (journal_took_none && !block.text.empty()) {
+                GiveUp(position, block, "acquisition stopped; the journal could not take them");
             } else if (block.journal_missing > 0) {
                 // The rest waits in the journal for the next start.
                 Discard(position, block, static_cast<int64_t>(block.journal_missing),
@@ -520,7 +548,7 @@ void DataFileWriter::LeaveToNextStart(int position) {
 void DataFileWriter::DiscardUnwritten(const char* reason) {
     for (size_t p = 0; p < unwritten_.size(); ++p) {
         for (const DataBlock& block : unwritten_[p]) {
-            Discard(static_cast<int>(p), block, KeptLength(block), reason);
+            GiveUp(static_cast<int>(p), block, reason);
         }
         unwritten_[p].clear();
         unwritten_bytes_[p] = 0;

@@ -246,6 +246,9 @@ private:
                      const std::set<std::string>& blocked);
     void Keep(int position, DataBlock block);
     void Discard(int position, const DataBlock& block, int64_t bytes, const char* reason);
+    // A whole block that neither its file nor its journal keeps: to the
+    // rescue directory (entry 43) when it can go there, else discarded.
+    void GiveUp(int position, const DataBlock& block, const char* reason);
     TextJournal* JournalOf(int position) const { return journals_[static_cast<size_t>(position)]; }
 
     const ComConfig& config_;

@@ -86,5 +86,10 @@ inline constexpr char k41LostWithJournal[] =
 // After a failed open's entry (05 to 15): the device the port names and why
 // it cannot be used, in the system's words or as the setting it refused.
 inline constexpr char k42PortCannotBeUsed[] = "42  COM%d (%s) cannot be used: %s.";
+// Text that neither its data file nor its journal could keep, written to the
+// rescue directory instead of being discarded: the count, the COM number,
+// when it was received, the rescue file, why.
+inline constexpr char k43KeptInRescue[] =
+    "43  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d could not be written and are kept in %s (%s).";
 
 }  // namespace logmsg

@@ -1,5 +1,6 @@
 #include "app/quorvane_app.h"
 
+#include "acquisition/rescue.h"
 #include "app/front_end.h"
 #include "app/resources.h"
 
@@ -23,6 +24,8 @@ bool CQuorvaneApp::InitInstance(const std::vector<std::string>& arguments) {
     } else {
         CommandLineArgument = arguments.front();
     }
+    // Text that can be written nowhere else is kept rather than discarded.
+    SetRescueDirectory(DefaultRescueDirectory());
     // The one document: its window first (hidden), then its contents.
     if (!front_end_.CreateMainWindow(frame_, view_)) {
         return false;

@@ -8,6 +8,7 @@
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
 #include "acquisition/log_codes.h"
+#include "acquisition/rescue.h"
 #include "acquisition/status.h"
 #include "acquisition/write_problems.h"
 #include "cli/cli11.h"
@@ -113,6 +114,10 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
     }
     LogToOutputDirectory(com, logmsg::k00StartupOk);
     const int64_t given_up_before = ReceivedBytesGivenUp();
+    const int64_t rescued_before = ReceivedBytesRescued();
+    // Text that can be written nowhere else is kept rather than discarded.
+    const std::string rescue_directory = DefaultRescueDirectory();
+    SetRescueDirectory(rescue_directory);
 
     platform::StopRequests stop_requests;  // before the acquisition thread exists
     StatusPrinter printer(out);
@@ -120,6 +125,7 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
     stop_requests.Wait(duration);
     platform::NotifyServiceManager("STOPPING=1");
     StopAcquisitionThread();  // final flush, entry 04
+    SetRescueDirectory({});
     LogToOutputDirectory(com, logmsg::k02Shutdown);
     station.Close();
     FreeComConfig(com);
@@ -130,6 +136,14 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
                      "quorvane-cli run: %lld bytes of received text could not be kept (see the "
                      "lines above)\n",
                      static_cast<long long>(lost));
+        return kExitTextLost;
+    }
+    // Kept, but not where the archive is: the operator has to move it there.
+    if (const int64_t rescued = ReceivedBytesRescued() - rescued_before; rescued > 0) {
+        std::fprintf(stderr,
+                     "quorvane-cli run: %lld bytes of received text are not in the data files but "
+                     "in %s (see the lines above)\n",
+                     static_cast<long long>(rescued), rescue_directory.c_str());
         return kExitTextLost;
     }
     return 0;

@@ -84,8 +84,11 @@ protected:
         std::filesystem::create_directory(data_);
         std::filesystem::current_path(station_.path());
         SetAcquisitionProbe(&probe_);
+        // Text a run cannot write goes here, not to the home of whoever tests.
+        setenv("QUORVANE_RESCUE_DIRECTORY", station_.File("rescue").c_str(), 1);
     }
     ~RunCommand() override {
+        unsetenv("QUORVANE_RESCUE_DIRECTORY");
         SetAcquisitionProbe(nullptr);
         std::filesystem::current_path(previous_);
         if (status_ != nullptr) {
@@ -184,13 +187,53 @@ TEST_F(RunCommand, AHangUpEndsTheRunInOrderToo) {
 }
 
 // Neither the data file nor the journal can be written: the text received is
-// lost at the stop, and the run says so with its exit status, not 0.
+// kept in the rescue directory at the stop, and the run says where, with an
+// exit status that is not 0 (the archive lacks it).
+TEST_F(RunCommand, TextThatCannotBeWrittenIsRescuedAndTheRunSaysWhere) {
+    sim::PtyPair instrument;
+    ASSERT_TRUE(instrument.ok());
+    WriteFile(station_.File("Quorvane.ini"), Ini(data_, instrument.path()));
+    WriteFile(data_ + "/journal", "not a folder\n");             // no journal can be made
+    std::filesystem::create_directory(data_ + "/2406110.P01");  // nor the data file
+
+    const pthread_t runner = pthread_self();
+    std::thread operator_([&] {
+        ASSERT_TRUE(probe_.WaitForPasses(1));
+        ASSERT_TRUE(instrument.Write("21.5 1013\n"));
+        ASSERT_TRUE(probe_.WaitForReceived(0, 10));
+        pthread_kill(runner, SIGTERM);
+    });
+    testing::internal::CaptureStderr();
+    const int status = RunHeadless(std::nullopt, status_);
+    const std::string error = testing::internal::GetCapturedStderr();
+    operator_.join();
+    EXPECT_EQ(status, kExitTextLost);
+    const std::string rescued = station_.File("rescue") + "/2406110.P01";
+    EXPECT_EQ(ReadFile(rescued),
+              "Thermo\n03/01/24 10:07:30:000 StartTime\n21.5 1013\n"
+              "03/01/24 10:07:30:000 EndTime\n");
+    EXPECT_NE(Log().find("  43  10 bytes of COM1 received 10:07:30 to 10:07:30 could not be "
+                         "written and are kept in " + rescued + " (acquisition stopped; the "
+                         "journal could not take them)."),
+              std::string::npos)
+        << Log();
+    EXPECT_EQ(Log().find("  30  "), std::string::npos) << Log();
+    EXPECT_NE(error.find("are kept in " + rescued), std::string::npos) << error;
+    EXPECT_NE(error.find("quorvane-cli run: 10 bytes of received text are not in the data files "
+                         "but in " + station_.File("rescue")),
+              std::string::npos)
+        << error;
+}
+
+// ... and with no rescue directory that can be made either, the text is lost
+// at the stop, and the run says so with its exit status, not 0.
 TEST_F(RunCommand, ARunThatLosesReceivedTextDoesNotEndWithSuccess) {
     sim::PtyPair instrument;
     ASSERT_TRUE(instrument.ok());
     WriteFile(station_.File("Quorvane.ini"), Ini(data_, instrument.path()));
     WriteFile(data_ + "/journal", "not a folder\n");             // no journal can be made
     std::filesystem::create_directory(data_ + "/2406110.P01");  // nor the data file
+    setenv("QUORVANE_RESCUE_DIRECTORY", (data_ + "/journal/rescue").c_str(), 1);
 
     const pthread_t runner = pthread_self();
     std::thread operator_([&] {
