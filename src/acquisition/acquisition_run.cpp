@@ -211,6 +211,7 @@ void AcquisitionRun::ShowAcquisitionEnabled(int64_t startTime) {
 void AcquisitionRun::OpenPorts() {
     int opened = 0;
     int failed = 0;
+    ClearPortFailures();
     for (int i = 0; i < com_.NumPorts; ++i) {
         const int number = com_.PortNumber[i];
         ports_.emplace_back();
@@ -259,7 +260,9 @@ void AcquisitionRun::ExplainOpenFailure(int i, int status) {
     const std::string device = platform::CommDevicePath(com_.PortNumber[i]);
     WriteLogMessagef(Directory(), logmsg::k42PortCannotBeUsed, com_.PortNumber[i], device.c_str(),
                      reason.c_str());
-    ReportWriteProblem(PortName(com_.PortNumber[i]) + " (" + device + ") cannot be used: " + reason);
+    const std::string text = PortName(com_.PortNumber[i]) + " (" + device + ") cannot be used: " + reason;
+    SetPortFailure(com_.PortNumber[i], text);
+    ReportWriteProblem(text);
 }
 
 // Each port's exchange at the start fills that port's own header and time.
@@ -665,6 +668,7 @@ void AcquisitionRun::TryReopen(int i) {
         return;
     }
     line.open = true;
+    ClearPortFailure(com_.PortNumber[i]);
     const int64_t away = line.reopen.Reopened(now);
     if (line.loss_logged) {
         WriteLogMessagef(Directory(), logmsg::k33PortReopened, com_.PortNumber[i],

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <map>
 #include <utility>
 
 std::mutex StatusLock;
@@ -81,6 +82,37 @@ std::vector<std::string> SilentPorts(const std::string& portsOpen, const std::st
         }
     }
     return silent;
+}
+
+namespace {
+
+std::mutex g_port_failures_mutex;
+std::map<int, std::string> g_port_failures;  // by port number
+
+}  // namespace
+
+void SetPortFailure(int portNumber, const std::string& text) {
+    const std::lock_guard lock(g_port_failures_mutex);
+    g_port_failures[portNumber] = text;
+}
+
+void ClearPortFailure(int portNumber) {
+    const std::lock_guard lock(g_port_failures_mutex);
+    g_port_failures.erase(portNumber);
+}
+
+void ClearPortFailures() {
+    const std::lock_guard lock(g_port_failures_mutex);
+    g_port_failures.clear();
+}
+
+std::vector<std::string> PortFailures() {
+    const std::lock_guard lock(g_port_failures_mutex);
+    std::vector<std::string> failures;
+    for (const auto& [number, text] : g_port_failures) {
+        failures.push_back(text);
+    }
+    return failures;
 }
 
 StatusDrawBlock::StatusDrawBlock(StatusObserver* observer) : observer_(observer), lock_(StatusLock) {}

@@ -72,6 +72,16 @@ Rgb LastDrawnColour(StatusIndex index);
 // open.
 std::vector<std::string> SilentPorts(const std::string& portsOpen, const std::string& received);
 
+// Why ports could not be opened, as entry 42 tells it ("COM1 (/dev/ttyUSB7)
+// cannot be used: No such file or directory"), for the places an operator
+// looks besides the log: the service's status text and the status file.
+// Set by a failed open; cleared by an open that works and by a new start.
+void SetPortFailure(int portNumber, const std::string& text);
+void ClearPortFailure(int portNumber);
+void ClearPortFailures();
+// The failures in port order.
+std::vector<std::string> PortFailures();
+
 // One text as drawn: which, in which colour, and what it said.
 struct StatusDraw {
     StatusIndex index;

@@ -66,6 +66,10 @@ void PrintPage(const StationStatus& status, std::ostream& out) {
         }
         out << '\n';
     }
+    // Why the ports of the error line did not open, in the log's words.
+    for (const std::string& failure : status.port_failures) {
+        out << "  " << failure << '\n';
+    }
 }
 
 }  // namespace

@@ -69,6 +69,7 @@ StatusPageCopy CopyStatusPage() {
         page.texts[static_cast<size_t>(i)] = WithoutTrailingBlanks(StatusText(index));
         page.colours[static_cast<size_t>(i)] = LastDrawnColour(index);
     }
+    page.port_failures = PortFailures();
     return page;
 }
 
@@ -101,7 +102,8 @@ std::string StatusFileText(const StatusPageCopy& page, int64_t changed, int64_t 
                        {"changed_utc", IsoUtc(changed)},
                        {"lines", lines},
                        {"silent", SilentPorts(page.texts[kStatusPortsOpen],
-                                              page.texts[kStatusReceivedData])}};
+                                              page.texts[kStatusReceivedData])},
+                       {"port_failures", page.port_failures}};
     // Texts are the engine's own ASCII; a stray byte is replaced, never thrown on.
     return file.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -120,6 +122,9 @@ std::string ServiceStatusLine(const StatusPageCopy& page) {
         SilentPorts(page.texts[kStatusPortsOpen], page.texts[kStatusReceivedData]);
     for (size_t i = 0; i < silent.size(); ++i) {
         line += (i == 0 ? "; Silent: " : ",") + silent[i];
+    }
+    for (const std::string& failure : page.port_failures) {
+        line += "; " + failure;
     }
     return line;
 }
@@ -158,6 +163,7 @@ void StationStatusMirror::OnStatusDrawn(const std::vector<StatusDraw>& block) {
         page_.texts[at] = WithoutTrailingBlanks(draw.text);
         page_.colours[at] = draw.colour;
     }
+    page_.port_failures = PortFailures();
     Publish();
 }
 
@@ -202,6 +208,16 @@ bool ParseStatusFile(const std::string& text, StationStatus& status) {
             return false;
         }
         status.lines.push_back(std::move(line));
+    }
+    // Files of earlier versions have no failures: none is known.
+    status.port_failures.clear();
+    if (const json* failures = Member(file, "port_failures");
+        failures != nullptr && failures->is_array()) {
+        for (const json& failure : *failures) {
+            if (failure.is_string()) {
+                status.port_failures.push_back(failure.get<std::string>());
+            }
+        }
     }
     return true;
 }

@@ -21,6 +21,7 @@ inline constexpr char kStatusFileName[] = "quorvane-status.json";
 struct StatusPageCopy {
     std::array<std::string, kStatusCount> texts;
     std::array<Rgb, kStatusCount> colours;
+    std::vector<std::string> port_failures;  // why ports did not open (see PortFailures)
     friend bool operator==(const StatusPageCopy&, const StatusPageCopy&) = default;
 };
 
@@ -84,6 +85,7 @@ struct StationStatus {
     int64_t changed = 0;  // calendar seconds
     std::string version;
     std::vector<Line> lines;
+    std::vector<std::string> port_failures;
 };
 // Reads a status file's text. False when it is not one.
 bool ParseStatusFile(const std::string& text, StationStatus& status);

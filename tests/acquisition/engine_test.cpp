@@ -268,6 +268,11 @@ TEST_F(Engine, PortsThatFailToOpenAreLoggedListedInRedAndReportNoData) {
         "21  No data received from COM6 during the period 10:07:30 to 10:15:00",
     };
     EXPECT_EQ(messages, expected);
+    // The same words go to the status file and the service's status text.
+    const std::vector<std::string> failures = PortFailures();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0], messages[2].substr(4, messages[2].size() - 5));
+    EXPECT_EQ(failures[1].rfind(busy.substr(4), 0), 0u) << failures[1];
 }
 
 // A port refused for its line settings keeps its device open (it is closed

@@ -25,7 +25,10 @@ protected:
         ResetStatusTexts();
         std::filesystem::create_directory(output_);
     }
-    ~StatusCommand() override { ResetStatusTexts(); }
+    ~StatusCommand() override {
+        ResetStatusTexts();
+        ClearPortFailures();
+    }
 
     int Run(std::optional<std::string> directory, bool json = false) {
         out_.str("");
@@ -45,6 +48,7 @@ TEST_F(StatusCommand, ARunningLoggersPageIsPrintedWithItsProblemsMarked) {
     StationSession logger;
     std::string message;
     ASSERT_EQ(logger.Claim(output_, message), StationClaim::kClaimed) << message;
+    SetPortFailure(2, "COM2 (/dev/ttyUSB7) cannot be used: No such file or directory");
     {
         StatusDrawBlock block(nullptr);
         block.Set(kStatusAcquisition, "Enabled on 03-01-24 at 10:07:30 UTC", kDarkGreen);
@@ -61,14 +65,17 @@ TEST_F(StatusCommand, ARunningLoggersPageIsPrintedWithItsProblemsMarked) {
                               "Received data from:     None\n"
                               "Buffer overflows:       None\n"
                               "Last status update:     None\n"
-                              "Next status update:     None\n");
+                              "Next status update:     None\n"
+                              "  COM2 (/dev/ttyUSB7) cannot be used: No such file or directory\n");
     EXPECT_EQ(Run(output_, true), kStatusExitProblem);
     EXPECT_EQ(out_.str(), ReadFile(output_ + "/quorvane-status.json"));
+    ClearPortFailure(2);  // the port opened after all
     {
         StatusDrawBlock block(nullptr);
         block.Set(kStatusPortErrors, "None", kDarkGreen);
     }
     EXPECT_EQ(Run(output_), 0) << "no line is a problem any more";
+    EXPECT_EQ(out_.str().find("cannot be used"), std::string::npos) << out_.str();
 }
 
 TEST_F(StatusCommand, NoLoggerRunsWhereNobodyHoldsTheLockWhateverTheFileSays) {

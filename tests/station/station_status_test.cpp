@@ -179,6 +179,16 @@ TEST_F(StatusMirror, TheServiceStatusLineFollowsTheAcquisitionAndPortLinesOnly) 
               "open: COM1,COM3; Port errors: COM2; Silent: COM3");
     EXPECT_EQ(File()["silent"], json::array({"COM3"}));
     EXPECT_EQ(File()["lines"][4]["state"], "problem");
+    // Why a port failed goes with the page's next change.
+    SetPortFailure(2, "COM2 (/dev/ttyUSB7) cannot be used: No such file or directory");
+    Draw(kStatusPortErrors, "COM2", kRed);
+    EXPECT_EQ(manager.Pending(),
+              "STATUS=Data acquisition: Enabled on 03-01-24 at 10:07:30 UTC; Ports currently "
+              "open: COM1,COM3; Port errors: COM2; Silent: COM3; COM2 (/dev/ttyUSB7) cannot be "
+              "used: No such file or directory");
+    EXPECT_EQ(File()["port_failures"],
+              json::array({"COM2 (/dev/ttyUSB7) cannot be used: No such file or directory"}));
+    ClearPortFailures();
 }
 #endif
 
