@@ -38,10 +38,14 @@ demo_station "$sim" "$demo/station"
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 # Wine draws the window frames itself: there is no window manager.
 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+# Links made by hand in dosdevices are reset by wine at its next start; the
+# registry's port table holds (see the README).
+instruments=(thermo wind ophir)
+for i in 0 1 2; do
+    /usr/lib/wine/wine64 reg add 'HKLM\Software\Wine\Ports' /v "COM$((i + 1))" /t REG_SZ \
+        /d "$demo/station/tty-${instruments[i]}" /f >/dev/null 2>&1
+done
 /usr/lib/wine/wineserver -w
-ln -sf "$demo/station/tty-thermo" "$WINEPREFIX/dosdevices/com1"
-ln -sf "$demo/station/tty-wind" "$WINEPREFIX/dosdevices/com2"
-ln -sf "$demo/station/tty-ophir" "$WINEPREFIX/dosdevices/com3"
 windows_output="Z:$(sed 's|/|\\|g' <<<"$demo/station/data")"
 sed -i -e "s|^OutputDriveAndPath=.*|OutputDriveAndPath=${windows_output//\\/\\\\}|" \
     -e '/^Device=/d' "$demo/station/Quorvane.ini"
