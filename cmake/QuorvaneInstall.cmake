@@ -2,9 +2,11 @@
 #
 # Linux (configure with -DCMAKE_INSTALL_PREFIX=/usr for a system install, as
 # the presets do): the three programs, the systemd unit with its sysusers.d
-# and tmpfiles.d entries, Quorvane.ini in /etc/quorvane, the man pages, the
-# README and the examples (Quorvane.ini, the udev rules, the drop-in for the
-# watchdog board). `cpack -G DEB` makes a .deb of it.
+# and tmpfiles.d entries, Quorvane.ini in /etc/quorvane, the man pages
+# (compressed by the target quorvane-man, part of `all`), the README and the
+# examples (Quorvane.ini, the udev rules, the drop-in for the watchdog board).
+# `cpack -G DEB` makes a .deb of it, with the package's own files from
+# QuorvanePackaging.cmake.
 #
 # Windows: the executables, Quorvane.ini and the README side by side;
 # `cpack -G ZIP` makes the zip.
@@ -44,10 +46,24 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/quorvane.tmpfiles
     DESTINATION lib/tmpfiles.d RENAME quorvane.conf)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/Quorvane.ini DESTINATION ${QUORVANE_CONFIG_DIR})
 
-install(FILES ${PROJECT_SOURCE_DIR}/docs/man/quorvane.1 ${PROJECT_SOURCE_DIR}/docs/man/quorvane-cli.1
-    ${PROJECT_SOURCE_DIR}/docs/man/quorvane-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/man/Quorvane.ini.5
-    DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+# Man pages are installed as gzip -9n makes them (no name, no time stamp, so
+# that the same page gives the same file).
+find_program(QUORVANE_GZIP gzip REQUIRED)
+set(QUORVANE_MAN_PAGES quorvane.1 quorvane-cli.1 quorvane-sim.1 Quorvane.ini.5)
+set(QUORVANE_COMPRESSED_MAN_PAGES)
+foreach(page ${QUORVANE_MAN_PAGES})
+    set(copy ${PROJECT_BINARY_DIR}/man/${page})
+    add_custom_command(OUTPUT ${copy}.gz
+        COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/man/${page} ${copy}
+        COMMAND ${QUORVANE_GZIP} -9nf ${copy}
+        DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page}
+        COMMENT "Compressing the man page ${page}"
+        VERBATIM)
+    list(APPEND QUORVANE_COMPRESSED_MAN_PAGES ${copy}.gz)
+    string(REGEX MATCH "[0-9]$" section ${page})
+    install(FILES ${copy}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+endforeach()
+add_custom_target(quorvane-man ALL DEPENDS ${QUORVANE_COMPRESSED_MAN_PAGES})
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUORVANE_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/status-page.png DESTINATION ${QUORVANE_DOC_DIR}/docs)

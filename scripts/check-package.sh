@@ -3,8 +3,10 @@
 # programs are already built (nothing is compiled here):
 #
 #   scripts/check-package.sh deb [BUILD_DIR]   (default build/release)
-#     makes the .deb and unpacks it into a scratch root (dpkg -x), then checks
-#     its control data and dependencies (satisfiable: apt-get --simulate), the
+#     makes the .deb, has lintian check it (any error or warning fails), and
+#     unpacks it into a scratch root (dpkg -x), then checks its control data
+#     and dependencies (satisfiable: apt-get --simulate), the changelog's
+#     version against the package's, the
 #     installed unit (systemd-analyze verify without a word of complaint, and
 #     systemd-analyze security --offline with an exposure of 2.5 or less, also
 #     with the watchdog board's drop-in), the sysusers.d and tmpfiles.d
@@ -40,6 +42,16 @@ check_deb() {
     dpkg -x "$deb" "$root"
     dpkg-deb -e "$deb" "$root/DEBIAN"
 
+    echo "-- lintian"
+    # --info explains every tag it reports; its note that it runs as root is
+    # not about the package.
+    local report status=0
+    report=$(lintian --info --fail-on error,warning "$deb" 2>&1) || status=$?
+    report=$(sed '/^running with root privileges is not recommended!$/d' <<<"$report")
+    [[ -z "$report" ]] || echo "$report"
+    ((status == 0)) || fail "lintian finds errors or warnings (status $status)"
+    echo "lintian: no errors, no warnings"
+
     echo "-- control"
     [[ $(dpkg-deb -f "$deb" Package) == quorvane ]] || fail "package name"
     [[ $(dpkg-deb -f "$deb" Version) == 1.3 ]] || fail "version"
@@ -55,13 +67,18 @@ check_deb() {
     done
     apt-get install --simulate --no-install-recommends -qq "$deb" >/dev/null ||
         fail "the dependencies cannot be satisfied here"
+    local logged
+    logged=$(zcat "$root/usr/share/doc/quorvane/changelog.gz" | dpkg-parsechangelog -l - -S Version)
+    [[ "$logged" == "$(dpkg-deb -f "$deb" Version)" ]] ||
+        fail "the changelog's last entry is $logged, not the package's version"
 
     echo "-- files"
     for file in usr/bin/quorvane usr/bin/quorvane-cli usr/bin/quorvane-sim \
         usr/lib/systemd/system/quorvane.service usr/lib/sysusers.d/quorvane.conf \
         usr/lib/tmpfiles.d/quorvane.conf etc/quorvane/Quorvane.ini \
-        usr/share/man/man1/quorvane.1 usr/share/man/man1/quorvane-cli.1 \
-        usr/share/man/man1/quorvane-sim.1 usr/share/man/man5/Quorvane.ini.5 \
+        usr/share/man/man1/quorvane.1.gz usr/share/man/man1/quorvane-cli.1.gz \
+        usr/share/man/man1/quorvane-sim.1.gz usr/share/man/man5/Quorvane.ini.5.gz \
+        usr/share/doc/quorvane/copyright usr/share/doc/quorvane/changelog.gz \
         usr/share/doc/quorvane/README.md usr/share/doc/quorvane/examples/99-quorvane-serial.rules \
         usr/share/doc/quorvane/examples/watchdog-board.conf; do
         [[ -e "$root/$file" ]] || fail "missing /$file"
@@ -76,7 +93,7 @@ check_deb() {
     echo "-- man pages"
     for page in "$root"/usr/share/man/man?/*; do
         local warnings
-        warnings=$(LC_ALL=C.UTF-8 groff -man -ww -z -Tutf8 "$page" 2>&1)
+        warnings=$(zcat "$page" | LC_ALL=C.UTF-8 groff -man -ww -z -Tutf8 2>&1)
         [[ -z "$warnings" ]] || fail "$page: $warnings"
     done
 

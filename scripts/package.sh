@@ -7,7 +7,10 @@
 #   scripts/package.sh deb      only the .deb (release build)
 #   scripts/package.sh zip      only the zip (mingw-x86_64 build)
 #
-# An existing build directory is reused: only what changed is built again.
+# An existing build directory is reused: only what changed is built again,
+# and only what the package holds (the target quorvane-package-contents: the
+# programs, their compressed man pages, the operating instructions), not the
+# tests and benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +20,7 @@ mkdir -p "$out"
 
 build() {
     cmake --preset "$1" >/dev/null
-    cmake --build --preset "$1"
+    cmake --build --preset "$1" --target quorvane-package-contents
 }
 
 package() {
