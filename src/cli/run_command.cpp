@@ -13,6 +13,7 @@
 #include "acquisition/write_problems.h"
 #include "cli/cli11.h"
 #include "cli/command_line.h"
+#include "cli/lint.h"
 #include "config/com_config.h"
 #include "config/ini_reader.h"
 #include "platform/service_notify.h"
@@ -87,6 +88,16 @@ struct WriteProblemsOnStandardError {
     WriteProblemsOnStandardError& operator=(const WriteProblemsOnStandardError&) = delete;
 };
 
+// What `check` warns of is told at every start too: a refused file is often
+// explained by a slip, and an accepted one is run, but perhaps not as the
+// operator meant it.
+void TellConfigurationWarnings() {
+    for (const LintWarning& warning : LintConfigurationFile("Quorvane.ini")) {
+        std::fprintf(stderr, "quorvane-cli run: warning: Quorvane.ini:%d: %s\n", warning.line,
+                     warning.text.c_str());
+    }
+}
+
 }  // namespace
 
 int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* out) {
@@ -96,6 +107,7 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
     if (com.ErrorCode != 0) {
         LogToOutputDirectory(com, logmsg::k01StartupError);
         ReportConfigurationError();
+        TellConfigurationWarnings();  // a slip often explains the refusal
         platform::NotifyServiceManager(
             "STATUS=Quorvane.ini refused: " +
             FirstLine(com.ErrorString != nullptr ? com.ErrorString : "out of memory"));
@@ -113,6 +125,7 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
         return ExitStatusOf(claim);
     }
     LogToOutputDirectory(com, logmsg::k00StartupOk);
+    TellConfigurationWarnings();
     const int64_t given_up_before = ReceivedBytesGivenUp();
     const int64_t rescued_before = ReceivedBytesRescued();
     // Text that can be written nowhere else is kept rather than discarded.

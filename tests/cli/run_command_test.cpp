@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/engine_harness.h"
@@ -255,6 +256,25 @@ TEST_F(RunCommand, ARunThatLosesReceivedTextDoesNotEndWithSuccess) {
     EXPECT_NE(error.find("quorvane-cli run: 10 bytes of received text could not be kept"),
               std::string::npos)
         << error;
+}
+
+// What check warns of is told at the start, of a refused file (where a slip
+// explains the refusal) and of one that runs.
+TEST_F(RunCommand, TheWarningsOfCheckAreToldAtTheStart) {
+    const std::string valid = Ini(data_, station_.File("no-device"));
+    for (const auto& [from, to, slip, status] :
+         {std::tuple{"Baud=", "Baude=", "Baude", 255},
+          std::tuple{"[COM1]\n", "[COM1]\nDevise=x\n", "Devise", 0}}) {
+        std::string ini = valid;
+        ini.replace(ini.find(from), std::string(from).size(), to);
+        WriteFile(station_.File("Quorvane.ini"), ini);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RunHeadless(std::chrono::milliseconds(0), status_), status) << to;
+        const std::string error = testing::internal::GetCapturedStderr();
+        const auto warning = error.find("quorvane-cli run: warning: Quorvane.ini:");
+        ASSERT_NE(warning, std::string::npos) << error;
+        EXPECT_NE(error.find(slip, warning), std::string::npos) << error;
+    }
 }
 
 TEST_F(RunCommand, TextAnEarlierRunLeftInTheJournalIsWrittenBeforeAcquisitionStarts) {
