@@ -83,6 +83,11 @@ check_deb() {
         usr/share/doc/quorvane/examples/watchdog-board.conf; do
         [[ -e "$root/$file" ]] || fail "missing /$file"
     done
+    # The operating instructions, where Help > Operating Instructions looks
+    # when the working directory has none.
+    local help=usr/share/doc/quorvane/QuorvaneHelpV1.3.doc
+    [[ $(head -c 6 "$root/$help") == '{\rtf1' ]] || fail "/$help is not a Rich Text document"
+    grep -q "Operating Instructions" "$root/$help" || fail "/$help has no title"
     for program in quorvane quorvane-cli quorvane-sim; do
         local line
         line=$("$root/usr/bin/$program" --version)
@@ -145,7 +150,7 @@ check_zip() {
     zip=$(ls "$scratch"/out/quorvane-*.zip)
     local listing
     listing=$(cmake -E tar tf "$zip")
-    for file in quorvane-cli.exe Quorvane.ini README.md; do
+    for file in quorvane-cli.exe Quorvane.ini README.md QuorvaneHelpV1.3.doc; do
         grep -q "/$file\$" <<<"$listing" || fail "the zip lacks $file"
     done
     echo "$listing"
