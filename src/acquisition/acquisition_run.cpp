@@ -915,6 +915,7 @@ void AcquisitionRun::ClosePorts() {
 }
 
 void AcquisitionRun::ShowAcquisitionDisabled() {
+    ClearPortFailures();  // a stopped run has no port errors, nor their reasons
     const std::string none = "None" + Blanks(126);
     const std::string disabled = "Disabled" + Blanks(128);
     StatusDrawBlock block(view_);
