@@ -97,6 +97,30 @@ protected:
         }
     }
     std::string StatusOutput() { return WrittenTo(status_); }
+
+    // Runs the logger until, once acquisition polls, the instrument has sent
+    // one record and the logger has received it; then `stop` (a signal) ends
+    // the run, as an operator or the service manager would. The run's exit
+    // status; its standard error in `error` when asked for.
+    int RunUntilOneRecordThenStop(sim::PtyPair& instrument, int stop, std::FILE* out,
+                                  std::string* error = nullptr) {
+        const pthread_t runner = pthread_self();
+        std::thread operator_([&] {
+            ASSERT_TRUE(probe_.WaitForPasses(1));
+            ASSERT_TRUE(instrument.Write("21.5 1013\n"));
+            ASSERT_TRUE(probe_.WaitForReceived(0, 10));
+            pthread_kill(runner, stop);
+        });
+        if (error != nullptr) {
+            testing::internal::CaptureStderr();
+        }
+        const int status = RunHeadless(std::nullopt, out);
+        if (error != nullptr) {
+            *error = testing::internal::GetCapturedStderr();
+        }
+        operator_.join();
+        return status;
+    }
     std::string Log() { return ReadFile(LogFilePath(data_.c_str(), platform::Now())); }
 
     // The clock stands still: no period ends while a test runs.
@@ -114,18 +138,8 @@ TEST_F(RunCommand, RunsUntilSigtermThenFlushesAndLogsTheShutdown) {
     ASSERT_TRUE(instrument.ok());
     WriteFile(station_.File("Quorvane.ini"), Ini(data_, instrument.path()));
 
-    const pthread_t runner = pthread_self();
-    std::thread operator_([&] {
-        // Once acquisition polls, the instrument talks, then the service
-        // manager asks the logger to stop.
-        ASSERT_TRUE(probe_.WaitForPasses(1));
-        ASSERT_TRUE(instrument.Write("21.5 1013\n"));
-        ASSERT_TRUE(probe_.WaitForReceived(0, 10));
-        pthread_kill(runner, SIGTERM);
-    });
-    const int status = RunHeadless(std::nullopt, status_);
-    operator_.join();
-    EXPECT_EQ(status, 0);
+    // The service manager asks the logger to stop.
+    EXPECT_EQ(RunUntilOneRecordThenStop(instrument, SIGTERM, status_), 0);
 
     const auto messages = LogMessages(Log());
     ASSERT_GE(messages.size(), 5u);
@@ -167,17 +181,8 @@ TEST_F(RunCommand, AHangUpEndsTheRunInOrderToo) {
     std::FILE* gone = ::fdopen(pipe_ends[1], "w");
     ASSERT_NE(gone, nullptr);
 
-    const pthread_t runner = pthread_self();
-    std::thread operator_([&] {
-        ASSERT_TRUE(probe_.WaitForPasses(1));
-        ASSERT_TRUE(instrument.Write("21.5 1013\n"));
-        ASSERT_TRUE(probe_.WaitForReceived(0, 10));
-        pthread_kill(runner, SIGHUP);
-    });
-    const int status = RunHeadless(std::nullopt, gone);
-    operator_.join();
+    EXPECT_EQ(RunUntilOneRecordThenStop(instrument, SIGHUP, gone), 0);
     std::fclose(gone);
-    EXPECT_EQ(status, 0);
     const auto messages = LogMessages(Log());
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ(messages[messages.size() - 2], "04  Data acquisition thread stopped.");
@@ -197,18 +202,8 @@ TEST_F(RunCommand, TextThatCannotBeWrittenIsRescuedAndTheRunSaysWhere) {
     WriteFile(data_ + "/journal", "not a folder\n");             // no journal can be made
     std::filesystem::create_directory(data_ + "/2406110.P01");  // nor the data file
 
-    const pthread_t runner = pthread_self();
-    std::thread operator_([&] {
-        ASSERT_TRUE(probe_.WaitForPasses(1));
-        ASSERT_TRUE(instrument.Write("21.5 1013\n"));
-        ASSERT_TRUE(probe_.WaitForReceived(0, 10));
-        pthread_kill(runner, SIGTERM);
-    });
-    testing::internal::CaptureStderr();
-    const int status = RunHeadless(std::nullopt, status_);
-    const std::string error = testing::internal::GetCapturedStderr();
-    operator_.join();
-    EXPECT_EQ(status, kExitTextLost);
+    std::string error;
+    EXPECT_EQ(RunUntilOneRecordThenStop(instrument, SIGTERM, status_, &error), kExitTextLost);
     const std::string rescued = station_.File("rescue") + "/2406110.P01";
     EXPECT_EQ(ReadFile(rescued),
               "Thermo\n03/01/24 10:07:30:000 StartTime\n21.5 1013\n"
@@ -236,18 +231,8 @@ TEST_F(RunCommand, ARunThatLosesReceivedTextDoesNotEndWithSuccess) {
     std::filesystem::create_directory(data_ + "/2406110.P01");  // nor the data file
     setenv("QUORVANE_RESCUE_DIRECTORY", (data_ + "/journal/rescue").c_str(), 1);
 
-    const pthread_t runner = pthread_self();
-    std::thread operator_([&] {
-        ASSERT_TRUE(probe_.WaitForPasses(1));
-        ASSERT_TRUE(instrument.Write("21.5 1013\n"));
-        ASSERT_TRUE(probe_.WaitForReceived(0, 10));
-        pthread_kill(runner, SIGTERM);
-    });
-    testing::internal::CaptureStderr();
-    const int status = RunHeadless(std::nullopt, status_);
-    const std::string error = testing::internal::GetCapturedStderr();
-    operator_.join();
-    EXPECT_EQ(status, kExitTextLost);
+    std::string error;
+    EXPECT_EQ(RunUntilOneRecordThenStop(instrument, SIGTERM, status_, &error), kExitTextLost);
     EXPECT_NE(Log().find("  30  10 bytes of COM1 received "), std::string::npos) << Log();
     EXPECT_NE(error.find("quorvane-cli run: 10 bytes of COM1 received 10:07:30 to 10:07:30 are "
                          "lost (acquisition stopped; the journal could not take them)\n"),
