@@ -471,8 +471,21 @@ void DataFileWriter::Discard(int position, const DataBlock& block, int64_t bytes
     TellGivenUp(config_.PortNumber[position], block, bytes, reason);
 }
 
+// Text that only memory holds can be rescued; every rescued block says when
+// it was received, also where its data file would have gone on without a marker.
+std::string DataFileWriter::Rescue(const DataBlock& block) {
+    if (block.text_in_journal || block.text.empty()) {
+        return {};
+    }
+    const std::string start_marker = block.start_marker.empty()
+                                         ? StartMarker(block.start_time, block.text.front())
+                                         : block.start_marker;
+    return RescueBlock({FileNameOf(block.path), block.creation_items, start_marker, block.text,
+                        block.end_marker});
+}
+
 void DataFileWriter::GiveUp(int position, const DataBlock& block, const char* reason) {
-    const std::string rescued = RescueBlock(block);
+    const std::string rescued = Rescue(block);
     if (rescued.empty()) {
         Discard(position, block, KeptLength(block), reason);
         return;

@@ -249,6 +249,7 @@ private:
     // A whole block that neither its file nor its journal keeps: to the
     // rescue directory (entry 43) when it can go there, else discarded.
     void GiveUp(int position, const DataBlock& block, const char* reason);
+    std::string Rescue(const DataBlock& block);
     TextJournal* JournalOf(int position) const { return journals_[static_cast<size_t>(position)]; }
 
     const ComConfig& config_;

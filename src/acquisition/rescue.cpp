@@ -6,7 +6,6 @@
 #include <mutex>
 #include <system_error>
 
-#include "acquisition/data_files.h"
 #include "platform/files.h"
 
 namespace {
@@ -18,11 +17,6 @@ std::atomic<int64_t> g_bytes_rescued{0};
 std::string Variable(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
-}
-
-std::string FileNameOf(const std::string& path) {
-    const size_t cut = path.find_last_of(platform::kPathSeparator);
-    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 bool MakeDirectories(const std::string& directory) {
@@ -66,28 +60,18 @@ std::string RescueDirectory() {
     return g_directory;
 }
 
-std::string RescueBlock(const DataBlock& block) {
+std::string RescueBlock(const RescuedBlock& block) {
     const std::string directory = RescueDirectory();
-    if (directory.empty() || block.text_in_journal || block.text.empty() ||
-        !MakeDirectories(directory)) {
+    if (directory.empty() || block.text.empty() || !MakeDirectories(directory)) {
         return {};
     }
-    const std::string path = platform::JoinPath(directory, FileNameOf(block.path));
+    const std::string path = platform::JoinPath(directory, block.file_name);
     const bool created = platform::FileLength(path.c_str()) <= 0;
     platform::TextPieces bytes;
     if (created) {
-        bytes.Add(block.creation_items);
+        bytes.Add(block.head);
     }
-    // Every rescued block says when it was received, also where its data file
-    // would have continued the previous one without a marker.
-    std::string start_marker = block.start_marker;
-    if (start_marker.empty()) {
-        start_marker = TimeMarker(block.start_time, "StartTime");
-        if (block.text.front() != '\n') {
-            start_marker += '\n';
-        }
-    }
-    bytes.Add(start_marker);  // the pieces refer to it: it lives until the append
+    bytes.Add(block.start_marker);
     bytes.Add(block.text);
     bytes.Add(block.end_marker);
     platform::AppendOptions options;

@@ -9,8 +9,7 @@
 
 #include <cstdint>
 #include <string>
-
-struct DataBlock;
+#include <string_view>
 
 // Where rescued text goes: QUORVANE_RESCUE_DIRECTORY when set; else the
 // service's state directory ($STATE_DIRECTORY/rescue, which systemd gives to
@@ -25,10 +24,19 @@ std::string DefaultRescueDirectory();
 void SetRescueDirectory(const std::string& directory);
 std::string RescueDirectory();
 
-// Writes `block`'s text (in memory) to its file in the rescue directory,
-// which is made when missing, durably. The file's path, or empty when there
-// is no rescue directory or it cannot be written either.
-std::string RescueBlock(const DataBlock& block);
+// One block as its data file would hold it.
+struct RescuedBlock {
+    std::string file_name;          // the data file's name, without directory
+    std::string_view head;          // what a new data file begins with
+    std::string_view start_marker;  // with its line end
+    std::string_view text;
+    std::string_view end_marker;
+};
+
+// Appends `block` to its file in the rescue directory (with the head when the
+// file is new), which is made when missing, durably. The file's path, or
+// empty when there is no rescue directory or it cannot be written either.
+std::string RescueBlock(const RescuedBlock& block);
 
 // Received bytes kept in the rescue directory since the process started
 // (entry 43).
