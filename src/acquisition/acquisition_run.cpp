@@ -162,7 +162,7 @@ void AcquisitionRun::Run() {
     received_.assign(static_cast<size_t>(n), 0);
     PeriodSeconds = int64_t{com_.DiskWriteAndStatsFrequencyInMinutes} * 60;
     NextWriteTime = FirstPeriodEnd(static_cast<int>(PeriodSeconds));
-    ScheduledEnd = platform::BreakDownUtc(NextWriteTime);
+    scheduled_end_ = platform::BreakDownUtc(NextWriteTime);
     RunStartupInitialisation();
     for (const PortLine& line : ports_) {
         PortDrainInput(line.record);  // what arrived before acquisition is not kept
@@ -172,7 +172,7 @@ void AcquisitionRun::Run() {
         Line(i).tail_read_ms = steady_.Now();
     }
     PeriodStartTime = platform::Now();
-    FileNameTime = platform::BreakDownUtc(PeriodStartTime);
+    file_name_time_ = platform::BreakDownUtc(PeriodStartTime);
     last_pass_time_ = PeriodStartTime;
     last_pass_steady_ms_ = steady_.Now();
     ScheduleFirstStatusUpdate();
@@ -363,7 +363,7 @@ void AcquisitionRun::FollowClockStep(int64_t now) {
     cut_short_ = false;
     PeriodStartTime = platform::Now();
     NextWriteTime = FirstPeriodEnd(static_cast<int>(PeriodSeconds));
-    ScheduledEnd = platform::BreakDownUtc(NextWriteTime);
+    scheduled_end_ = platform::BreakDownUtc(NextWriteTime);
     start_marker_due_ = true;
     last_pass_time_ = PeriodStartTime;
     last_pass_steady_ms_ = steady_.Now();
@@ -736,7 +736,7 @@ void AcquisitionRun::RunHourlyInitialisation() {
     PortSetThreadIdleWork(&AcquisitionRun::KeepReceivingWhileWaiting, this);
     for (int i = 0; i < com_.NumPorts; ++i) {
         PortLine& line = Line(i);
-        line.exchanged = ScheduledEnd.tm_min == 0 && HourlyExchange(i) && line.record != nullptr;
+        line.exchanged = scheduled_end_.tm_min == 0 && HourlyExchange(i) && line.record != nullptr;
         if (line.exchanged) {
             exchanging_ = i;
             FindExchange(com_.AcquisitionInitializationFunction[i])
@@ -750,9 +750,9 @@ void AcquisitionRun::RunHourlyInitialisation() {
 
 void AcquisitionRun::WriteDataFiles() {
     FlushContext context{};
-    context.file_name_time = FileNameTime;
+    context.file_name_time = file_name_time_;
     context.first_flush = first_flush_ || start_marker_due_;
-    context.end_marker_due = stop_flag_ || cut_short_ || ScheduledEnd.tm_min == 0;
+    context.end_marker_due = stop_flag_ || cut_short_ || scheduled_end_.tm_min == 0;
     for (int i = 0; i < com_.NumPorts; ++i) {
         LongPeriod long_period = Line(i).long_period;
         if (long_period.length > 0) {
@@ -770,7 +770,7 @@ void AcquisitionRun::WriteDataFiles() {
 
 void AcquisitionRun::CalculateStatistics() {
     StatisticsPeriod period{};
-    period.file_name_time = FileNameTime;
+    period.file_name_time = file_name_time_;
     period.period_start = PeriodStartTime;
     period.period_end = NextWriteTime;
     // A long period's text is read back from its journal, up to the part
@@ -790,7 +790,7 @@ void AcquisitionRun::CalculateStatistics() {
 void AcquisitionRun::StartNextPeriod() {
     PeriodStartTime = NextWriteTime;
     NextWriteTime += PeriodSeconds;
-    ScheduledEnd = platform::BreakDownUtc(NextWriteTime);
+    scheduled_end_ = platform::BreakDownUtc(NextWriteTime);
     for (int i = 0; i < com_.NumPorts; ++i) {
         arrays_.PortBufferIndex[i] = 0;
         Line(i).long_period = LongPeriod{};
@@ -805,7 +805,7 @@ void AcquisitionRun::StartNextPeriod() {
         line.growth_failed = false;
         line.header = line.next_header;
     }
-    FileNameTime = platform::BreakDownUtc(platform::Now());
+    file_name_time_ = platform::BreakDownUtc(platform::Now());
     first_flush_ = false;
     start_marker_due_ = false;
 }

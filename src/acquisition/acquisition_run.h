@@ -157,12 +157,13 @@ private:
     std::vector<int64_t> received_;       // what the probe is shown
     PerPortArrays arrays_;
 
+    // The loop's times keep the names the station's documents give them.
     int64_t PeriodSeconds = 0;
     int64_t NextStatusTime = 0;
     int64_t NextWriteTime = 0;
-    std::tm ScheduledEnd{};  // broken-down NextWriteTime as scheduled when the period began
+    std::tm scheduled_end_{};  // broken-down NextWriteTime as scheduled when the period began
     int64_t PeriodStartTime = 0;
-    std::tm FileNameTime{};
+    std::tm file_name_time_{};
     bool first_flush_ = true;
     bool cut_short_ = false;           // this flush ends a period the clock jumped out of
     bool start_marker_due_ = false;    // the next flush opens a new block of its files

@@ -76,18 +76,13 @@ int64_t FirstPeriodEnd(int periodSeconds) {
 }
 
 std::string DataFilePath(const char* directory, const std::tm& fileNameTime, int portNumber) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%02d%03d%02d.P%02d", (fileNameTime.tm_year + 1900) % 100,
-                  fileNameTime.tm_yday + 1, fileNameTime.tm_hour, portNumber);
-    return platform::JoinPath(directory, name);
+    char extension[8];
+    std::snprintf(extension, sizeof extension, ".P%02d", portNumber);
+    return platform::JoinPath(directory, HourFileStem(fileNameTime) + extension);
 }
 
 std::string TimeMarker(const platform::SystemTime& time, const char* word) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d:%02d:%03d %s", time.wMonth,
-                  time.wDay, time.wYear % 100, time.wHour, time.wMinute, time.wSecond,
-                  time.wMilliseconds, word);
-    return text;
+    return StationStamp(time) + " " + word;
 }
 
 namespace {

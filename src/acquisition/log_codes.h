@@ -49,7 +49,9 @@ inline constexpr char k27OphirError[] = "27  Error acquiring Ophir constants fro
 inline constexpr char k28IncompleteTokens[] =
     "28  Incomplete number of tokens acquired from COM%d data string.";
 
-// Codes of this implementation beyond the original 00-28.
+// Codes 29 and up: what the station also logs, beyond the set above (a
+// watchdog that cannot be reached, text given up or rescued, clock steps,
+// ports explained).
 inline constexpr char k29WatchdogUnreachable[] =
     "29  Watchdog timer ports %Xh-%Xh cannot be written (%s)...acquisition continues without the watchdog.";
 inline constexpr char k30UnwrittenDiscarded[] =

@@ -17,6 +17,25 @@
 #include "platform/durable_file.h"
 #include "platform/files.h"
 
+std::string StationStamp(const platform::SystemTime& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d:%02d:%03d", t.wMonth, t.wDay,
+                  t.wYear % 100, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    return text;
+}
+
+std::string DayFileStem(const std::tm& t) {
+    char stem[16];
+    std::snprintf(stem, sizeof stem, "%02d%03d", (t.tm_year + 1900) % 100, t.tm_yday + 1);
+    return stem;
+}
+
+std::string HourFileStem(const std::tm& t) {
+    char hour[8];
+    std::snprintf(hour, sizeof hour, "%02d", t.tm_hour);
+    return DayFileStem(t) + hour;
+}
+
 namespace {
 
 // Entries of this process are written one at a time, so two threads that log at
@@ -82,21 +101,12 @@ std::string StampOf(const std::string& line) {
     return line.substr(0, kStampToTheSecond);
 }
 
-std::string Stamp(const platform::SystemTime& t) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d:%02d:%03d", t.wMonth, t.wDay,
-                  t.wYear % 100, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
-}
-
 std::string EntryLine(const platform::SystemTime& stamp, const std::string& message) {
-    return Stamp(stamp) + "  " + message + "\n";
+    return StationStamp(stamp) + "  " + message + "\n";
 }
 
 std::string FileName(const std::tm& day) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%02d%03d.LOG", (day.tm_year + 1900) % 100, day.tm_yday + 1);
-    return name;
+    return DayFileStem(day) + ".LOG";
 }
 
 // A name FileName could have made: nothing read back from a file may name

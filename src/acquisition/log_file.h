@@ -2,7 +2,19 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <string>
+
+#include "platform/clock.h"
+
+// The station's one way of writing a moment, "MM/DD/YY hh:mm:ss:mmm" (UTC):
+// log entries begin with it, and the data files' markers are made of it.
+std::string StationStamp(const platform::SystemTime& t);
+// The station's files are named by the UTC time they hold: the day as yyddd
+// (two-digit year, day of the year from 001) for the log, followed by the
+// hour hh for the data and statistics files.
+std::string DayFileStem(const std::tm& t);
+std::string HourFileStem(const std::tm& t);
 
 // Appends one entry (the message as given, after a time stamp) to the day's log
 // file in `directory`, creating the file with its header when it is new.

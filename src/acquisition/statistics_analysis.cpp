@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "acquisition/log_codes.h"
+#include "acquisition/log_file.h"
 #include "config/version.h"
 #include "platform/clock.h"
 
@@ -593,8 +594,5 @@ std::string FormatStatisticsRow(const char* instrument, const char* label,
 }
 
 std::string StatisticsFileName(const std::tm& file_name_time) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%02d%03d%02d.sta", (file_name_time.tm_year + 1900) % 100,
-                  file_name_time.tm_yday + 1, file_name_time.tm_hour);
-    return name;
+    return HourFileStem(file_name_time) + ".sta";
 }

@@ -96,16 +96,15 @@ int ExitStatusOf(int status) {
 }
 
 std::string DeviceOf(const ComConfig& config, int position, int comNumber) {
-#ifdef _WIN32
-    (void)config;
-    (void)position;
-    return "\\\\.\\COM" + std::to_string(comNumber);
-#else
+#ifndef _WIN32  // Windows names its devices itself
     if (config.Device[position][0] != '\0') {
         return config.Device[position];
     }
-    return "/dev/ttyS" + std::to_string(comNumber - 1);
+#else
+    (void)config;
+    (void)position;
 #endif
+    return platform::DefaultCommDevice(comNumber);
 }
 
 // Sends all of `bytes` through the 25-byte transmit queue, waiting while it is

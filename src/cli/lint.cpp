@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 
+#include "platform/comm.h"
 #include "platform/files.h"
 #include "serial/port.h"
 
@@ -564,7 +565,7 @@ private:
         }
 #ifndef _WIN32
         if (!port_.has_device && port_.number > 0) {
-            const std::string device = "/dev/ttyS" + std::to_string(port_.number - 1);
+            const std::string device = platform::DefaultCommDevice(port_.number);
             if (!platform::PathExists(device.c_str())) {
                 Warn(port_.header_line, "[COM" + std::to_string(port_.number) +
                                             "] has no Device key, and its default device " +

@@ -76,7 +76,7 @@ constexpr int32_t kNeverDefined = -99;
 constexpr int32_t kDefaultWatchDogAddress = 0x370;
 constexpr int32_t kDefaultPeriodMinutes = 60;
 
-constexpr char kAloocationText[] = "Memory aloocation error for array ";
+constexpr char kAllocationErrorText[] = "Memory aloocation error for array ";
 constexpr char kAllocationText[] = "Memory allocation error for array ";
 
 constexpr char kStartupFunctionMessage[] =
@@ -412,9 +412,9 @@ private:
             return INI_ERR_MEMORY;
         }
         const char* failed = nullptr;
-        const char* failed_text = kAloocationText;
+        const char* failed_text = kAllocationErrorText;
         auto create = [&](auto& array, const char* name, uint32_t d1, uint32_t d2, uint32_t d3,
-                          const char* text = kAloocationText) {
+                          const char* text = kAllocationErrorText) {
             if (failed != nullptr) {
                 return;
             }

@@ -217,8 +217,12 @@ namespace platform {
 // Device key); null or empty clears it. Ignored on Windows.
 void SetCommDevicePath(int comNumber, const char* path);
 // The device "\\.\COM<comNumber>" opens: the registered one, else
-// /dev/ttyS<n-1> (POSIX); "\\.\COMn" itself on Windows.
+// DefaultCommDevice (POSIX); "\\.\COMn" itself on Windows.
 std::string CommDevicePath(int comNumber);
+// The device of COM<comNumber> when nothing else is registered: the one place
+// that says so. /dev/ttyS<n-1> (POSIX: the first UART is ttyS0), "\\.\COMn"
+// on Windows.
+std::string DefaultCommDevice(int comNumber);
 // Why the calling thread's last failed comm call failed, in the system's own
 // words ("No such file or directory"); empty when its last call succeeded.
 std::string LastCommFailure();

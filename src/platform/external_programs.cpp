@@ -1,5 +1,7 @@
 #include "platform/external_programs.h"
 
+#include "platform/comm.h"
+
 namespace platform {
 
 #ifdef _WIN32
@@ -97,7 +99,7 @@ std::string SerialDevicePath(int port_number, const std::string& configured) {
     if (!configured.empty()) {
         return configured;
     }
-    return "/dev/ttyS" + std::to_string(port_number - 1);
+    return DefaultCommDevice(port_number);
 }
 
 #endif

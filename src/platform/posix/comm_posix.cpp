@@ -79,7 +79,7 @@ std::string DevicePathOf(const char* name) {
     if (it != g_devicePaths.end()) {
         return it->second;
     }
-    return "/dev/ttyS" + std::to_string(n - 1);
+    return platform::DefaultCommDevice(n);
 }
 
 // The growth of a kernel counter, which may wrap.
@@ -522,6 +522,10 @@ namespace platform {
 
 std::string CommDevicePath(int comNumber) {
     return DevicePathOf(("\\\\.\\COM" + std::to_string(comNumber)).c_str());
+}
+
+std::string DefaultCommDevice(int comNumber) {
+    return "/dev/ttyS" + std::to_string(comNumber - 1);
 }
 
 std::string LastCommFailure() {

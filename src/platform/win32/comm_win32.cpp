@@ -40,6 +40,10 @@ void SetCommDevicePath(int /*comNumber*/, const char* /*path*/) {
 }
 
 std::string CommDevicePath(int comNumber) {
+    return DefaultCommDevice(comNumber);
+}
+
+std::string DefaultCommDevice(int comNumber) {
     return "\\\\.\\COM" + std::to_string(comNumber);
 }
 
