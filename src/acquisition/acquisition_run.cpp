@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
 #include "acquisition/statistics.h"
 #include "acquisition/watchdog.h"
-#include "acquisition/write_problems.h"
 #include "instruments/exchanges.h"
+#include "log/log_codes.h"
+#include "log/log_file.h"
+#include "log/write_problems.h"
 #include "platform/comm.h"
 #include "platform/service_notify.h"
 

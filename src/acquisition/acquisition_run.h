@@ -53,7 +53,6 @@ public:
     void Run();
 
 private:
-    static constexpr int kOphirHeaderSize = 1000;
     static constexpr int kWatchDogCount = 30000;
     static constexpr uint32_t kTransmitQueueSize = 25;
     // The longest wait of a pass for input: the watchdog is kicked at least
@@ -86,8 +85,8 @@ private:
         // The instrument exchange's results: the header of this period's new
         // files, the one the exchange on the hour fills for the next period,
         // and when the last exchange ended (exchanged: in this flush).
-        std::array<char, kOphirHeaderSize> header{};
-        std::array<char, kOphirHeaderSize> next_header{};
+        std::array<char, kExchangeHeaderSize> header{};
+        std::array<char, kExchangeHeaderSize> next_header{};
         platform::SystemTime exchange_end{};
         bool exchanged = false;
     };

@@ -4,8 +4,8 @@
 #include <system_error>
 
 #include "acquisition/acquisition_run.h"
-#include "acquisition/log_file.h"
 #include "config/com_config.h"
+#include "log/log_file.h"
 #include "platform/thread_priority.h"
 #include "serial/port.h"
 

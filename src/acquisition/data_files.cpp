@@ -6,11 +6,11 @@
 #include <set>
 #include <utility>
 
-#include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
 #include "acquisition/rescue.h"
-#include "acquisition/write_problems.h"
 #include "instruments/exchanges.h"
+#include "log/log_codes.h"
+#include "log/log_file.h"
+#include "log/write_problems.h"
 #include "platform/files.h"
 
 namespace {

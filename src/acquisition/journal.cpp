@@ -7,9 +7,9 @@
 #include <fstream>
 #include <system_error>
 
-#include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
-#include "acquisition/write_problems.h"
+#include "log/log_codes.h"
+#include "log/log_file.h"
+#include "log/write_problems.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 

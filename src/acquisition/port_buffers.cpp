@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
 #include "acquisition/operator_message.h"
 #include "config/dynamic_array.h"
+#include "log/log_codes.h"
+#include "log/log_file.h"
 
 namespace {
 

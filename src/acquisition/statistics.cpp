@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
 #include "acquisition/statistics_analysis.h"
-#include "acquisition/write_problems.h"
+#include "log/log_codes.h"
+#include "log/log_file.h"
+#include "log/write_problems.h"
 #include "platform/files.h"
 
 namespace {

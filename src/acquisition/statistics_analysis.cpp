@@ -12,10 +12,10 @@
 #include <system_error>
 #include <utility>
 
-#include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
-#include "config/version.h"
+#include "log/log_codes.h"
+#include "log/log_file.h"
 #include "platform/clock.h"
+#include "version/version.h"
 
 namespace {
 

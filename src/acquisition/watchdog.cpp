@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
+#include "log/log_codes.h"
+#include "log/log_file.h"
 #include "platform/ioport.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/program_information.h"
 
-#include "config/build_info.h"
+#include "version/build_info.h"
 
 const char kWindowProgramHelp[] =
     "Usage: quorvane [/AUTO]\n"

@@ -1,11 +1,11 @@
 #include "app/quorvane_doc.h"
 
-#include "acquisition/log_codes.h"
 #include "acquisition/status.h"
 #include "app/front_end.h"
 #include "app/viewers.h"
 #include "config/com_config.h"
 #include "config/ini_reader.h"
+#include "log/log_codes.h"
 #include "platform/external_programs.h"
 #include "platform/process.h"
 #include "station/station_session.h"

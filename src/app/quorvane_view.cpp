@@ -4,18 +4,18 @@
 #include <mutex>
 
 #include "acquisition/acquisition_thread.h"
-#include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
 #include "app/front_end.h"
 #include "app/quorvane_app.h"
 #include "app/resources.h"
 #include "app/terminal_dlg.h"
 #include "app/viewers.h"
 #include "config/com_config.h"
-#include "config/version.h"
+#include "log/log_codes.h"
+#include "log/log_file.h"
 #include "platform/external_programs.h"
 #include "platform/files.h"
 #include "platform/service_notify.h"
+#include "version/version.h"
 
 const char kTerminalWhileRunningWarning[] =
     "              Warning !!!\n"

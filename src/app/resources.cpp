@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "config/version.h"
+#include "version/version.h"
 
 namespace {
 

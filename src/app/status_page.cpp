@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "config/version.h"
+#include "version/version.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <iostream>
 
 #include "cli/cli11.h"
-#include "config/build_info.h"
+#include "version/build_info.h"
 
 namespace {
 

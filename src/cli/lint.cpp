@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 
+#include "config/ini_reader.h"
 #include "platform/comm.h"
 #include "platform/files.h"
 #include "serial/port.h"
@@ -19,28 +20,9 @@ namespace {
 constexpr size_t kCharactersPerRead = 498;
 constexpr char kCtrlZ = 0x1A;
 
-const std::vector<std::string> kPortKeys = {
-    "InstrumentType",
-    "StartupInitializationFunction",
-    "AcquisitionInitializationFunction",
-    "Baud",
-    "Parity",
-    "DataBits",
-    "StopBits",
-    "DoStats",
-    "StringTerminationCharacter",
-    "LeadingTokenCharactersToStrip",
-    "TokenIndicesForStatistics",
-    "TokenLabelsForStatistics",
-    "ErrorCheckingTokenIndices",
-    "ErrorValuesPerTokenIndex",
-    "Device",
-};
-const std::vector<std::string> kGlobalKeys = {
-    "OutputDriveAndPath",
-    "WatchDogTimerAddressInHex",
-    "DiskWriteAndStatsFrequencyInMinutes",
-};
+// The reader's own keys: what it does not know, it passes over.
+const std::vector<std::string> kPortKeys = PortSectionKeys();
+const std::vector<std::string> kGlobalKeys = GlobalSectionKeys();
 
 bool IsCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

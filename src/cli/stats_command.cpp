@@ -12,10 +12,10 @@
 #include <string_view>
 #include <system_error>
 
-#include "acquisition/log_codes.h"
 #include "acquisition/statistics_analysis.h"
 #include "cli/cli11.h"
 #include "config/ini_reader.h"
+#include "log/log_codes.h"
 #include "platform/clock.h"
 
 namespace {

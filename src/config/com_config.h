@@ -5,15 +5,12 @@
 
 #include <cstdint>
 
+#include "instruments/exchanges.h"  // the INIT_* codes of the two function fields
+
 // Fixed capacities.
 inline constexpr int MAX_COM_PORTS = 9;        // [COMn] sections accepted
 inline constexpr int MAX_TOKENS = 100;         // entries per statistics list
 inline constexpr int CONFIG_STRING_LEN = 500;  // every string buffer, terminating zero included
-
-// Initialisation function codes.
-inline constexpr int32_t INIT_NONE = 0;
-inline constexpr int32_t INIT_GETOPHIRCONSTANTS = 2;
-inline constexpr int32_t INIT_LOWRANCEGPSSETUP = 3;
 
 // Per-port arrays are indexed by port position: the order of the [COMn]
 // sections in the file. PortNumber[p] gives the COM number. Every array is

@@ -72,12 +72,26 @@ constexpr const char* kGlobalKeyNames[kGlobalKeyCount] = {
     "DiskWriteAndStatsFrequencyInMinutes",
 };
 
+}  // namespace
+
+std::vector<std::string> PortSectionKeys() {
+    return {std::begin(kPortKeyNames), std::end(kPortKeyNames)};
+}
+
+std::vector<std::string> GlobalSectionKeys() {
+    return {std::begin(kGlobalKeyNames), std::end(kGlobalKeyNames)};
+}
+
+namespace {
+
 constexpr int32_t kNeverDefined = -99;
 constexpr int32_t kDefaultWatchDogAddress = 0x370;
 constexpr int32_t kDefaultPeriodMinutes = 60;
 
-constexpr char kAllocationErrorText[] = "Memory aloocation error for array ";
-constexpr char kAllocationText[] = "Memory allocation error for array ";
+// The record's and the bookkeeping arrays' failure text (as the station has
+// always spelt it), and the line buffers'.
+constexpr char kArrayAllocationText[] = "Memory aloocation error for array ";
+constexpr char kLineBufferAllocationText[] = "Memory allocation error for array ";
 
 constexpr char kStartupFunctionMessage[] =
     "Invalid specification for StartupInitializationFunction for COM%d.\n"
@@ -412,9 +426,9 @@ private:
             return INI_ERR_MEMORY;
         }
         const char* failed = nullptr;
-        const char* failed_text = kAllocationErrorText;
+        const char* failed_text = kArrayAllocationText;
         auto create = [&](auto& array, const char* name, uint32_t d1, uint32_t d2, uint32_t d3,
-                          const char* text = kAllocationErrorText) {
+                          const char* text = kArrayAllocationText) {
             if (failed != nullptr) {
                 return;
             }
@@ -434,8 +448,8 @@ private:
         create(w_.OldSystemIndex, "OldSystemIndex", kGlobalKeyCount, 0, 0);
         create(w_.PortBookKeeping, "PortBookKeeping", ports, kPortKeyCount, 0);
         create(w_.SystemBookKeeping, "SystemBookKeeping", kGlobalKeyCount, 0, 0);
-        create(w_.buf, "buf", len, 0, 0, kAllocationText);
-        create(w_.ScratchChar, "ScratchChar", len, 0, 0, kAllocationText);
+        create(w_.buf, "buf", len, 0, 0, kLineBufferAllocationText);
+        create(w_.ScratchChar, "ScratchChar", len, 0, 0, kLineBufferAllocationText);
         create(w_.LabelCount, "LabelCount", ports, 0, 0);
         create(w_.ErrorTokenCount, "ErrorTokenCount", ports, 0, 0);
         create(w_.ErrorValueCount, "ErrorValueCount", ports, 0, 0);

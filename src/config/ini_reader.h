@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "config/com_config.h"
 
@@ -46,3 +48,9 @@ inline constexpr int32_t INI_ERR_MEMORY = -13;
 // itself could not be created). In both cases the caller owns the arrays of the
 // record and releases them with FreeComConfig.
 ComConfig ReadQuorInitializationFile(const char* path);
+
+// The keys the reader knows: those of a [COMn] section and those of
+// [QUORVANE], in the order it matches and reports them. Anything else in a
+// section is passed over (a checker warns of it).
+std::vector<std::string> PortSectionKeys();
+std::vector<std::string> GlobalSectionKeys();

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "config/com_config.h"
 #include "instruments/ophir.h"
 
 namespace {

@@ -12,7 +12,15 @@
 #include "platform/clock.h"
 #include "serial/port.h"
 
-// Runs an exchange on an open port: `header` (1000 characters) receives the
+// The codes the configuration record stores for the keywords, one per row.
+inline constexpr int32_t INIT_NONE = 0;
+inline constexpr int32_t INIT_GETOPHIRCONSTANTS = 2;
+inline constexpr int32_t INIT_LOWRANCEGPSSETUP = 3;
+
+// The header an exchange fills, terminating zero included.
+inline constexpr int kExchangeHeaderSize = 1000;
+
+// Runs an exchange on an open port: `header` (kExchangeHeaderSize) receives the
 // text for the heads of the port's data files, `time` when the exchange
 // ended. `directory` is where the log is; `comNumber` names the port in it.
 using ExchangeRoutine = void (*)(PortRecord* port, const char* directory, int comNumber,

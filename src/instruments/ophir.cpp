@@ -7,9 +7,9 @@
 #include <memory>
 #include <new>
 
-#include "acquisition/log_codes.h"
-#include "acquisition/log_file.h"
-#include "acquisition/record_tests.h"
+#include "instruments/record_tests.h"
+#include "log/log_codes.h"
+#include "log/log_file.h"
 
 namespace {
 

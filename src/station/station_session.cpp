@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "acquisition/log_file.h"
+#include "log/log_file.h"
 #include "platform/files.h"
 #include "platform/process.h"
 

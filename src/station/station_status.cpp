@@ -4,13 +4,13 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-#include "config/build_info.h"
-#include "config/version.h"
 #include "platform/clock.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/replace_file.h"
 #include "platform/service_notify.h"
+#include "version/build_info.h"
+#include "version/version.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "acquisition/journal.h"
-#include "acquisition/log_file.h"
+#include "log/log_file.h"
 #include "platform/fake_clock.h"
 #include "platform/file_faults.h"
 #include "platform/files.h"

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "acquisition/acquisition_thread.h"
-#include "acquisition/log_file.h"
 #include "acquisition/status.h"
 #include "engine_probe.h"
+#include "log/log_file.h"
 #include "platform/fake_clock.h"
 #include "platform/ioport.h"
 #include "pty_pair.h"

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "acquisition/log_file.h"
 #include "engine_probe.h"
+#include "log/log_file.h"
 #include "platform/comm.h"
 #include "platform/fake_clock.h"
 #include "platform/files.h"

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "acquisition/data_files.h"
-#include "acquisition/log_file.h"
-#include "acquisition/write_problems.h"
+#include "log/log_file.h"
+#include "log/write_problems.h"
 #include "platform/fake_clock.h"
 #include "platform/file_faults.h"
 #include "platform/files.h"

@@ -1,4 +1,4 @@
-#include "acquisition/log_file.h"
+#include "log/log_file.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "acquisition/journal.h"
-#include "acquisition/log_codes.h"
-#include "acquisition/write_problems.h"
+#include "log/log_codes.h"
+#include "log/write_problems.h"
 #include "platform/fake_clock.h"
 #include "platform/files.h"
 #include "support/child_test.h"

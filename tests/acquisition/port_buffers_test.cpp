@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/log_file.h"
+#include "log/log_file.h"
 #include "platform/fake_clock.h"
 #include "support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "acquisition/record_tests.h"
+#include "instruments/record_tests.h"
 
 #include <gtest/gtest.h>
 

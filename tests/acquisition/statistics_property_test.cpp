@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/record_tests.h"
 #include "acquisition/statistics_analysis.h"
+#include "instruments/record_tests.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include "app/program_information.h"
 #include "app/quorvane_doc.h"
 #include "app/resources.h"
-#include "config/build_info.h"
 #include "config/com_config.h"
 #include "platform/file_lock.h"
 #include "shell_fixture.h"
 #include "station/station_session.h"
 #include "support/child_test.h"
 #include "support/recorded_programs.h"
+#include "version/build_info.h"
 
 namespace {
 

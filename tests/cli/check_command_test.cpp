@@ -305,7 +305,7 @@ TEST(LogCodes, EveryCodeIsInTheReadmeAndTheManPageAsTheLogWritesIt) {
         man.erase(at + 1, 1);  // troff's backslash
     }
     const std::vector<std::string> messages =
-        LogMessagesInSource(ReadFile(source + "/src/acquisition/log_codes.h"));
+        LogMessagesInSource(ReadFile(source + "/src/log/log_codes.h"));
     EXPECT_GE(messages.size(), 43u);
     for (const std::string& text : messages) {
         const std::string code = text.substr(0, 2);

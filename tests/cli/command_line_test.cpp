@@ -12,7 +12,7 @@
 #include "cli/cli11.h"
 #include "cli/run_command.h"
 #include "cli/status_command.h"
-#include "config/build_info.h"
+#include "version/build_info.h"
 
 namespace {
 

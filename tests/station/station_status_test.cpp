@@ -11,10 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "config/build_info.h"
 #include "platform/fake_clock.h"
 #include "platform/file_lock.h"
 #include "support/temp_dir.h"
+#include "version/build_info.h"
 #ifndef _WIN32
 #include "support/notify_listener.h"
 #endif

@@ -1,4 +1,4 @@
-#include "acquisition/write_problems.h"
+#include "log/write_problems.h"
 
 #include <atomic>
 

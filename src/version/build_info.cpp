@@ -1,7 +1,7 @@
-#include "config/build_info.h"
+#include "version/build_info.h"
 
-#include "config/version.h"
 #include "quorvane_build_commit.h"
+#include "version/version.h"
 
 const char* BuildCommit() {
     return kBuildCommitText;

@@ -1,4 +1,4 @@
-#include "acquisition/log_file.h"
+#include "log/log_file.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -10,12 +10,12 @@
 #include <mutex>
 #include <sstream>
 
-#include "acquisition/log_codes.h"
-#include "acquisition/write_problems.h"
-#include "config/version.h"
+#include "log/log_codes.h"
+#include "log/write_problems.h"
 #include "platform/clock.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
+#include "version/version.h"
 
 std::string StationStamp(const platform::SystemTime& t) {
     char text[64];

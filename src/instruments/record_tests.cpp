@@ -1,4 +1,4 @@
-#include "acquisition/record_tests.h"
+#include "instruments/record_tests.h"
 
 int IsPrintableRecord(const char* text) {
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
