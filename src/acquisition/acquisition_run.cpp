@@ -148,9 +148,6 @@ AcquisitionRun::~AcquisitionRun() {
 
 void AcquisitionRun::Run() {
     const int n = com_.NumPorts;
-    for (int i = 0; i < n; ++i) {
-        stats_ports_ += com_.DoStats[i] != 0 ? 1 : 0;
-    }
     const int64_t start_time = platform::Now();
     WriteLogMessage(Directory(), logmsg::k03ThreadStarted);
     platform::NotifyServiceManager("READY=1");
@@ -537,10 +534,9 @@ void AcquisitionRun::Flush() {
     keep_receiving_ = true;  // from here on what arrives is held for the next period
     RunHourlyInitialisation();
     journal_.Reopen(writer_);  // older text in a journal goes before this period's
-    WriteDataFiles();
-    LogUnloggedLosses();
-    if (stats_ports_ > 0) {
-        CalculateStatistics();
+    const EndedPeriod period = PeriodEnded();
+    for (PeriodSink* sink : sinks_) {
+        sink->TakePeriod(period);
     }
     keep_receiving_ = false;
     writer_.ForgetLongPeriods();
@@ -748,11 +744,15 @@ void AcquisitionRun::RunHourlyInitialisation() {
     PortSetThreadIdleWork(nullptr, nullptr);
 }
 
-void AcquisitionRun::WriteDataFiles() {
-    FlushContext context{};
-    context.file_name_time = file_name_time_;
-    context.first_flush = first_flush_ || start_marker_due_;
-    context.end_marker_due = stop_flag_ || cut_short_ || scheduled_end_.tm_min == 0;
+// The period as the sinks see it. A long period's length counts what memory
+// still holds after the part in the journal.
+EndedPeriod AcquisitionRun::PeriodEnded() {
+    EndedPeriod period;
+    period.file_name_time = file_name_time_;
+    period.start = PeriodStartTime;
+    period.end = NextWriteTime;
+    period.first_flush = first_flush_ || start_marker_due_;
+    period.end_marker_due = stop_flag_ || cut_short_ || scheduled_end_.tm_min == 0;
     for (int i = 0; i < com_.NumPorts; ++i) {
         LongPeriod long_period = Line(i).long_period;
         if (long_period.length > 0) {
@@ -761,30 +761,17 @@ void AcquisitionRun::WriteDataFiles() {
             long_period.last_byte =
                 held > 0 ? arrays_.PortBuffer[i][held - 1] : long_period.last_byte;
         }
-        writer_.WritePort(context,
-                          {i, arrays_.PortBuffer[i], arrays_.PortBufferIndex[i],
-                           arrays_.StartTime[i], arrays_.StopTime[i], Line(i).header.data()},
-                          long_period);
+        period.ports.push_back({i, arrays_.PortBuffer[i], arrays_.PortBufferIndex[i],
+                                arrays_.StartTime[i], arrays_.StopTime[i],
+                                Line(i).header.data()});
+        period.long_periods.push_back(long_period);
     }
-}
-
-void AcquisitionRun::CalculateStatistics() {
-    StatisticsPeriod period{};
-    period.file_name_time = file_name_time_;
-    period.period_start = PeriodStartTime;
-    period.period_end = NextWriteTime;
-    // A long period's text is read back from its journal, up to the part
-    // still in the buffer.
-    std::vector<std::unique_ptr<platform::AppendSource>> journaled(ports_.size());
-    std::vector<platform::AppendSource*> sources(ports_.size(), nullptr);
-    for (int i = 0; i < com_.NumPorts; ++i) {
-        const auto p = static_cast<size_t>(i);
-        journaled[p] = writer_.LongPeriodText(
-            i, {arrays_.PortBuffer[i], static_cast<size_t>(arrays_.PortBufferIndex[i])});
-        sources[p] = journaled[p].get();
-    }
-    CalculateDiagnosticStatistics(com_, period, arrays_.PortBuffer, arrays_.PortBufferIndex,
-                                  sources.data());
+    period.whole_text = [this](int position) {
+        return writer_.LongPeriodText(
+            position, {arrays_.PortBuffer[position],
+                       static_cast<size_t>(arrays_.PortBufferIndex[position])});
+    };
+    return period;
 }
 
 void AcquisitionRun::StartNextPeriod() {

@@ -27,6 +27,7 @@
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
 #include "acquisition/journal.h"
+#include "acquisition/period_sinks.h"
 #include "acquisition/port_buffers.h"
 #include "acquisition/port_reopen.h"
 #include "acquisition/status.h"
@@ -51,6 +52,10 @@ public:
 
     // Start-up, polling until the stop request, final flush, close-down.
     void Run();
+
+    // One more consumer of every period, after the engine's own (data files,
+    // losses, statistics); it must outlive the run.
+    void AddPeriodSink(PeriodSink& sink) { sinks_.push_back(&sink); }
 
 private:
     static constexpr int kWatchDogCount = 30000;
@@ -125,8 +130,7 @@ private:
     void DrainPort(int i);
     void ReadEverything(int i);
     void RunHourlyInitialisation();
-    void WriteDataFiles();
-    void CalculateStatistics();
+    EndedPeriod PeriodEnded();
     void StartNextPeriod();
     void KeepReceiving();
     static void KeepReceivingWhileWaiting(void* run);
@@ -150,7 +154,6 @@ private:
     ManualResetEvent& stop_event_;
     AcquisitionProbe* probe_;
 
-    int stats_ports_ = 0;
     std::vector<PortLine> ports_;
     std::vector<PortRecord*> waited_on_;  // the ports a pass's wait watches
     std::vector<int64_t> received_;       // what the probe is shown
@@ -179,4 +182,9 @@ private:
 
     ReceivedTextJournal journal_;  // before writer_, which points into it
     DataFileWriter writer_;
+    // Where each period goes, in this order (see period_sink.h).
+    DataFilesSink data_files_{writer_};
+    FunctionSink loss_summary_{[this](const EndedPeriod&) { LogUnloggedLosses(); }};
+    StatisticsSink statistics_{com_};
+    std::vector<PeriodSink*> sinks_{&data_files_, &loss_summary_, &statistics_};
 };

@@ -1,7 +1,10 @@
 #include "acquisition/acquisition_thread.h"
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <system_error>
+#include <vector>
 
 #include "acquisition/acquisition_run.h"
 #include "config/com_config.h"
@@ -13,10 +16,22 @@ CDataAcquisitionThread* ActiveAcquisitionThread = nullptr;
 
 namespace {
 std::atomic<AcquisitionProbe*> g_probe{nullptr};
+std::mutex g_sinks_mutex;
+std::vector<PeriodSink*> g_sinks;
 }
 
 void SetAcquisitionProbe(AcquisitionProbe* probe) {
     g_probe.store(probe);
+}
+
+void AddPeriodSink(PeriodSink* sink) {
+    const std::lock_guard lock(g_sinks_mutex);
+    g_sinks.push_back(sink);
+}
+
+void RemovePeriodSink(PeriodSink* sink) {
+    const std::lock_guard lock(g_sinks_mutex);
+    g_sinks.erase(std::remove(g_sinks.begin(), g_sinks.end(), sink), g_sinks.end());
 }
 
 void ManualResetEvent::Set() {
@@ -60,6 +75,12 @@ bool CDataAcquisitionThread::CreateThread() {
 
 bool CDataAcquisitionThread::RunAcquisition() {
     AcquisitionRun run(com, view_, StopEvent, g_probe.load());
+    {
+        const std::lock_guard lock(g_sinks_mutex);
+        for (PeriodSink* sink : g_sinks) {
+            run.AddPeriodSink(*sink);
+        }
+    }
     run.Run();
     // Log entries that could not be written outlive the run, and a restart.
     KeepLogEntriesAtStop(com.OutputDriveAndPath);

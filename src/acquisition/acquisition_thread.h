@@ -97,3 +97,10 @@ public:
 };
 // Installs `probe` (nullptr: none) for threads started afterwards.
 void SetAcquisitionProbe(AcquisitionProbe* probe);
+
+class PeriodSink;
+// Consumers of every period besides the engine's own (a publisher, a test's
+// observer), given to each acquisition run that starts after the call, after
+// the data files and the statistics; each must outlive those runs.
+void AddPeriodSink(PeriodSink* sink);
+void RemovePeriodSink(PeriodSink* sink);

@@ -114,7 +114,7 @@ void ForgetKeptStatisticsBlocks() {
 }
 
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
-                                  char* const* buffers, const int32_t* lengths,
+                                  const char* const* buffers, const int32_t* lengths,
                                   platform::AppendSource* const* sources) {
     const char* directory = config.OutputDriveAndPath;
     WriteLogMessage(directory, logmsg::k24Statistics);

@@ -28,7 +28,7 @@ struct StatisticsPeriod {
 // With `sources`, a port whose entry is not null has its text read from
 // there, in pieces, instead of its buffer (a long period kept in the journal).
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
-                                  char* const* buffers, const int32_t* lengths,
+                                  const char* const* buffers, const int32_t* lengths,
                                   platform::AppendSource* const* sources = nullptr);
 
 // Statistics blocks kept because their file could not be written.
