@@ -98,6 +98,13 @@ protected:
     }
     std::string StatusOutput() { return WrittenTo(status_); }
 
+    // Neither a journal nor the data file of 10:00 can be made in the output
+    // directory.
+    void BlockJournalAndDataFile() {
+        WriteFile(data_ + "/journal", "not a folder\n");
+        std::filesystem::create_directory(data_ + "/2406110.P01");
+    }
+
     // Runs the logger until, once acquisition polls, the instrument has sent
     // one record and the logger has received it; then `stop` (a signal) ends
     // the run, as an operator or the service manager would. The run's exit
@@ -199,8 +206,7 @@ TEST_F(RunCommand, TextThatCannotBeWrittenIsRescuedAndTheRunSaysWhere) {
     sim::PtyPair instrument;
     ASSERT_TRUE(instrument.ok());
     WriteFile(station_.File("Quorvane.ini"), Ini(data_, instrument.path()));
-    WriteFile(data_ + "/journal", "not a folder\n");             // no journal can be made
-    std::filesystem::create_directory(data_ + "/2406110.P01");  // nor the data file
+    BlockJournalAndDataFile();
 
     std::string error;
     EXPECT_EQ(RunUntilOneRecordThenStop(instrument, SIGTERM, status_, &error), kExitTextLost);
@@ -227,8 +233,7 @@ TEST_F(RunCommand, ARunThatLosesReceivedTextDoesNotEndWithSuccess) {
     sim::PtyPair instrument;
     ASSERT_TRUE(instrument.ok());
     WriteFile(station_.File("Quorvane.ini"), Ini(data_, instrument.path()));
-    WriteFile(data_ + "/journal", "not a folder\n");             // no journal can be made
-    std::filesystem::create_directory(data_ + "/2406110.P01");  // nor the data file
+    BlockJournalAndDataFile();
     setenv("QUORVANE_RESCUE_DIRECTORY", (data_ + "/journal/rescue").c_str(), 1);
 
     std::string error;
