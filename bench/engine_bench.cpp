@@ -60,7 +60,6 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/data_files.h"
-#include "acquisition/engine_probe.h"
 #include "acquisition/journal.h"
 #include "acquisition/port_buffers.h"
 #include "acquisition/statistics.h"
@@ -71,6 +70,7 @@
 #include "platform/ioport.h"
 #include "platform/posix/comm_device.h"
 #include "pty_pair.h"
+#include "support/engine_probe.h"
 #include "support/temp_dir.h"
 #include "support/test_config.h"
 #include "support/uart_writer.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "acquisition/journal.h"
-#include "engine_harness.h"
+#include "support/engine_harness.h"
 
 namespace engine_testing {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archived_text.h"
-#include "engine_harness.h"
+#include "support/engine_harness.h"
 
 namespace engine_testing {
 namespace {

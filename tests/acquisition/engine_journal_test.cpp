@@ -6,8 +6,8 @@
 #include <string>
 
 #include "acquisition/journal.h"
-#include "engine_harness.h"
 #include "platform/files.h"
+#include "support/engine_harness.h"
 #include "support/small_disk.h"
 #include "support/write_faults.h"
 

@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine_probe.h"
 #include "log/log_file.h"
 #include "platform/comm.h"
 #include "platform/fake_clock.h"
 #include "platform/files.h"
+#include "support/engine_probe.h"
 #include "support/temp_dir.h"
 #include "support/test_config.h"
 

@@ -8,7 +8,7 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/period_sink.h"
-#include "engine_harness.h"
+#include "support/engine_harness.h"
 
 namespace {
 

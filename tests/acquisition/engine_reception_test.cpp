@@ -20,7 +20,7 @@
 #include "acquisition/port_buffers.h"
 #include "acquisition/statistics_analysis.h"
 #include "archived_text.h"
-#include "engine_harness.h"
+#include "support/engine_harness.h"
 #include "support/uart_writer.h"
 #include "support/waiting_device.h"
 

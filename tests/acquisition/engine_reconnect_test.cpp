@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine_harness.h"
 #include "platform/posix/comm_receiver.h"
+#include "support/engine_harness.h"
 
 namespace engine_testing {
 namespace {

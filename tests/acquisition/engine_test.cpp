@@ -9,9 +9,9 @@
 
 #include "acquisition/port_buffers.h"
 #include "config/dynamic_array.h"
-#include "engine_harness.h"
 #include "instruments.h"
 #include "platform/files.h"
+#include "support/engine_harness.h"
 
 namespace engine_testing {
 namespace {

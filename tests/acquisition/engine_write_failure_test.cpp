@@ -15,8 +15,8 @@
 #include "acquisition/journal.h"
 #include "acquisition/port_buffers.h"
 #include "acquisition/statistics_analysis.h"
-#include "engine_harness.h"
 #include "log/write_problems.h"
+#include "support/engine_harness.h"
 #include "support/write_faults.h"
 
 namespace engine_testing {

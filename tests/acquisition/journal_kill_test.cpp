@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "acquisition/journal.h"
-#include "engine_harness.h"
 #include "platform/fake_clock.h"
 #include "platform/files.h"
 #include "pty_pair.h"
+#include "support/engine_harness.h"
 #include "support/temp_dir.h"
 
 extern char** environ;

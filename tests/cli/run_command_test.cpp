@@ -21,7 +21,6 @@
 #include <tuple>
 
 #include "acquisition/acquisition_thread.h"
-#include "acquisition/engine_harness.h"
 #include "acquisition/journal.h"
 #include "cli/status_command.h"
 #include "log/log_file.h"
@@ -31,6 +30,7 @@
 #include "pty_pair.h"
 #include "station/station_session.h"
 #include "support/child_test.h"
+#include "support/engine_harness.h"
 #include "support/notify_listener.h"
 #include "support/temp_dir.h"
 

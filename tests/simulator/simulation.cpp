@@ -14,7 +14,6 @@
 #include <stdexcept>
 
 #include "acquisition/acquisition_thread.h"
-#include "acquisition/engine_probe.h"
 #include "acquisition/journal.h"
 #include "acquisition/statistics.h"
 #include "acquisition/status.h"
@@ -28,6 +27,7 @@
 #include "serial/port.h"
 #include "simulated_devices.h"
 #include "simulated_disk.h"
+#include "support/engine_probe.h"
 #include "support/test_config.h"
 
 namespace simulation {

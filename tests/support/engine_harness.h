@@ -16,11 +16,11 @@
 
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/status.h"
-#include "engine_probe.h"
 #include "log/log_file.h"
 #include "platform/fake_clock.h"
 #include "platform/ioport.h"
 #include "pty_pair.h"
+#include "support/engine_probe.h"
 #include "support/temp_dir.h"
 #include "support/test_config.h"
 

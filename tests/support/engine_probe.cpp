@@ -1,4 +1,4 @@
-#include "engine_probe.h"
+#include "support/engine_probe.h"
 
 #include <cstdio>
 #include <sstream>
