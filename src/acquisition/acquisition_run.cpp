@@ -6,6 +6,7 @@
 #include <string>
 
 #include "acquisition/statistics.h"
+#include "acquisition/unfinished_writes.h"
 #include "acquisition/watchdog.h"
 #include "instruments/exchanges.h"
 #include "log/log_codes.h"
@@ -153,7 +154,10 @@ void AcquisitionRun::Run() {
     platform::NotifyServiceManager("READY=1");
     ResetWatchDogTimerAccess(Directory());
     ShowAcquisitionEnabled(start_time);
-    journal_.Start(writer_);  // what an earlier run left reaches its data files first
+    // Parts of failed writes an earlier run could not take out go first, then
+    // what it left in the journals reaches its data files.
+    writer_.OweUndos(SettleUnfinishedWrites(Directory()));
+    journal_.Start(writer_);
     OpenPorts();
     arrays_ = AllocatePerPortArrays(n);
     received_.assign(static_cast<size_t>(n), 0);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "acquisition/rescue.h"
+#include "acquisition/unfinished_writes.h"
 #include "instruments/exchanges.h"
 #include "log/log_codes.h"
 #include "log/log_file.h"
@@ -279,6 +280,45 @@ std::set<std::string> DataFileWriter::WriteUnwritten(int position) {
 
 DataFileWriter::Written DataFileWriter::Write(int position, DataBlock& block, std::string_view text,
                                               bool keepSpan) {
+    const Written written = WriteThroughJournal(position, block, text, keepSpan);
+    NoteUnfinishedWritesIfChanged();
+    return written;
+}
+
+// The undos owed outlive the run in a note, should it end before they can be
+// made (see unfinished_writes.h).
+bool DataFileWriter::NoteUnfinishedWritesIfChanged() {
+    if (unfinished_.owed() == noted_) {
+        return true;
+    }
+    if (!NoteUnfinishedWrites(config_.OutputDriveAndPath, unfinished_)) {
+        return false;
+    }
+    noted_ = unfinished_.owed();
+    return true;
+}
+
+void DataFileWriter::TellUnfinishedWritesLeft() {
+    for (const auto& [path, undo] : unfinished_.owed()) {
+        const int64_t length = platform::FileLength(path.c_str());
+        const uint64_t from = undo.remove ? 0 : undo.length;
+        if (length < 0 || static_cast<uint64_t>(length) <= from) {
+            continue;
+        }
+        const auto bytes = static_cast<long>(static_cast<uint64_t>(length) - from);
+        WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k44FailedWriteLeft, path.c_str(),
+                         bytes, static_cast<long>(from));
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "%s holds %ld bytes of a failed write at byte %ld that could not be taken "
+                      "out: remove them by hand",
+                      path.c_str(), bytes, static_cast<long>(from));
+        ReportWriteProblem(text);
+    }
+}
+
+DataFileWriter::Written DataFileWriter::WriteThroughJournal(int position, DataBlock& block,
+                                                            std::string_view text, bool keepSpan) {
     const char* directory = config_.OutputDriveAndPath;
     if (WriteDataBlock(directory, block, text, JournalOf(position), unfinished_, keepSpan)) {
         return Written::kYes;
@@ -501,9 +541,13 @@ void DataFileWriter::GiveUp(int position, const DataBlock& block, const char* re
 }
 
 void DataFileWriter::KeepUnwrittenAtStop() {
-    // Part of a failed write still in its file would outlive the process
-    // (the next run does not know of it): its undo is tried once more.
+    // Part of a failed write still in its file would outlive the process:
+    // its undo is tried once more, and what is still owed is left to the
+    // next start in the note (entry 44 when even that fails).
     unfinished_.PutBackAll();
+    if (!NoteUnfinishedWritesIfChanged()) {
+        TellUnfinishedWritesLeft();
+    }
     for (size_t p = 0; p < unwritten_.size(); ++p) {
         const int position = static_cast<int>(p);
         LeaveToNextStart(position);

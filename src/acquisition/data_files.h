@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -233,6 +234,12 @@ private:
     // up (before or during the write) the part of the text only it held,
     // that part is counted lost and what is in memory is written.
     Written Write(int position, DataBlock& block, std::string_view text, bool keepSpan = false);
+    Written WriteThroughJournal(int position, DataBlock& block, std::string_view text,
+                                bool keepSpan);
+    bool NoteUnfinishedWritesIfChanged();
+    // Entry 44 for each file left holding part of a failed write that
+    // neither its undo nor the note could take care of.
+    void TellUnfinishedWritesLeft();
     // Entry 41 for the part of `block`'s text that only the journal held;
     // the block keeps its text in memory, `text`. False: nothing is left.
     bool LoseJournalPart(int position, DataBlock& block, std::string_view text);
@@ -260,6 +267,8 @@ private:
     // Data files holding part of a failed write that could not be undone:
     // nothing more is written to one until it is put back.
     platform::UnfinishedAppends unfinished_;
+    // The undos the note beside the journals holds (see unfinished_writes.h).
+    std::map<std::string, platform::UnfinishedAppends::Undo> noted_;
     // Of each port's long period just written or kept: its text in the
     // journal and how much of it comes from there (kept for the statistics
     // until forgotten).

@@ -136,10 +136,6 @@ void SetJournalCheckpoint(JournalCheckpoint checkpoint) {
     g_checkpoint.store(checkpoint);
 }
 
-std::string JournalFolderPath(const char* directory) {
-    return platform::JoinPath(directory, kJournalFolder);
-}
-
 std::string JournalPath(const char* directory, int portNumber) {
     return platform::JoinPath(JournalFolderPath(directory),
                               kFilePrefix + std::to_string(portNumber));

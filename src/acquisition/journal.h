@@ -23,9 +23,7 @@
 #include "config/com_config.h"
 #include "platform/durable_file.h"
 
-// The folder of the journals in the output directory, and a port's file.
-inline constexpr char kJournalFolder[] = "journal";
-std::string JournalFolderPath(const char* directory);
+// A port's journal file in the output directory.
 std::string JournalPath(const char* directory, int portNumber);
 
 // How often the journal reaches the disk while text arrives.

@@ -2,6 +2,14 @@
 
 #include <array>
 #include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "platform/files.h"
+
+std::string JournalFolderPath(const char* directory) {
+    return platform::JoinPath(directory, kJournalFolder);
+}
 
 namespace journal {
 namespace {
@@ -223,6 +231,26 @@ bool Reader::Next(Record& record) {
     record.payload.assign(payload);
     position_ = record.end;
     return true;
+}
+
+std::optional<uint32_t> CrcOfRange(const std::string& path, uint64_t offset, uint64_t count) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    if (!in) {
+        return std::nullopt;
+    }
+    std::vector<char> chunk(64 * 1024);
+    uint32_t crc = 0;
+    while (count > 0) {
+        const auto want = static_cast<std::streamsize>(count < chunk.size() ? count : chunk.size());
+        in.read(chunk.data(), want);
+        if (in.gcount() != want) {
+            return std::nullopt;
+        }
+        crc = journal::Crc32(crc, chunk.data(), static_cast<size_t>(want));
+        count -= static_cast<uint64_t>(want);
+    }
+    return crc;
 }
 
 }  // namespace journal

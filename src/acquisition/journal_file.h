@@ -38,11 +38,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/durable_file.h"
+
+// The folder of the journals in the output directory.
+inline constexpr char kJournalFolder[] = "journal";
+std::string JournalFolderPath(const char* directory);
 
 namespace journal {
 
@@ -82,6 +87,9 @@ struct WriteIntent {
 
 // CRC-32 (IEEE 802.3), continued from `crc` (0 to start).
 uint32_t Crc32(uint32_t crc, const void* data, size_t size);
+// CRC-32 of `count` bytes of the file `path` from `offset`; nothing when the
+// file holds fewer.
+std::optional<uint32_t> CrcOfRange(const std::string& path, uint64_t offset, uint64_t count);
 
 std::string EncodeHeader(const Header& header);
 std::string EncodeRecord(uint32_t epoch, RecordKind kind, int64_t time_ms,

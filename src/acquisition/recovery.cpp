@@ -69,27 +69,6 @@ bool Listed(const std::vector<Span>& spans, const Span& span) {
     return false;
 }
 
-// CRC-32 of `count` bytes of the file from `offset`; nothing when the file
-// holds fewer.
-std::optional<uint32_t> CrcOfRange(const std::string& path, uint64_t offset, uint64_t count) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset));
-    if (!in) {
-        return std::nullopt;
-    }
-    std::vector<char> chunk(64 * 1024);
-    uint32_t crc = 0;
-    while (count > 0) {
-        const auto want = static_cast<std::streamsize>(count < chunk.size() ? count : chunk.size());
-        in.read(chunk.data(), want);
-        if (in.gcount() != want) {
-            return std::nullopt;
-        }
-        crc = journal::Crc32(crc, chunk.data(), static_cast<size_t>(want));
-        count -= static_cast<uint64_t>(want);
-    }
-    return crc;
-}
 
 // True when the intent's bytes are in its file. Only a file's last intent
 // can have left part of its bytes there: the write under way when the run
@@ -107,7 +86,7 @@ bool Settle(const char* directory, const WriteIntent& intent, bool lastOfItsFile
     const auto length = static_cast<uint64_t>(found);
     const uint64_t full = intent.length_before + intent.bytes_to_add;
     if (length >= full &&
-        CrcOfRange(path, intent.length_before, intent.bytes_to_add) == intent.crc) {
+        journal::CrcOfRange(path, intent.length_before, intent.bytes_to_add) == intent.crc) {
         if (intent.creates_file) {
             platform::SyncDirectory(directory);
         }

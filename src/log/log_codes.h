@@ -93,5 +93,10 @@ inline constexpr char k42PortCannotBeUsed[] = "42  COM%d (%s) cannot be used: %s
 // when it was received, the rescue file, why.
 inline constexpr char k43KeptInRescue[] =
     "43  %ld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d could not be written and are kept in %s (%s).";
+// A data file left holding part of a write that failed, where neither its
+// undo nor the note that tells the next start to make it could be written
+// (the disk refused all three): the file, how many bytes, where they begin.
+inline constexpr char k44FailedWriteLeft[] =
+    "44  %s holds %ld bytes of a failed write at byte %ld that could not be taken out: remove them by hand.";
 
 }  // namespace logmsg

@@ -116,11 +116,15 @@ public:
     void Clear() { owed_.clear(); }
     bool empty() const { return owed_.empty(); }
 
-private:
     struct Undo {
         bool remove = false;
         uint64_t length = 0;
+        bool operator==(const Undo&) const = default;
     };
+    // Every undo owed, by path.
+    const std::map<std::string, Undo>& owed() const { return owed_; }
+
+private:
     std::map<std::string, Undo> owed_;
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "acquisition/journal.h"
+#include "acquisition/unfinished_writes.h"
 #include "log/log_file.h"
 #include "platform/fake_clock.h"
 #include "platform/file_faults.h"
@@ -300,6 +301,10 @@ public:
 
     platform::FileVerdict Before(const platform::FileAccess& access) override {
         platform::FileVerdict verdict;
+        if (note_fails && std::string(access.path).find(kUnfinishedWritesNote) != std::string::npos) {
+            verdict.error = EIO;
+            return verdict;
+        }
         if (std::string(access.path).find(".P01") == std::string::npos) {
             return verdict;
         }
@@ -315,6 +320,7 @@ public:
 
     bool short_writes = true;
     bool undo_fails = true;
+    bool note_fails = false;
 };
 
 TEST_F(DataFiles, PartOfAFailedWriteThatCouldNotBeUndoneIsCutOffBeforeMoreTextGoesThere) {
@@ -356,6 +362,54 @@ TEST_F(DataFiles, PartOfAFailedWriteThatCouldNotBeUndoneIsCutOffBeforeMoreTextGo
                      Period(0, "six\n", Time(11, 15, 0, 0), Time(11, 30, 0, 0)));
     EXPECT_EQ(File("2406111.P01"),
               InTextMode("Thermo\n03/01/24 11:00:00:000 StartTime\nfive\nsix\n"));
+}
+
+// A run that stops while the disk still refuses the cut leaves a note; the
+// next start cuts the part off, but only from a file still as the note found
+// it. When even the note cannot be written, entry 44 says what to remove.
+TEST_F(DataFiles, PartOfAFailedWriteLeftAtAStopIsCutOffByTheNextStartWhileTheFileIsAsNoted) {
+    Configure({Port(1, "Thermo")});
+    const std::string written = "Thermo\n03/01/24 10:00:00:000 StartTime\none\n";
+    const std::string note = JournalFolderPath(dir_.path().c_str()) + "/" + kUnfinishedWritesNote;
+    const auto stop_with_a_part_left = [&](bool noteFails) {
+        DataFileWriter writer(config_);
+        writer.WritePort(Context(At(10, 0, 0), true, false),
+                         Period(0, "one\n", Time(10, 0, 0, 0), Time(10, 15, 0, 0)));
+        FailingUndos disk;
+        disk.note_fails = noteFails;
+        writer.WritePort(Context(At(10, 15, 0), false, false),
+                         Period(0, "two\n", Time(10, 15, 0, 0), Time(10, 30, 0, 0)));
+        writer.KeepUnwrittenAtStop();
+    };
+    stop_with_a_part_left(false);
+    ASSERT_EQ(File("2406110.P01"), InTextMode(written) + "two");
+    const std::string noted = ReadFile(note);
+    ASSERT_FALSE(noted.empty());
+    EXPECT_EQ(Log().find("44  "), std::string::npos);
+
+    EXPECT_TRUE(SettleUnfinishedWrites(dir_.path().c_str()).empty());
+    EXPECT_EQ(File("2406110.P01"), InTextMode(written));
+    EXPECT_FALSE(std::filesystem::exists(note));
+
+    // A note that outlived its cut finds the file grown since: it cuts nothing.
+    {
+        DataFileWriter writer(config_);
+        writer.WritePort(Context(At(10, 30, 0), false, false),
+                         Period(0, "x", Time(10, 30, 0, 0), Time(10, 45, 0, 0)));
+    }
+    testing_support::WriteFile(note, noted);
+    EXPECT_TRUE(SettleUnfinishedWrites(dir_.path().c_str()).empty());
+    EXPECT_EQ(File("2406110.P01"), InTextMode(written) + "x");
+
+    std::filesystem::remove_all(dir_.path());
+    std::filesystem::create_directories(dir_.path());
+    stop_with_a_part_left(true);
+    const std::string path = dir_.File("2406110.P01");
+    EXPECT_NE(Log().find("44  " + path + " holds 3 bytes of a failed write at byte " +
+                         std::to_string(InTextMode(written).size()) +
+                         " that could not be taken out: remove them by hand."),
+              std::string::npos)
+        << Log();
 }
 
 }  // namespace
