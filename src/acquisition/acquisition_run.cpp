@@ -261,7 +261,8 @@ void AcquisitionRun::ExplainOpenFailure(int i, int status) {
     const std::string device = platform::CommDevicePath(com_.PortNumber[i]);
     WriteLogMessagef(Directory(), logmsg::k42PortCannotBeUsed, com_.PortNumber[i], device.c_str(),
                      reason.c_str());
-    const std::string text = PortName(com_.PortNumber[i]) + " (" + device + ") cannot be used: " + reason;
+    const std::string text =
+        PortName(com_.PortNumber[i]) + " (" + device + ") cannot be used: " + reason;
     SetPortFailure(com_.PortNumber[i], text);
     ReportWriteProblem(text);
 }

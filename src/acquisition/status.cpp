@@ -115,7 +115,8 @@ std::vector<std::string> PortFailures() {
     return failures;
 }
 
-StatusDrawBlock::StatusDrawBlock(StatusObserver* observer) : observer_(observer), lock_(StatusLock) {}
+StatusDrawBlock::StatusDrawBlock(StatusObserver* observer)
+    : observer_(observer), lock_(StatusLock) {}
 
 StatusDrawBlock::~StatusDrawBlock() {
     lock_.unlock();

@@ -176,7 +176,8 @@ void CQuorvaneView::OnTerminalData() {
         SplitAtBlanks(TerminalArgumentText(port_number, position));
     const std::string device = platform::SerialDevicePath(
         port_number, com.Device != nullptr ? std::string(com.Device[position]) : std::string());
-    LaunchViewer(front_end_, platform::SerialTerminalCommand(values, device), "Error spawning Wexlorant.exe.");
+    LaunchViewer(front_end_, platform::SerialTerminalCommand(values, device),
+                 "Error spawning Wexlorant.exe.");
 }
 
 void CQuorvaneView::OnLogEntries() {
@@ -186,8 +187,9 @@ void CQuorvaneView::OnLogEntries() {
         front_end_.ShowMessageBox("No LOG files present.");
         return;
     }
-    LaunchViewer(front_end_, platform::FileViewerCommand(platform::JoinPath(directory, *name), true),
-                  "Error spawning v.exe.");
+    LaunchViewer(front_end_,
+                 platform::FileViewerCommand(platform::JoinPath(directory, *name), true),
+                 "Error spawning v.exe.");
 }
 
 void CQuorvaneView::OnDiagnosticStatistics() {
@@ -197,8 +199,9 @@ void CQuorvaneView::OnDiagnosticStatistics() {
         front_end_.ShowMessageBox("No statistics files present.");
         return;
     }
-    LaunchViewer(front_end_, platform::FileViewerCommand(platform::JoinPath(directory, *name), false),
-                  "Error spawning v.exe.");
+    LaunchViewer(front_end_,
+                 platform::FileViewerCommand(platform::JoinPath(directory, *name), false),
+                 "Error spawning v.exe.");
 }
 
 void CQuorvaneView::OnArchivedData() {

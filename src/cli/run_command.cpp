@@ -166,7 +166,8 @@ void AddRunCommand(CLI::App& app, int& exitStatus) {
     CLI::App* run = app.add_subcommand(
         "run", "Run the logger without a window in the current directory (reads Quorvane.ini)");
     auto seconds = std::make_shared<double>(-1.0);
-    run->add_option("--for", *seconds, "Stop after SECONDS (default: run until SIGINT, SIGTERM or SIGHUP)")
+    run->add_option("--for", *seconds,
+                    "Stop after SECONDS (default: run until SIGINT, SIGTERM or SIGHUP)")
         ->type_name("SECONDS")
         ->check(CLI::Validator(
             [](std::string& text) { return CheckSeconds(text, kLongestRunSeconds); }, "SECONDS"));

@@ -67,7 +67,8 @@ void FreeLevel(void* piece, const uint32_t* dims, int rank) {
 
 // Creates a (sub)array depth-first: the table, then entry 0 with everything
 // below it, then entry 1, and so on. Null when any allocation fails.
-void* MakeLevel(const uint32_t* dims, int rank, std::size_t element_size, std::size_t pointer_size) {
+void* MakeLevel(const uint32_t* dims, int rank, std::size_t element_size,
+                std::size_t pointer_size) {
     if (rank == 1) {
         return AllocZeroed(dims[0], element_size);
     }

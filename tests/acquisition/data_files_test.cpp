@@ -301,7 +301,8 @@ public:
 
     platform::FileVerdict Before(const platform::FileAccess& access) override {
         platform::FileVerdict verdict;
-        if (note_fails && std::string(access.path).find(kUnfinishedWritesNote) != std::string::npos) {
+        if (note_fails &&
+            std::string(access.path).find(kUnfinishedWritesNote) != std::string::npos) {
             verdict.error = EIO;
             return verdict;
         }

@@ -31,7 +31,8 @@ TEST(OphirMemory, NoBufferMeansEntry25AndNothingElse) {
         for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
             log += testing_support::ReadFile(entry.path().string());
         }
-        EXPECT_NE(log.find("  25  Memory Allocation Error in GetOphirConstants."), std::string::npos)
+        EXPECT_NE(log.find("  25  Memory Allocation Error in GetOphirConstants."),
+                  std::string::npos)
             << log;
         EXPECT_EQ(log.find("  26  "), std::string::npos);
         EXPECT_EQ(port->Close(port), PORT_OK);

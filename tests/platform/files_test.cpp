@@ -61,11 +61,13 @@ TEST(Files, OpenFailsInAMissingDirectory) {
 TEST(Files, DirectoryWriteTestTellsMissingFromWritable) {
     TempDir dir;
     EXPECT_EQ(platform::TestDirectoryWritable(dir.path().c_str()), DirectoryAccess::kWritable);
-    EXPECT_EQ(platform::TestDirectoryWritable(dir.File("missing").c_str()), DirectoryAccess::kMissing);
+    EXPECT_EQ(platform::TestDirectoryWritable(dir.File("missing").c_str()),
+              DirectoryAccess::kMissing);
     EXPECT_EQ(platform::TestDirectoryWritable(dir.File("missing/deeper").c_str()),
               DirectoryAccess::kMissing);
     WriteFile(dir.File("plain"), "not a directory");
-    EXPECT_EQ(platform::TestDirectoryWritable(dir.File("plain").c_str()), DirectoryAccess::kMissing);
+    EXPECT_EQ(platform::TestDirectoryWritable(dir.File("plain").c_str()),
+              DirectoryAccess::kMissing);
 }
 
 TEST(Files, JoinPathUsesThePlatformSeparator) {
