@@ -17,6 +17,7 @@
 
 #include "acquisition/data_files.h"
 #include "acquisition/journal.h"
+#include "acquisition/journaled_writing.h"
 #include "config/com_config.h"
 #include "platform/fake_clock.h"
 #include "support/temp_dir.h"
@@ -112,8 +113,8 @@ int main(int argc, char** argv) {
     {
         ReceivedTextJournal journal(config);
         DataFileWriter writer(config);
-        journal.Start(writer);
-        journal.KeepAtStop(writer);
+        StartJournaledWriting(journal, writer, config.OutputDriveAndPath);
+        StopJournaledWriting(journal, writer);
     }
     const std::chrono::duration<double> recovery = std::chrono::steady_clock::now() - start;
     const double peak_after = PeakResidentMb();

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "acquisition/journaled_writing.h"
 #include "acquisition/statistics.h"
-#include "acquisition/unfinished_writes.h"
 #include "acquisition/watchdog.h"
 #include "instruments/exchanges.h"
 #include "log/log_codes.h"
@@ -154,10 +154,8 @@ void AcquisitionRun::Run() {
     platform::NotifyServiceManager("READY=1");
     ResetWatchDogTimerAccess(Directory());
     ShowAcquisitionEnabled(start_time);
-    // Parts of failed writes an earlier run could not take out go first, then
-    // what it left in the journals reaches its data files.
-    writer_.OweUndos(SettleUnfinishedWrites(Directory()));
-    journal_.Start(writer_);
+    // What earlier runs left reaches its data files first.
+    StartJournaledWriting(journal_, writer_, Directory());
     OpenPorts();
     arrays_ = AllocatePerPortArrays(n);
     received_.assign(static_cast<size_t>(n), 0);
@@ -184,7 +182,7 @@ void AcquisitionRun::Run() {
     if (WatchDogInUse()) {
         StopWatchDogTimer(com_.WatchDogTimerAddress);
     }
-    journal_.KeepAtStop(writer_);
+    StopJournaledWriting(journal_, writer_);
     ClosePorts();
     ShowAcquisitionDisabled();
     WriteLogMessage(Directory(), logmsg::k04ThreadStopped);
@@ -538,7 +536,7 @@ void AcquisitionRun::Flush() {
     }
     keep_receiving_ = true;  // from here on what arrives is held for the next period
     RunHourlyInitialisation();
-    journal_.Reopen(writer_);  // older text in a journal goes before this period's
+    ReopenJournals(journal_, writer_);  // older text in a journal goes before this period's
     const EndedPeriod period = PeriodEnded();
     for (PeriodSink* sink : sinks_) {
         sink->TakePeriod(period);

@@ -1,5 +1,6 @@
 #include "acquisition/data_files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -213,6 +214,10 @@ DataFileWriter::~DataFileWriter() = default;
 
 void DataFileWriter::AttachJournal(int position, TextJournal* journal) {
     journals_[static_cast<size_t>(position)] = journal;
+}
+
+void DataFileWriter::DetachJournals() {
+    std::fill(journals_.begin(), journals_.end(), nullptr);
 }
 
 void DataFileWriter::WriteRecovered(int position, const std::vector<RecoveredText>& pieces) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "acquisition/journal_file.h"
+#include "acquisition/text_journal.h"
 #include "config/com_config.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -63,63 +64,6 @@ struct LongPeriod {
 // Default limit of text kept per port while its file cannot be written:
 // more than an hour of a 115200-baud instrument.
 inline constexpr size_t kUnwrittenCapBytes = size_t{64} << 20;
-
-// A port's journal of received text as the writer sees it (PortJournal).
-class TextJournal {
-public:
-    virtual ~TextJournal() = default;
-
-    struct Period {
-        journal::Span span;    // the period's text in the journal
-        uint64_t missing = 0;  // bytes of it the journal could not take
-    };
-    // Ends the port's current period in the journal, durably.
-    virtual Period EndPeriod() = 0;
-    // Records, durably, that `bytes` are about to be appended to `fileName`
-    // (in the output directory, now `lengthBefore` long) for the text of
-    // `span`. False: the write must not happen (a journal that cannot record
-    // it may instead give itself up and let the write go ahead).
-    virtual bool RecordIntent(const journal::Span& span, const std::string& fileName,
-                              uint64_t lengthBefore, bool createsFile,
-                              platform::AppendSource& bytes) = 0;
-    // The write whose intent was just recorded for `span` failed; its data
-    // file may have been put back as it was.
-    virtual void WriteFailed(const journal::Span& span) = 0;
-    // The text of `span` is on disk in its data file, or has been given up.
-    virtual void Forget(const journal::Span& span) = 0;
-    // True while the journal holds every byte of the current period, so that
-    // the period's text may be read back from it (and dropped from memory).
-    virtual bool HoldsCurrentPeriod() const = 0;
-    // True while the text of `span` (handed out by EndPeriod) is in the
-    // journal: not yet forgotten, and not lost with a journal given up.
-    virtual bool Holds(const journal::Span& span) const = 0;
-    // Why the journal gave up its text; empty while it has not.
-    virtual const std::string& GivenUpBecause() const = 0;
-    // True when the text of `span` stays in a journal given up that could be
-    // neither emptied nor removed: the next start finds it there.
-    virtual bool KeepsForNextStart(const journal::Span& span) const = 0;
-    // A period's text: the first `fromJournal` bytes of the received text of
-    // `span`, read back, then `thenInMemory` (its latest part, which the
-    // journal may lack), in pieces of at most 64 KiB. It reads the journal as
-    // it stands, so it lives only as long as a write.
-    virtual std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span,
-                                                             uint64_t fromJournal,
-                                                             std::string_view thenInMemory) = 0;
-};
-
-// Text that an earlier run left in a port's journal, of one UTC hour of
-// reception: written as a block of its own between a StartTime and an EndTime
-// marker (the receive times of its first and last blocks). The text stays in
-// the journal, which reads it back when it is written.
-struct RecoveredText {
-    std::tm hour;  // names the data file
-    journal::Span span;
-    int64_t length = 0;  // bytes of text
-    char first_byte = 0;
-    char last_byte = 0;
-    platform::SystemTime first_received;
-    platform::SystemTime last_received;
-};
 
 // One block of a data file: a period's text (or a recovered piece) with every
 // item that belongs around it, decided when it was received; the items that
@@ -179,6 +123,8 @@ public:
     // From now on every write of the port's text goes through its journal
     // (null: none).
     void AttachJournal(int position, TextJournal* journal);
+    // No port's text goes through a journal any more (before they close).
+    void DetachJournals();
 
     // Writes text recovered from an earlier run, before anything else of the
     // port; what cannot be written is kept like a period's text, though only

@@ -592,9 +592,10 @@ ReceivedTextJournal::ReceivedTextJournal(const ComConfig& config)
 
 ReceivedTextJournal::~ReceivedTextJournal() = default;
 
-void ReceivedTextJournal::Start(DataFileWriter& writer) {
+std::vector<ReceivedTextJournal::OpenedPort> ReceivedTextJournal::Start() {
+    std::vector<OpenedPort> opened;
     if (!g_enabled.load()) {
-        return;
+        return opened;
     }
     const char* directory = config_.OutputDriveAndPath;
     SettleDataFilesAtStart(directory);
@@ -604,39 +605,41 @@ void ReceivedTextJournal::Start(DataFileWriter& writer) {
         const int position = static_cast<int>(p);
         auto port = std::make_unique<PortJournal>(directory, config_.PortNumber[position],
                                                   config_.InstrumentType[position]);
-        Leftovers leftovers;
-        const bool opened = port->Open(leftovers);
-        // Also when the journal cannot be used now: no text goes after a
-        // part that its recovery could not take out of a data file.
-        writer.OweUndos(leftovers.unfinished);
-        if (!opened) {
+        OpenedPort found;
+        found.position = position;
+        found.journal = port.get();
+        if (!port->Open(found.leftovers)) {
             // The port runs without a journal until it can be opened.
             TellJournalRefused(directory, port->path());
         }
-        writer.AttachJournal(position, port.get());
         port->SetReadBackPacer(&pacer_);
         ports_[p] = std::move(port);
-        if (!leftovers.pieces.empty()) {
-            writer.WriteRecovered(position, leftovers.pieces);
-        }
+        opened.push_back(std::move(found));
     }
-    RecoverUnconfigured();
+    return opened;
 }
 
-void ReceivedTextJournal::Reopen(DataFileWriter& writer) {
+std::vector<ReceivedTextJournal::OpenedPort> ReceivedTextJournal::Reopen() {
+    std::vector<OpenedPort> opened;
     for (size_t p = 0; p < ports_.size(); ++p) {
         PortJournal* port = ports_[p].get();
-        Leftovers leftovers;
-        if (port != nullptr && port->MayReopen() && port->Open(leftovers) &&
-            !leftovers.pieces.empty()) {
-            writer.WriteRecovered(static_cast<int>(p), leftovers.pieces);
+        OpenedPort found;
+        found.position = static_cast<int>(p);
+        found.journal = port;
+        // A file that its recovery could not put back is returned as well:
+        // nothing may be written after the part it holds.
+        if (port != nullptr && port->MayReopen() && port->Open(found.leftovers) &&
+            !(found.leftovers.pieces.empty() && found.leftovers.unfinished.empty())) {
+            opened.push_back(std::move(found));
         }
     }
+    return opened;
 }
 
-// A journal of a port that the configuration no longer has: its text is
-// written once now; what cannot be written waits for the next start.
-void ReceivedTextJournal::RecoverUnconfigured() {
+void ReceivedTextJournal::RecoverUnconfigured(const WriteLeftover& write) {
+    if (!g_enabled.load()) {
+        return;
+    }
     const char* directory = config_.OutputDriveAndPath;
     std::error_code ec;
     for (const auto& entry :
@@ -655,8 +658,7 @@ void ReceivedTextJournal::RecoverUnconfigured() {
             continue;
         }
         for (const RecoveredText& piece : leftovers.pieces) {
-            const DataBlock block = RecoveredBlock(directory, number, port.instrument(), piece);
-            if (!WriteDataBlock(directory, block, block.text, &port, leftovers.unfinished)) {
+            if (!write(port, number, port.instrument(), piece, leftovers.unfinished)) {
                 break;
             }
         }
@@ -696,19 +698,20 @@ void ReceivedTextJournal::SyncIfDue() {
     }
 }
 
-void ReceivedTextJournal::KeepAtStop(DataFileWriter& writer) {
-    // A journal given up but not yet removed goes now if it can: the text
-    // it held is then lost, and counted, rather than found again next start.
+void ReceivedTextJournal::RemoveGivenUp() {
+    // The text such a journal held is then lost, and counted, rather than
+    // found again by the next start.
     for (auto& port : ports_) {
         if (port) {
             port->ClearStale();
         }
     }
-    writer.KeepUnwrittenAtStop();
-    for (size_t p = 0; p < ports_.size(); ++p) {
-        if (ports_[p]) {
-            writer.AttachJournal(static_cast<int>(p), nullptr);
-            ports_[p]->Close();
+}
+
+void ReceivedTextJournal::Close() {
+    for (auto& port : ports_) {
+        if (port) {
+            port->Close();
         }
     }
 }

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/data_files.h"
 #include "acquisition/journal_file.h"
 #include "acquisition/recovery.h"
+#include "acquisition/text_journal.h"
 #include "config/com_config.h"
 #include "platform/durable_file.h"
 
@@ -151,16 +151,30 @@ public:
     ReceivedTextJournal(const ReceivedTextJournal&) = delete;
     ReceivedTextJournal& operator=(const ReceivedTextJournal&) = delete;
 
-    // At start, before the ports are opened: opens every port's journal,
-    // attaches it to `writer` and has the writer write what an earlier run
-    // left (into the data files of the hours it was received in). Journals
-    // of ports no longer configured are recovered as well.
-    void Start(DataFileWriter& writer);
+    // What Start or Reopen found for one port: its journal, and what an
+    // earlier run left in it.
+    struct OpenedPort {
+        int position = 0;
+        TextJournal* journal = nullptr;
+        Leftovers leftovers;
+    };
+    // At start, before the ports are opened: opens every port's journal (one
+    // that cannot be opened now is tried again by Reopen) and returns them,
+    // by position; nothing while journals are off.
+    std::vector<OpenedPort> Start();
+    // Writes one piece of what an earlier run left in the journal of a port
+    // the configuration no longer has; false: it could not be written.
+    using WriteLeftover = std::function<bool(TextJournal& journal, int portNumber,
+                                             const std::string& instrument,
+                                             const RecoveredText& piece,
+                                             platform::UnfinishedAppends& unfinished)>;
+    // After Start: the journals of ports no longer configured are written
+    // once, through `write`; what cannot be written waits for the next start.
+    void RecoverUnconfigured(const WriteLeftover& write);
     // Before a flush writes the data files: tries again to open the journals
-    // that could not be opened or were given up, and has the writer write
-    // what an earlier run left in those that open now, before anything of
-    // this run.
-    void Reopen(DataFileWriter& writer);
+    // that could not be opened or were given up; returns those that opened
+    // with text an earlier run left, to be written before anything of this run.
+    std::vector<OpenedPort> Reopen();
     // Right after a read that added `count` bytes to port `position`'s buffer.
     void Append(int position, const char* bytes, int32_t count);
     // True while port `position`'s journal holds every byte of its current
@@ -173,13 +187,14 @@ public:
     void SetReadBackPacer(std::function<void()> pacer) { pacer_ = std::move(pacer); }
     // Once per pass of the loop.
     void SyncIfDue();
-    // As acquisition stops: text that could not be written stays in the
-    // journals for the next start; the writer gives up only what they lack.
-    void KeepAtStop(DataFileWriter& writer);
+    // As acquisition stops, before the writer keeps what it could not write:
+    // a journal given up but not yet removed goes now if it can.
+    void RemoveGivenUp();
+    // After the writer has let go of the journals: closes them. Text still in
+    // them is found by the next start.
+    void Close();
 
 private:
-    void RecoverUnconfigured();
-
     const ComConfig& config_;
     std::vector<std::unique_ptr<PortJournal>> ports_;  // null: no journal for that port
     std::function<void()> pacer_;

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/data_files.h"
 #include "acquisition/journal_file.h"
+#include "acquisition/text_journal.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
 

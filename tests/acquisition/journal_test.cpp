@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "acquisition/data_files.h"
+#include "acquisition/journaled_writing.h"
 #include "log/log_file.h"
 #include "log/write_problems.h"
 #include "platform/fake_clock.h"
@@ -88,14 +89,14 @@ int64_t At(int hour, int minute, int second = 0) {
 }
 
 // One acquisition run as the engine drives the journal and the writer:
-// Start, an Append per read, the period's WritePort, KeepAtStop. Letting it
+// its start, an Append per read, the period's WritePort, its stop. Letting it
 // go without Stop() is a crash: every write so far is in the files, nothing
 // after it happens.
 class EngineRun {
 public:
     EngineRun(const ComConfig& config, FakeClock& clock)
         : config_(config), clock_(clock), journal_(config), writer_(config) {
-        journal_.Start(writer_);
+        StartJournaledWriting(journal_, writer_, config.OutputDriveAndPath);
         buffers_.resize(static_cast<size_t>(config.NumPorts));
     }
     void Receive(int position, const std::string& text, int hour, int minute, int second = 0,
@@ -113,7 +114,7 @@ public:
         for (int p = 0; p < config_.NumPorts; ++p) {
             writer_.EndPeriod(p);
         }
-        journal_.Reopen(writer_);
+        ReopenJournals(journal_, writer_);
         for (int p = 0; p < config_.NumPorts; ++p) {
             std::string& text = buffers_[static_cast<size_t>(p)];
             writer_.WritePort(context,
@@ -122,7 +123,7 @@ public:
             text.clear();
         }
     }
-    void Stop() { journal_.KeepAtStop(writer_); }
+    void Stop() { StopJournaledWriting(journal_, writer_); }
     DataFileWriter& writer() { return writer_; }
 
 private:
