@@ -1,6 +1,5 @@
 #include "acquisition/data_files.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -204,24 +203,22 @@ DataBlock RecoveredBlock(const char* directory, int portNumber, const std::strin
 DataFileWriter::DataFileWriter(const ComConfig& config, size_t unwrittenCapBytes)
     : config_(config),
       cap_(unwrittenCapBytes),
-      unwritten_(static_cast<size_t>(config.NumPorts)),
-      unwritten_bytes_(static_cast<size_t>(config.NumPorts), 0),
-      journals_(static_cast<size_t>(config.NumPorts), nullptr),
-      long_periods_(static_cast<size_t>(config.NumPorts)),
-      ended_(static_cast<size_t>(config.NumPorts)) {}
+      ports_(static_cast<size_t>(config.NumPorts)) {}
 
 DataFileWriter::~DataFileWriter() = default;
 
 void DataFileWriter::AttachJournal(int position, TextJournal* journal) {
-    journals_[static_cast<size_t>(position)] = journal;
+    Port(position).journal = journal;
 }
 
 void DataFileWriter::DetachJournals() {
-    std::fill(journals_.begin(), journals_.end(), nullptr);
+    for (PortFiles& port : ports_) {
+        port.journal = nullptr;
+    }
 }
 
 void DataFileWriter::WriteRecovered(int position, const std::vector<RecoveredText>& pieces) {
-    auto& kept = unwritten_[static_cast<size_t>(position)];
+    auto& kept = Port(position).unwritten;
     std::deque<DataBlock> recovered;
     for (const RecoveredText& piece : pieces) {
         recovered.push_back(RecoveredBlock(config_.OutputDriveAndPath, config_.PortNumber[position],
@@ -266,7 +263,7 @@ DataBlock DataFileWriter::MakeBlock(const FlushContext& context, const PortPerio
 // blocks of other files (a later hour) are written as soon as they can be,
 // and each file still receives its blocks in the order they were received.
 std::set<std::string> DataFileWriter::WriteUnwritten(int position) {
-    auto& kept = unwritten_[static_cast<size_t>(position)];
+    auto& kept = Port(position).unwritten;
     std::set<std::string> blocked;
     for (auto it = kept.begin(); it != kept.end();) {
         const size_t in_memory = it->text.size();
@@ -277,7 +274,7 @@ std::set<std::string> DataFileWriter::WriteUnwritten(int position) {
             ++it;
             continue;
         }
-        unwritten_bytes_[static_cast<size_t>(position)] -= in_memory;
+        Port(position).unwritten_bytes -= in_memory;
         it = kept.erase(it);
     }
     return blocked;
@@ -362,7 +359,7 @@ bool DataFileWriter::LoseJournalPart(int position, DataBlock& block, std::string
 }
 
 void DataFileWriter::CountKeptTextLostWithJournal(int position) {
-    auto& kept = unwritten_[static_cast<size_t>(position)];
+    auto& kept = Port(position).unwritten;
     for (auto it = kept.begin(); it != kept.end();) {
         if (const TextJournal* journal = JournalOf(position);
             journal != nullptr && journal->KeepsForNextStart(it->span)) {
@@ -384,7 +381,7 @@ void DataFileWriter::CountKeptTextLostWithJournal(int position) {
 }
 
 void DataFileWriter::EndPeriod(int position) {
-    std::optional<TextJournal::Period>& ended = ended_[static_cast<size_t>(position)];
+    std::optional<TextJournal::Period>& ended = Port(position).ended;
     if (ended.has_value()) {
         return;
     }
@@ -396,9 +393,9 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
                                const LongPeriod& longPeriod) {
     const int p = period.position;
     EndPeriod(p);
-    const TextJournal::Period journaled = ended_[static_cast<size_t>(p)].value();
-    ended_[static_cast<size_t>(p)].reset();
-    long_periods_[static_cast<size_t>(p)] = LongPeriodInJournal{};
+    const TextJournal::Period journaled = Port(p).ended.value();
+    Port(p).ended.reset();
+    Port(p).long_period = LongPeriodInJournal{};
     const std::set<std::string> blocked = WriteUnwritten(p);
     if (period.length < 1 && longPeriod.length < 1) {
         WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k21NoData, config_.PortNumber[p],
@@ -437,7 +434,7 @@ void DataFileWriter::WritePeriod(const FlushContext& context, const PortPeriodTe
     }
     if (block.text_in_journal) {
         // The statistics read it again; ForgetLongPeriods lets it go then.
-        long_periods_[static_cast<size_t>(p)] = LongPeriodInJournal{
+        Port(p).long_period = LongPeriodInJournal{
             block.span, block.text_length - static_cast<int64_t>(in_memory.size())};
     }
     if (written == Written::kYes) {
@@ -453,7 +450,7 @@ void DataFileWriter::WritePeriod(const FlushContext& context, const PortPeriodTe
 
 std::unique_ptr<platform::AppendSource> DataFileWriter::LongPeriodText(int position,
                                                                        std::string_view inMemory) {
-    const LongPeriodInJournal& period = long_periods_[static_cast<size_t>(position)];
+    const LongPeriodInJournal& period = Port(position).long_period;
     TextJournal* journal = JournalOf(position);
     if (period.span.empty() || journal == nullptr || !journal->Holds(period.span)) {
         return nullptr;
@@ -462,19 +459,19 @@ std::unique_ptr<platform::AppendSource> DataFileWriter::LongPeriodText(int posit
 }
 
 void DataFileWriter::ForgetLongPeriods() {
-    for (size_t p = 0; p < long_periods_.size(); ++p) {
-        const journal::Span span = long_periods_[p].span;
-        long_periods_[p] = LongPeriodInJournal{};
-        if (span.empty() || journals_[p] == nullptr) {
+    for (size_t p = 0; p < ports_.size(); ++p) {
+        const journal::Span span = ports_[p].long_period.span;
+        ports_[p].long_period = LongPeriodInJournal{};
+        if (span.empty() || ports_[p].journal == nullptr) {
             continue;
         }
         // A period still kept unwritten goes when it is written.
         bool kept = false;
-        for (const DataBlock& block : unwritten_[p]) {
+        for (const DataBlock& block : ports_[p].unwritten) {
             kept = kept || block.span == span;
         }
         if (!kept) {
-            journals_[p]->Forget(span);
+            ports_[p].journal->Forget(span);
         }
     }
 }
@@ -483,10 +480,10 @@ void DataFileWriter::ForgetLongPeriods() {
 // up, oldest first: a long period whose text is in the journal costs none.
 void DataFileWriter::Keep(int position, DataBlock block) {
     const auto p = static_cast<size_t>(position);
-    unwritten_bytes_[p] += block.text.size();
-    auto& kept = unwritten_[p];
+    ports_[p].unwritten_bytes += block.text.size();
+    auto& kept = ports_[p].unwritten;
     kept.push_back(std::move(block));
-    for (auto it = kept.begin(); unwritten_bytes_[p] > cap_ && it != kept.end();) {
+    for (auto it = kept.begin(); ports_[p].unwritten_bytes > cap_ && it != kept.end();) {
         if (it->text.empty()) {
             ++it;
             continue;
@@ -497,7 +494,7 @@ void DataFileWriter::Keep(int position, DataBlock block) {
         if (TextJournal* journal = JournalOf(position); journal != nullptr && !it->span.empty()) {
             journal->Forget(it->span);
         }
-        unwritten_bytes_[p] -= it->text.size();
+        ports_[p].unwritten_bytes -= it->text.size();
         it = kept.erase(it);
     }
 }
@@ -553,12 +550,12 @@ void DataFileWriter::KeepUnwrittenAtStop() {
     if (!NoteUnfinishedWritesIfChanged()) {
         TellUnfinishedWritesLeft();
     }
-    for (size_t p = 0; p < unwritten_.size(); ++p) {
+    for (size_t p = 0; p < ports_.size(); ++p) {
         const int position = static_cast<int>(p);
         LeaveToNextStart(position);
         CountKeptTextLostWithJournal(position);
         const TextJournal* journal = JournalOf(position);
-        for (const DataBlock& block : unwritten_[p]) {
+        for (const DataBlock& block : ports_[p].unwritten) {
             // What the journal took of it (perhaps nothing) is still there,
             // unless the journal has been given up since.
             const bool journal_keeps =
@@ -578,8 +575,8 @@ void DataFileWriter::KeepUnwrittenAtStop() {
                         "acquisition stopped; the journal could not take them");
             }
         }
-        unwritten_[p].clear();
-        unwritten_bytes_[p] = 0;
+        ports_[p].unwritten.clear();
+        ports_[p].unwritten_bytes = 0;
     }
 }
 
@@ -587,7 +584,7 @@ void DataFileWriter::KeepUnwrittenAtStop() {
 // there by the next start, which writes it: it is neither lost nor written now.
 // Only what the journal never took of it is lost.
 void DataFileWriter::LeaveToNextStart(int position) {
-    auto& kept = unwritten_[static_cast<size_t>(position)];
+    auto& kept = Port(position).unwritten;
     const TextJournal* journal = JournalOf(position);
     for (auto it = kept.begin(); journal != nullptr && it != kept.end();) {
         if (!journal->KeepsForNextStart(it->span)) {
@@ -603,12 +600,12 @@ void DataFileWriter::LeaveToNextStart(int position) {
 }
 
 void DataFileWriter::DiscardUnwritten(const char* reason) {
-    for (size_t p = 0; p < unwritten_.size(); ++p) {
-        for (const DataBlock& block : unwritten_[p]) {
+    for (size_t p = 0; p < ports_.size(); ++p) {
+        for (const DataBlock& block : ports_[p].unwritten) {
             GiveUp(static_cast<int>(p), block, reason);
         }
-        unwritten_[p].clear();
-        unwritten_bytes_[p] = 0;
+        ports_[p].unwritten.clear();
+        ports_[p].unwritten_bytes = 0;
     }
 }
 
@@ -617,5 +614,5 @@ int64_t ReceivedBytesGivenUp() {
 }
 
 size_t DataFileWriter::UnwrittenBytes(int position) const {
-    return unwritten_bytes_[static_cast<size_t>(position)];
+    return Port(position).unwritten_bytes;
 }

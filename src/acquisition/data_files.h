@@ -203,26 +203,33 @@ private:
     // rescue directory (entry 43) when it can go there, else discarded.
     void GiveUp(int position, const DataBlock& block, const char* reason);
     std::string Rescue(const DataBlock& block);
-    TextJournal* JournalOf(int position) const { return journals_[static_cast<size_t>(position)]; }
+    TextJournal* JournalOf(int position) const { return Port(position).journal; }
+
+    // A port's long period just written or kept: its text in the journal
+    // and how much of it comes from there.
+    struct LongPeriodInJournal {
+        journal::Span span;
+        int64_t journal_part = 0;
+    };
+    // Everything the writer holds of one port.
+    struct PortFiles {
+        // Blocks kept while their files cannot be written, in order, and
+        // the bytes of their text in memory.
+        std::deque<DataBlock> unwritten;
+        size_t unwritten_bytes = 0;
+        TextJournal* journal = nullptr;  // its text's journal (null: none)
+        LongPeriodInJournal long_period;  // kept for the statistics until forgotten
+        std::optional<TextJournal::Period> ended;  // closed by EndPeriod, not yet written
+    };
+    PortFiles& Port(int position) { return ports_[static_cast<size_t>(position)]; }
+    const PortFiles& Port(int position) const { return ports_[static_cast<size_t>(position)]; }
 
     const ComConfig& config_;
     size_t cap_;
-    std::vector<std::deque<DataBlock>> unwritten_;
-    std::vector<size_t> unwritten_bytes_;
-    std::vector<TextJournal*> journals_;
+    std::vector<PortFiles> ports_;  // by port position
     // Data files holding part of a failed write that could not be undone:
     // nothing more is written to one until it is put back.
     platform::UnfinishedAppends unfinished_;
     // The undos the note beside the journals holds (see unfinished_writes.h).
     std::map<std::string, platform::UnfinishedAppends::Undo> noted_;
-    // Of each port's long period just written or kept: its text in the
-    // journal and how much of it comes from there (kept for the statistics
-    // until forgotten).
-    struct LongPeriodInJournal {
-        journal::Span span;
-        int64_t journal_part = 0;
-    };
-    std::vector<LongPeriodInJournal> long_periods_;
-    // Periods closed by EndPeriod, not yet written.
-    std::vector<std::optional<TextJournal::Period>> ended_;
 };
