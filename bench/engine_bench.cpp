@@ -148,8 +148,8 @@ private:
 // A calendar that starts at a chosen time and goes on in real time.
 class RealRateClock final : public platform::Clock {
 public:
-    explicit RealRateClock(int64_t startEpochMs)
-        : start_ms_(startEpochMs), start_(SteadyClock::now()) {}
+    explicit RealRateClock(int64_t start_epoch_ms)
+        : start_ms_(start_epoch_ms), start_(SteadyClock::now()) {}
     int64_t EpochMs() const {
         return start_ms_ +
                std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start_)
@@ -235,11 +235,11 @@ struct StreamRun {
     JournalActivity journal;  // what the journals did over that time
 };
 
-// Streams `bytesPerSecond` into every port for `seconds`, waits until the
+// Streams `bytes_per_second` into every port for `seconds`, waits until the
 // thread has it all, then ends the period and compares the files. With
-// `clockRuns`, the fake clock moves on with real time (inside the period), so
+// `clock_runs`, the fake clock moves on with real time (inside the period), so
 // that what the engine does once a second happens.
-StreamRun Stream(Station& station, int64_t bytesPerSecond, double seconds, bool clockRuns) {
+StreamRun Stream(Station& station, int64_t bytes_per_second, double seconds, bool clock_runs) {
     const sim::NumericInstrument instrument(sim::RecordShape{});
     std::vector<std::string> sent(kPorts);
     const double cpu_before = station.meter.last_pass_cpu();
@@ -250,12 +250,12 @@ StreamRun Stream(Station& station, int64_t bytesPerSecond, double seconds, bool 
         writers.emplace_back([&, p] {
             // 10 ms slices at the line rate.
             const auto slice = std::chrono::milliseconds(10);
-            const int64_t total = static_cast<int64_t>(seconds * bytesPerSecond);
+            const int64_t total = static_cast<int64_t>(seconds * bytes_per_second);
             auto next = start;
             uint64_t record = static_cast<uint64_t>(p) << 40;
             std::string pending;
             for (int64_t done = 0; done < total;) {
-                const int64_t due = std::min<int64_t>(total - done, bytesPerSecond / 100);
+                const int64_t due = std::min<int64_t>(total - done, bytes_per_second / 100);
                 while (static_cast<int64_t>(pending.size()) < due) {
                     pending += instrument.Record(record++);
                 }
@@ -265,7 +265,7 @@ StreamRun Stream(Station& station, int64_t bytesPerSecond, double seconds, bool 
                 pending.erase(0, static_cast<size_t>(due));
                 done += due;
                 next += slice;
-                if (clockRuns && p == 0) {
+                if (clock_runs && p == 0) {
                     station.clock.AdvanceMs(10);
                 }
                 std::this_thread::sleep_until(next);
@@ -460,10 +460,10 @@ std::string ArchivedText(const std::string& directory, int port) {
 // A loss run: `streams` ports written like UARTs at `rate` bytes/s for
 // `seconds` of real time, on ports set to `baud`; `hygrometers` more ports,
 // whose instruments never answer, ask for their constants on the hour.
-int LossRun(const char* name, int streams, int baud, double rate, double seconds, int periodMinutes,
-            int hygrometers, int64_t startEpochMs) {
+int LossRun(const char* name, int streams, int baud, double rate, double seconds, int period_minutes,
+            int hygrometers, int64_t start_epoch_ms) {
     testing_support::TempDir dir;
-    RealRateClock clock(startEpochMs);
+    RealRateClock clock(start_epoch_ms);
     platform::SetClock(&clock);
     std::vector<std::unique_ptr<sim::PtyPair>> ptys;
     std::vector<testing_support::TestPort> ports;
@@ -476,7 +476,7 @@ int LossRun(const char* name, int streams, int baud, double rate, double seconds
         }
         ports.push_back(port);
     }
-    com = testing_support::MakeTestConfig(dir.path(), periodMinutes, ports);
+    com = testing_support::MakeTestConfig(dir.path(), period_minutes, ports);
     Meter meter;
     SetAcquisitionProbe(&meter);
     StartAcquisitionThread(nullptr);
@@ -811,9 +811,9 @@ std::vector<std::string> EntriesWithCode(const std::string& log, const char* cod
 
 // A burst through a pty, written as fast as the pty takes it by a writer that
 // waits while the line is full (as a USB instrument or a network bridge
-// does), while the acquisition thread stands still for `holdSeconds`: the
+// does), while the acquisition thread stands still for `hold_seconds`: the
 // bytes lost (the goal is none) and archived.
-int BurstRun(double megabytes, double holdSeconds) {
+int BurstRun(double megabytes, double hold_seconds) {
     testing_support::TempDir dir;
     platform::FakeClock clock(platform::FakeClock::EpochMs(2024, 3, 1, 10, 0, 0));
     platform::SetClock(&clock);
@@ -849,7 +849,7 @@ int BurstRun(double megabytes, double holdSeconds) {
         }
         write_seconds = Seconds(SteadyClock::now() - start);
     });
-    std::this_thread::sleep_for(std::chrono::duration<double>(holdSeconds));
+    std::this_thread::sleep_for(std::chrono::duration<double>(hold_seconds));
     const int paused_at_release = platform::posix::PausedDevices();
     meter.Release();
     writer.join();
@@ -878,7 +878,7 @@ int BurstRun(double megabytes, double holdSeconds) {
         "burst: %.0f MB through a pty (baud %d, receive queue %u bytes) by a writer that waits "
         "while the line is full, the acquisition thread held %.0f s from the start: written in "
         "%.1f s, all received after %.1f s; devices waiting at the release %d\n",
-        megabytes, kBaud, ReceiveQueueSizeFor(kBaud), holdSeconds, write_seconds, receive_seconds,
+        megabytes, kBaud, ReceiveQueueSizeFor(kBaud), hold_seconds, write_seconds, receive_seconds,
         paused_at_release);
     std::printf(
         "burst: bytes sent %lld, archived %lld, lost %lld (entries 16: %zu, 31: %lld bytes); "

@@ -51,12 +51,12 @@ std::string Reading(size_t bytes, uint64_t& line) {
 
 // A journal that a power cut left: `bytes` of text received from 10:20 to
 // 12:40, nothing of it written yet.
-void LeaveJournal(const std::string& directory, int portNumber, int64_t bytes) {
+void LeaveJournal(const std::string& directory, int port_number, int64_t bytes) {
     constexpr size_t kRead = 4096;
-    PortJournal journal(directory.c_str(), portNumber, "Bench");
+    PortJournal journal(directory.c_str(), port_number, "Bench");
     Leftovers none;
     if (!journal.Open(none)) {
-        std::fprintf(stderr, "cannot make the journal of COM%d\n", portNumber);
+        std::fprintf(stderr, "cannot make the journal of COM%d\n", port_number);
         std::exit(1);
     }
     const int64_t from = FakeClock::EpochMs(2024, 3, 1, 10, 20);

@@ -26,7 +26,7 @@ struct Line {
     int terminal = -1;
     int com = 0;
 
-    explicit Line(int comNumber) : com(comNumber) {
+    explicit Line(int com_number) : com(com_number) {
         char name[128];
         if (openpty(&master, &terminal, name, nullptr, nullptr) == 0) {
             fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);

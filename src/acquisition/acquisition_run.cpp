@@ -17,8 +17,8 @@
 
 namespace {
 
-std::string PortName(int portNumber) {
-    return "COM" + std::to_string(portNumber);
+std::string PortName(int port_number) {
+    return "COM" + std::to_string(port_number);
 }
 
 std::string Blanks(size_t count) {
@@ -31,23 +31,23 @@ std::string Trimmed(std::string text) {
 }
 
 // Appends "COMn" to a list of ports, after a comma unless it is the first.
-void AppendPortName(std::string& list, bool hasEntry, int portNumber) {
-    if (hasEntry) {
+void AppendPortName(std::string& list, bool has_entry, int port_number) {
+    if (has_entry) {
         list += ',';
     }
-    list += PortName(portNumber);
+    list += PortName(port_number);
 }
 
 // Adds a port to "Ports currently open:" or "Port errors:": a comma once the
 // list has an entry; a text still saying "None" is replaced by the name.
-void AddToPortList(std::string& list, bool hasEntry, int portNumber) {
-    if (hasEntry) {
+void AddToPortList(std::string& list, bool has_entry, int port_number) {
+    if (has_entry) {
         list += ',';
     }
     if (list.find("None") != std::string::npos) {
-        list = PortName(portNumber);
+        list = PortName(port_number);
     } else {
-        list += PortName(portNumber);
+        list += PortName(port_number);
     }
 }
 
@@ -85,7 +85,7 @@ const char* OpenFailureMessage(int status) {
 }  // namespace
 
 std::string OpenFailureReason(const ComConfig& config, int i, int status,
-                              const std::string& systemReason) {
+                              const std::string& system_reason) {
     char text[200];
     if (status == PORT_ERR_BAD_BAUD || config.Baud[i] <= 0) {
         std::snprintf(text, sizeof text,
@@ -103,8 +103,8 @@ std::string OpenFailureReason(const ComConfig& config, int i, int status,
                       static_cast<int>(config.StopBits[i]));
         return text;
     }
-    if (!systemReason.empty()) {
-        std::string reason = systemReason;
+    if (!system_reason.empty()) {
+        std::string reason = system_reason;
         while (!reason.empty() && reason.back() == '.') {
             reason.pop_back();  // the entry ends in its own full stop
         }
@@ -133,10 +133,10 @@ std::string UpdateTimeText(int64_t seconds) {
 }  // namespace
 
 AcquisitionRun::AcquisitionRun(const ComConfig& config, StatusObserver* view,
-                               ManualResetEvent& stopEvent, AcquisitionProbe* probe)
+                               ManualResetEvent& stop_event, AcquisitionProbe* probe)
     : com_(config),
       view_(view),
-      stop_event_(stopEvent),
+      stop_event_(stop_event),
       probe_(probe),
       journal_(config),
       writer_(config) {
@@ -189,8 +189,8 @@ void AcquisitionRun::Run() {
     FreePerPortArrays(arrays_);
 }
 
-void AcquisitionRun::ShowAcquisitionEnabled(int64_t startTime) {
-    const std::tm t = platform::BreakDownUtc(startTime);
+void AcquisitionRun::ShowAcquisitionEnabled(int64_t start_time) {
+    const std::tm t = platform::BreakDownUtc(start_time);
     char acquisition[96];
     std::snprintf(acquisition, sizeof acquisition,
                   "Enabled on %02d-%02d-%02d at %02d:%02d:%02d UTC", t.tm_mon + 1, t.tm_mday,
@@ -339,8 +339,8 @@ void AcquisitionRun::KickWatchdogs() {
 // moved more than a whole period away from the tick counter, either way, was
 // set (by hand, or by a time service catching up), whenever that happened:
 // in the pass, or in the flush before it.
-bool AcquisitionRun::ClockStepped(int64_t now, int64_t steadyMs) const {
-    const int64_t drift_ms = (now - last_pass_time_) * 1000 - (steadyMs - last_pass_steady_ms_);
+bool AcquisitionRun::ClockStepped(int64_t now, int64_t steady_ms) const {
+    const int64_t drift_ms = (now - last_pass_time_) * 1000 - (steady_ms - last_pass_steady_ms_);
     const int64_t period_ms = PeriodSeconds * 1000;
     return drift_ms > period_ms || -drift_ms > period_ms;
 }
@@ -427,10 +427,10 @@ void AcquisitionRun::ReadWholeBlocks(int i, int32_t waiting) {
 
 // The `count` bytes just put at the end of port i's buffer become part of
 // the period, and of its journal (unless they are there already).
-void AcquisitionRun::Keep(int i, int32_t count, bool toJournal) {
+void AcquisitionRun::Keep(int i, int32_t count, bool to_journal) {
     const char* added = arrays_.PortBuffer[i] + arrays_.PortBufferIndex[i];
     arrays_.PortBufferIndex[i] += count;
-    if (toJournal) {
+    if (to_journal) {
         journal_.Append(i, added, count);
     }
     Line(i).total_read += count;
@@ -465,7 +465,7 @@ void AcquisitionRun::CheckOverflow(int i) {
 
 // Sleeps until a port has a whole block to read, a stop request, the next
 // status update or period end, or the longest wait, whichever comes first.
-void AcquisitionRun::WaitForWork(uint64_t wakeMark) {
+void AcquisitionRun::WaitForWork(uint64_t wake_mark) {
     waited_on_.clear();
     for (const PortLine& line : ports_) {
         if (line.open && !line.growth_failed) {
@@ -482,7 +482,7 @@ void AcquisitionRun::WaitForWork(uint64_t wakeMark) {
     }
     const int64_t wait_ms = std::clamp<int64_t>(until_ms, 1, kLongestWaitMs);
     PortWaitForInput(waited_on_.data(), static_cast<int>(waited_on_.size()),
-                     static_cast<int>(wait_ms), kReadBlockSize, wakeMark);
+                     static_cast<int>(wait_ms), kReadBlockSize, wake_mark);
 }
 
 void AcquisitionRun::UpdateStatus() {

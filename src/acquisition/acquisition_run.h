@@ -37,14 +37,14 @@
 #include "serial/port.h"
 
 // Why port `i` of `config` cannot be used after its open ended in `status`:
-// the setting the port open refused, else `systemReason` (the system's words),
+// the setting the port open refused, else `system_reason` (the system's words),
 // else the status.
 std::string OpenFailureReason(const ComConfig& config, int i, int status,
-                              const std::string& systemReason);
+                              const std::string& system_reason);
 
 class AcquisitionRun {
 public:
-    AcquisitionRun(const ComConfig& config, StatusObserver* view, ManualResetEvent& stopEvent,
+    AcquisitionRun(const ComConfig& config, StatusObserver* view, ManualResetEvent& stop_event,
                    AcquisitionProbe* probe);
     ~AcquisitionRun();
     AcquisitionRun(const AcquisitionRun&) = delete;
@@ -97,7 +97,7 @@ private:
     };
 
     // Start-up.
-    void ShowAcquisitionEnabled(int64_t startTime);
+    void ShowAcquisitionEnabled(int64_t start_time);
     void OpenPorts();
     PortRecord* OpenPort(int i);
     void ExplainOpenFailure(int i, int status);
@@ -109,10 +109,10 @@ private:
     void PollPort(int i);
     void ReadWholeBlocks(int i, int32_t waiting);
     bool MakeRoom(int i, int32_t bytes);
-    void Keep(int i, int32_t count, bool toJournal = true);
+    void Keep(int i, int32_t count, bool to_journal = true);
     void MoveToJournal(int i);
     void CheckOverflow(int i);
-    void WaitForWork(uint64_t wakeMark);
+    void WaitForWork(uint64_t wake_mark);
     void KickWatchdogs();
     // Ports that come and go.
     bool CheckDevice(int i);
@@ -122,7 +122,7 @@ private:
     void ShowPortLists();
     void UpdateStatus();
     // A clock that was set by more than a period: one flush, a new schedule.
-    bool ClockStepped(int64_t now, int64_t steadyMs) const;
+    bool ClockStepped(int64_t now, int64_t steady_ms) const;
     void FollowClockStep(int64_t now);
 
     // The flush at the end of a period.

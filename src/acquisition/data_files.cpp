@@ -22,9 +22,9 @@ std::string FileNameOf(const std::string& path) {
 }
 
 // The start marker, on a line of its own unless the text begins one.
-std::string StartMarker(const platform::SystemTime& time, char firstByte) {
+std::string StartMarker(const platform::SystemTime& time, char first_byte) {
     std::string marker = TimeMarker(time, "StartTime");
-    if (firstByte != '\n') {
+    if (first_byte != '\n') {
         marker += '\n';
     }
     return marker;
@@ -48,12 +48,12 @@ std::atomic<int64_t> g_bytes_given_up{0};
 // Received text given up is told at once where the operator looks (standard
 // error of the headless run), besides the log that may be the very file that
 // cannot be written, and counted for the run's exit status.
-void TellGivenUp(int portNumber, const DataBlock& block, int64_t bytes, const char* reason) {
+void TellGivenUp(int port_number, const DataBlock& block, int64_t bytes, const char* reason) {
     g_bytes_given_up += bytes;
     char text[256];
     std::snprintf(text, sizeof text,
                   "%lld bytes of COM%d received %02d:%02d:%02d to %02d:%02d:%02d are lost (%s)",
-                  static_cast<long long>(bytes), portNumber, block.start_time.wHour,
+                  static_cast<long long>(bytes), port_number, block.start_time.wHour,
                   block.start_time.wMinute, block.start_time.wSecond, block.stop_time.wHour,
                   block.stop_time.wMinute, block.stop_time.wSecond, reason);
     ReportWriteProblem(text);
@@ -66,20 +66,20 @@ int64_t KeptLength(const DataBlock& block) {
 
 }  // namespace
 
-int64_t FirstPeriodEnd(int periodSeconds) {
+int64_t FirstPeriodEnd(int period_seconds) {
     const int64_t now = platform::Now();
     const std::tm t = platform::BreakDownUtc(now);
     int64_t end = now - (t.tm_min * 60 + t.tm_sec);
     while (end <= platform::Now()) {
-        end += periodSeconds;
+        end += period_seconds;
     }
     return end;
 }
 
-std::string DataFilePath(const char* directory, const std::tm& fileNameTime, int portNumber) {
+std::string DataFilePath(const char* directory, const std::tm& file_name_time, int port_number) {
     char extension[8];
-    std::snprintf(extension, sizeof extension, ".P%02d", portNumber);
-    return platform::JoinPath(directory, HourFileStem(fileNameTime) + extension);
+    std::snprintf(extension, sizeof extension, ".P%02d", port_number);
+    return platform::JoinPath(directory, HourFileStem(file_name_time) + extension);
 }
 
 std::string TimeMarker(const platform::SystemTime& time, const char* word) {
@@ -96,7 +96,7 @@ void TellDataFileNotWritten(const char* directory, const char* path) {
 }  // namespace
 
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
-                    TextJournal* journal, platform::UnfinishedAppends& unfinished, bool keepSpan) {
+                    TextJournal* journal, platform::UnfinishedAppends& unfinished, bool keep_span) {
     // A file never claims text it lacks: what only a journal held, and the
     // journal no longer holds, is left to the caller to count.
     if (JournalPartLost(block, journal)) {
@@ -163,7 +163,7 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     }
     // Only a write that is on disk is logged as one.
     WriteLogMessagef(directory, logmsg::k20DiskWrite, path);
-    if (journaled_block && !keepSpan) {
+    if (journaled_block && !keep_span) {
         journal->Forget(block.span);
     }
     if (block.recovered) {
@@ -175,11 +175,11 @@ bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_v
     return true;
 }
 
-DataBlock RecoveredBlock(const char* directory, int portNumber, const std::string& instrument,
+DataBlock RecoveredBlock(const char* directory, int port_number, const std::string& instrument,
                          const RecoveredText& piece) {
     DataBlock block;
-    block.port_number = portNumber;
-    block.path = DataFilePath(directory, piece.hour, portNumber);
+    block.port_number = port_number;
+    block.path = DataFilePath(directory, piece.hour, port_number);
     block.creation_items = instrument + "\n";
     block.start_marker = TimeMarker(piece.first_received, "StartTime");
     if (piece.length < 1 || piece.first_byte != '\n') {
@@ -200,9 +200,9 @@ DataBlock RecoveredBlock(const char* directory, int portNumber, const std::strin
     return block;
 }
 
-DataFileWriter::DataFileWriter(const ComConfig& config, size_t unwrittenCapBytes)
+DataFileWriter::DataFileWriter(const ComConfig& config, size_t unwritten_cap_bytes)
     : config_(config),
-      cap_(unwrittenCapBytes),
+      cap_(unwritten_cap_bytes),
       ports_(static_cast<size_t>(config.NumPorts)) {}
 
 DataFileWriter::~DataFileWriter() = default;
@@ -230,7 +230,7 @@ void DataFileWriter::WriteRecovered(int position, const std::vector<RecoveredTex
 }
 
 DataBlock DataFileWriter::MakeBlock(const FlushContext& context, const PortPeriodText& period,
-                                    const LongPeriod& longPeriod) const {
+                                    const LongPeriod& long_period) const {
     const int p = period.position;
     DataBlock block;
     block.port_number = config_.PortNumber[p];
@@ -242,9 +242,9 @@ DataBlock DataFileWriter::MakeBlock(const FlushContext& context, const PortPerio
         period.header != nullptr) {
         block.creation_items += period.header;
     }
-    const bool long_period = longPeriod.length > 0;
-    const char first = long_period ? longPeriod.first_byte : period.text[0];
-    const char last = long_period ? longPeriod.last_byte : period.text[period.length - 1];
+    const bool is_long = long_period.length > 0;
+    const char first = is_long ? long_period.first_byte : period.text[0];
+    const char last = is_long ? long_period.last_byte : period.text[period.length - 1];
     block.start_marker = StartMarker(period.start_time, first);
     block.start_marker_due = context.first_flush;
     if (context.end_marker_due) {
@@ -281,8 +281,8 @@ std::set<std::string> DataFileWriter::WriteUnwritten(int position) {
 }
 
 DataFileWriter::Written DataFileWriter::Write(int position, DataBlock& block, std::string_view text,
-                                              bool keepSpan) {
-    const Written written = WriteThroughJournal(position, block, text, keepSpan);
+                                              bool keep_span) {
+    const Written written = WriteThroughJournal(position, block, text, keep_span);
     NoteUnfinishedWritesIfChanged();
     return written;
 }
@@ -320,9 +320,9 @@ void DataFileWriter::TellUnfinishedWritesLeft() {
 }
 
 DataFileWriter::Written DataFileWriter::WriteThroughJournal(int position, DataBlock& block,
-                                                            std::string_view text, bool keepSpan) {
+                                                            std::string_view text, bool keep_span) {
     const char* directory = config_.OutputDriveAndPath;
-    if (WriteDataBlock(directory, block, text, JournalOf(position), unfinished_, keepSpan)) {
+    if (WriteDataBlock(directory, block, text, JournalOf(position), unfinished_, keep_span)) {
         return Written::kYes;
     }
     if (!JournalLost(position, block)) {
@@ -390,20 +390,20 @@ void DataFileWriter::EndPeriod(int position) {
 }
 
 void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText& period,
-                               const LongPeriod& longPeriod) {
+                               const LongPeriod& long_period) {
     const int p = period.position;
     EndPeriod(p);
     const TextJournal::Period journaled = Port(p).ended.value();
     Port(p).ended.reset();
     Port(p).long_period = LongPeriodInJournal{};
     const std::set<std::string> blocked = WriteUnwritten(p);
-    if (period.length < 1 && longPeriod.length < 1) {
+    if (period.length < 1 && long_period.length < 1) {
         WriteLogMessagef(config_.OutputDriveAndPath, logmsg::k21NoData, config_.PortNumber[p],
                          period.start_time.wHour, period.start_time.wMinute,
                          period.start_time.wSecond, period.stop_time.wHour,
                          period.stop_time.wMinute, period.stop_time.wSecond);
     } else {
-        WritePeriod(context, period, longPeriod, journaled, blocked);
+        WritePeriod(context, period, long_period, journaled, blocked);
     }
     // A journal given up by one of these writes took with it the text of
     // kept blocks that only it held.
@@ -411,14 +411,14 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
 }
 
 void DataFileWriter::WritePeriod(const FlushContext& context, const PortPeriodText& period,
-                                 const LongPeriod& longPeriod, const TextJournal::Period& journaled,
+                                 const LongPeriod& long_period, const TextJournal::Period& journaled,
                                  const std::set<std::string>& blocked) {
     const int p = period.position;
-    DataBlock block = MakeBlock(context, period, longPeriod);
+    DataBlock block = MakeBlock(context, period, long_period);
     block.span = journaled.span;
     block.journal_missing = journaled.missing;
-    block.text_in_journal = longPeriod.length > 0;
-    block.text_length = block.text_in_journal ? longPeriod.length : period.length;
+    block.text_in_journal = long_period.length > 0;
+    block.text_length = block.text_in_journal ? long_period.length : period.length;
     // All of a period, or the latest part of a long one.
     const std::string_view in_memory(period.text, static_cast<size_t>(period.length));
     // Text of this file still waiting from earlier periods goes first, so a
@@ -449,13 +449,13 @@ void DataFileWriter::WritePeriod(const FlushContext& context, const PortPeriodTe
 }
 
 std::unique_ptr<platform::AppendSource> DataFileWriter::LongPeriodText(int position,
-                                                                       std::string_view inMemory) {
+                                                                       std::string_view in_memory) {
     const LongPeriodInJournal& period = Port(position).long_period;
     TextJournal* journal = JournalOf(position);
     if (period.span.empty() || journal == nullptr || !journal->Holds(period.span)) {
         return nullptr;
     }
-    return journal->ReadText(period.span, static_cast<uint64_t>(period.journal_part), inMemory);
+    return journal->ReadText(period.span, static_cast<uint64_t>(period.journal_part), in_memory);
 }
 
 void DataFileWriter::ForgetLongPeriods() {

@@ -22,13 +22,13 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 
-// The end of the first period: the first multiple of `periodSeconds` after the
+// The end of the first period: the first multiple of `period_seconds` after the
 // start of the current UTC hour that lies strictly after now (the clock is
 // read again at every step).
-int64_t FirstPeriodEnd(int periodSeconds);
+int64_t FirstPeriodEnd(int period_seconds);
 
 // "<directory>/<yy><ddd><hh>.P<nn>" for the file-name time and COM number.
-std::string DataFilePath(const char* directory, const std::tm& fileNameTime, int portNumber);
+std::string DataFilePath(const char* directory, const std::tm& file_name_time, int port_number);
 
 // "MM/DD/YY HH:MM:SS:mmm StartTime" (or EndTime), without a line end.
 std::string TimeMarker(const platform::SystemTime& time, const char* word);
@@ -94,18 +94,18 @@ struct DataBlock {
 // journal has its first text_length - text.size() bytes read back from
 // there. Such a block is not written once the journal no longer holds them
 // (false, the file as it was, no entry 19): the caller counts them lost.
-// With `keepSpan`, the journal keeps the span after the write (the caller
+// With `keep_span`, the journal keeps the span after the write (the caller
 // forgets it once it has read the text again).
 // A file in `unfinished` (the writer's files that a failed write could not
 // put back) is put back first; while that fails the block is not written
 // (false, entry 19), and a write whose own undo fails is added to it.
 bool WriteDataBlock(const char* directory, const DataBlock& block, std::string_view text,
                     TextJournal* journal, platform::UnfinishedAppends& unfinished,
-                    bool keepSpan = false);
+                    bool keep_span = false);
 
-// The block of a recovered piece for COM `portNumber`; its text is read back
+// The block of a recovered piece for COM `port_number`; its text is read back
 // from the port's journal when it is written.
-DataBlock RecoveredBlock(const char* directory, int portNumber, const std::string& instrument,
+DataBlock RecoveredBlock(const char* directory, int port_number, const std::string& instrument,
                          const RecoveredText& piece);
 
 // Received bytes given up since the process started (entries 30 and 41):
@@ -115,7 +115,7 @@ int64_t ReceivedBytesGivenUp();
 
 class DataFileWriter {
 public:
-    DataFileWriter(const ComConfig& config, size_t unwrittenCapBytes = kUnwrittenCapBytes);
+    DataFileWriter(const ComConfig& config, size_t unwritten_cap_bytes = kUnwrittenCapBytes);
     ~DataFileWriter();
     DataFileWriter(const DataFileWriter&) = delete;
     DataFileWriter& operator=(const DataFileWriter&) = delete;
@@ -148,14 +148,14 @@ public:
     // earlier periods. A file that cannot be opened or written gets entry 19
     // and its text is kept for the next flush.
     void WritePort(const FlushContext& context, const PortPeriodText& period,
-                   const LongPeriod& longPeriod = {});
+                   const LongPeriod& long_period = {});
 
     // The text of a long period that WritePort has just written or kept,
-    // read back from the journal and followed by `inMemory`, its latest part
+    // read back from the journal and followed by `in_memory`, its latest part
     // (null for a period in memory, or one whose text in the journal was
     // lost: the buffer is then all there is); and the end of its text in the
     // journal, once the statistics have read it.
-    std::unique_ptr<platform::AppendSource> LongPeriodText(int position, std::string_view inMemory);
+    std::unique_ptr<platform::AppendSource> LongPeriodText(int position, std::string_view in_memory);
     void ForgetLongPeriods();
 
     // As acquisition ends: text still unwritten stays in the port's journal
@@ -170,7 +170,7 @@ public:
 
 private:
     DataBlock MakeBlock(const FlushContext& context, const PortPeriodText& period,
-                        const LongPeriod& longPeriod) const;
+                        const LongPeriod& long_period) const;
     // Writes the kept blocks of a port in order; returns the files that are
     // still not writable (their blocks stay kept, and hold back only later
     // blocks of the same file).
@@ -179,9 +179,9 @@ private:
     // Writes `block`, whose text in memory is `text`; when the journal gives
     // up (before or during the write) the part of the text only it held,
     // that part is counted lost and what is in memory is written.
-    Written Write(int position, DataBlock& block, std::string_view text, bool keepSpan = false);
+    Written Write(int position, DataBlock& block, std::string_view text, bool keep_span = false);
     Written WriteThroughJournal(int position, DataBlock& block, std::string_view text,
-                                bool keepSpan);
+                                bool keep_span);
     bool NoteUnfinishedWritesIfChanged();
     // Entry 44 for each file left holding part of a failed write that
     // neither its undo nor the note could take care of.
@@ -195,7 +195,7 @@ private:
     void LeaveToNextStart(int position);
     bool JournalLost(int position, const DataBlock& block) const;
     void WritePeriod(const FlushContext& context, const PortPeriodText& period,
-                     const LongPeriod& longPeriod, const TextJournal::Period& journaled,
+                     const LongPeriod& long_period, const TextJournal::Period& journaled,
                      const std::set<std::string>& blocked);
     void Keep(int position, DataBlock block);
     void Discard(int position, const DataBlock& block, int64_t bytes, const char* reason);

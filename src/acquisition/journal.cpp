@@ -20,9 +20,9 @@ std::atomic<int64_t> g_writes{0};
 std::atomic<int64_t> g_syncs{0};
 std::atomic<JournalCheckpoint> g_checkpoint{nullptr};
 
-void Checkpoint(const char* point, int portNumber, int64_t value = 0) {
+void Checkpoint(const char* point, int port_number, int64_t value = 0) {
     if (JournalCheckpoint checkpoint = g_checkpoint.load()) {
-        checkpoint(point, portNumber, value);
+        checkpoint(point, port_number, value);
     }
 }
 
@@ -136,16 +136,16 @@ void SetJournalCheckpoint(JournalCheckpoint checkpoint) {
     g_checkpoint.store(checkpoint);
 }
 
-std::string JournalPath(const char* directory, int portNumber) {
+std::string JournalPath(const char* directory, int port_number) {
     return platform::JoinPath(JournalFolderPath(directory),
-                              kFilePrefix + std::to_string(portNumber));
+                              kFilePrefix + std::to_string(port_number));
 }
 
-PortJournal::PortJournal(const char* directory, int portNumber, std::string instrument)
+PortJournal::PortJournal(const char* directory, int port_number, std::string instrument)
     : directory_(directory),
-      port_number_(portNumber),
+      port_number_(port_number),
       instrument_(std::move(instrument)),
-      path_(JournalPath(directory, portNumber)) {}
+      path_(JournalPath(directory, port_number)) {}
 
 PortJournal::~PortJournal() {
     Close();
@@ -242,11 +242,11 @@ bool PortJournal::Cut() {
     return true;
 }
 
-bool PortJournal::AppendRecord(journal::RecordKind kind, int64_t timeMs, std::string_view payload) {
+bool PortJournal::AppendRecord(journal::RecordKind kind, int64_t time_ms, std::string_view payload) {
     if (!file_.IsOpen()) {
         return false;
     }
-    const std::string record = journal::EncodeRecord(epoch_, kind, timeMs, payload);
+    const std::string record = journal::EncodeRecord(epoch_, kind, time_ms, payload);
     if (!file_.WriteAt(end_, record.data(), record.size())) {
         file_.Truncate(end_);  // nothing half-written stays in front of the next record
         if (!refusing_) {
@@ -274,10 +274,10 @@ bool PortJournal::Sync() {
     return true;
 }
 
-void PortJournal::Append(const char* bytes, size_t count, int64_t receivedMs) {
+void PortJournal::Append(const char* bytes, size_t count, int64_t received_ms) {
     while (count > 0) {
         const size_t piece = count < journal::kMaxTextRecord ? count : journal::kMaxTextRecord;
-        if (AppendRecord(journal::RecordKind::kText, receivedMs, std::string_view(bytes, piece))) {
+        if (AppendRecord(journal::RecordKind::kText, received_ms, std::string_view(bytes, piece))) {
             text_since_period_ = true;
             period_journaled_ += piece;
             journaled_ += static_cast<int64_t>(piece);
@@ -299,15 +299,15 @@ namespace {
 class SpanText final : public platform::AppendSource {
 public:
     SpanText(platform::DurableFile& file, uint32_t epoch, journal::Span span,
-             const std::function<void()>* pacer, const WrittenSpans& passOver,
-             uint64_t fromJournal, std::string_view thenInMemory)
+             const std::function<void()>* pacer, const WrittenSpans& pass_over,
+             uint64_t from_journal, std::string_view then_in_memory)
         : reader_(file),
           epoch_(epoch),
           span_(span),
           pacer_(pacer),
-          pass_over_(passOver),
-          from_journal_(fromJournal),
-          in_memory_(thenInMemory) {}
+          pass_over_(pass_over),
+          from_journal_(from_journal),
+          in_memory_(then_in_memory) {}
     void Rewind() override {
         reader_.Seek(epoch_, span_.begin);
         journal_left_ = from_journal_;
@@ -361,10 +361,10 @@ private:
 }  // namespace
 
 std::unique_ptr<platform::AppendSource> PortJournal::ReadText(const journal::Span& span,
-                                                              uint64_t fromJournal,
-                                                              std::string_view thenInMemory) {
+                                                              uint64_t from_journal,
+                                                              std::string_view then_in_memory) {
     auto text = std::make_unique<SpanText>(file_, epoch_, span, pacer_, written_before_,
-                                           fromJournal, thenInMemory);
+                                           from_journal, then_in_memory);
     text->Rewind();
     return text;
 }
@@ -393,8 +393,8 @@ TextJournal::Period PortJournal::EndPeriod() {
     return period;
 }
 
-bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fileName,
-                               uint64_t lengthBefore, bool createsFile,
+bool PortJournal::RecordIntent(const journal::Span& span, const std::string& file_name,
+                               uint64_t length_before, bool creates_file,
                                platform::AppendSource& bytes) {
     last_intent_.reset();
     if (!file_.IsOpen()) {
@@ -408,9 +408,9 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
     // given up since may be handed out anew, and a restart would take its
     // new text for written.
     intent.span = Holds(span) ? span : journal::Span{};
-    intent.length_before = lengthBefore;
-    intent.creates_file = createsFile;
-    intent.file_name = fileName;
+    intent.length_before = length_before;
+    intent.creates_file = creates_file;
+    intent.file_name = file_name;
     bytes.Rewind();
     for (std::string_view piece = bytes.Next(); !piece.empty(); piece = bytes.Next()) {
         intent.crc = journal::Crc32(intent.crc, piece.data(), piece.size());
@@ -454,7 +454,7 @@ bool PortJournal::RecordIntent(const journal::Span& span, const std::string& fil
 }
 
 const char* PortJournal::RecordDurably(const journal::WriteIntent& intent,
-                                       const journal::Span& forSpan) {
+                                       const journal::Span& for_span) {
     if (!AppendRecord(journal::RecordKind::kIntent, UtcMs(), journal::EncodeIntent(intent))) {
         return "the journal could not be written";
     }
@@ -462,7 +462,7 @@ const char* PortJournal::RecordDurably(const journal::WriteIntent& intent,
         return "the journal could not be flushed to disk";
     }
     last_intent_ = intent;
-    last_intent_for_ = forSpan;
+    last_intent_for_ = for_span;
     Checkpoint("intent-recorded", port_number_);
     return nullptr;
 }

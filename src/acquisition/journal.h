@@ -24,7 +24,7 @@
 #include "platform/durable_file.h"
 
 // A port's journal file in the output directory.
-std::string JournalPath(const char* directory, int portNumber);
+std::string JournalPath(const char* directory, int port_number);
 
 // How often the journal reaches the disk while text arrives.
 inline constexpr uint32_t kJournalSyncIntervalMs = 1000;
@@ -36,7 +36,7 @@ inline constexpr size_t kReadBackPaceBytes = 1 << 20;
 // One port's journal.
 class PortJournal final : public TextJournal {
 public:
-    PortJournal(const char* directory, int portNumber, std::string instrument);
+    PortJournal(const char* directory, int port_number, std::string instrument);
     ~PortJournal() override;
     PortJournal(const PortJournal&) = delete;
     PortJournal& operator=(const PortJournal&) = delete;
@@ -55,9 +55,9 @@ public:
     // The instrument named in the file as found (for a port no longer configured).
     const std::string& instrument() const { return instrument_; }
 
-    // Appends text received at `receivedMs` (UTC milliseconds since 1970).
+    // Appends text received at `received_ms` (UTC milliseconds since 1970).
     // A record the disk refuses is taken back and counted as missing.
-    void Append(const char* bytes, size_t count, int64_t receivedMs);
+    void Append(const char* bytes, size_t count, int64_t received_ms);
     // Makes the journal durable when text has waited `kJournalSyncIntervalMs`.
     void SyncIfDue(uint32_t tick);
     // True while something written has not yet reached the disk.
@@ -71,8 +71,8 @@ public:
     bool Empty() const { return pending_.empty() && !text_since_period_; }
 
     Period EndPeriod() override;
-    bool RecordIntent(const journal::Span& span, const std::string& fileName, uint64_t lengthBefore,
-                      bool createsFile, platform::AppendSource& bytes) override;
+    bool RecordIntent(const journal::Span& span, const std::string& file_name, uint64_t length_before,
+                      bool creates_file, platform::AppendSource& bytes) override;
     void WriteFailed(const journal::Span& span) override;
     void Forget(const journal::Span& span) override;
     bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }
@@ -80,8 +80,8 @@ public:
     const std::string& GivenUpBecause() const override { return given_up_because_; }
     bool KeepsForNextStart(const journal::Span& span) const override;
     std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span,
-                                                     uint64_t fromJournal,
-                                                     std::string_view thenInMemory) override;
+                                                     uint64_t from_journal,
+                                                     std::string_view then_in_memory) override;
     // All the received text of `span`.
     std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span) {
         return ReadText(span, UINT64_MAX, {});
@@ -91,9 +91,9 @@ public:
     void SetReadBackPacer(const std::function<void()>* pacer) { pacer_ = pacer; }
 
 private:
-    bool AppendRecord(journal::RecordKind kind, int64_t timeMs, std::string_view payload);
-    // Appends the intent of the write of `forSpan`, durably; null, or why not.
-    const char* RecordDurably(const journal::WriteIntent& intent, const journal::Span& forSpan);
+    bool AppendRecord(journal::RecordKind kind, int64_t time_ms, std::string_view payload);
+    // Appends the intent of the write of `for_span`, durably; null, or why not.
+    const char* RecordDurably(const journal::WriteIntent& intent, const journal::Span& for_span);
     bool Sync();
     // Back to the header alone, under a new epoch.
     bool Cut();
@@ -164,7 +164,7 @@ public:
     std::vector<OpenedPort> Start();
     // Writes one piece of what an earlier run left in the journal of a port
     // the configuration no longer has; false: it could not be written.
-    using WriteLeftover = std::function<bool(TextJournal& journal, int portNumber,
+    using WriteLeftover = std::function<bool(TextJournal& journal, int port_number,
                                              const std::string& instrument,
                                              const RecoveredText& piece,
                                              platform::UnfinishedAppends& unfinished)>;
@@ -216,5 +216,5 @@ JournalActivity ReadJournalActivity();
 // "intent-recorded" (before the first byte of the data-file write),
 // "data-written" (the data file is on disk, the journal not yet cut),
 // "journal-cut". Nothing in the program installs one.
-using JournalCheckpoint = void (*)(const char* point, int portNumber, int64_t value);
+using JournalCheckpoint = void (*)(const char* point, int port_number, int64_t value);
 void SetJournalCheckpoint(JournalCheckpoint checkpoint);

@@ -24,11 +24,11 @@ void StartJournaledWriting(ReceivedTextJournal& journals, DataFileWriter& writer
     for (ReceivedTextJournal::OpenedPort& opened : journals.Start()) {
         HandToWriter(opened, writer);
     }
-    journals.RecoverUnconfigured([directory](TextJournal& journal, int portNumber,
+    journals.RecoverUnconfigured([directory](TextJournal& journal, int port_number,
                                              const std::string& instrument,
                                              const RecoveredText& piece,
                                              platform::UnfinishedAppends& unfinished) {
-        const DataBlock block = RecoveredBlock(directory, portNumber, instrument, piece);
+        const DataBlock block = RecoveredBlock(directory, port_number, instrument, piece);
         return WriteDataBlock(directory, block, block.text, &journal, unfinished);
     });
 }

@@ -30,10 +30,10 @@ void* Reallocate(void* block, size_t size) {
 }
 
 template <typename T>
-T* AllocateRow(int numPorts, const char* failureText) {
-    T* array = dynamic_array_1d<T>(static_cast<uint32_t>(numPorts));
+T* AllocateRow(int num_ports, const char* failure_text) {
+    T* array = dynamic_array_1d<T>(static_cast<uint32_t>(num_ports));
     if (array == nullptr) {
-        AllocationFailed(failureText);
+        AllocationFailed(failure_text);
     }
     return array;
 }
@@ -45,42 +45,42 @@ constexpr int64_t kMaxBufferSize = int64_t{0x7FFFFE00};
 
 }  // namespace
 
-PerPortArrays AllocatePerPortArrays(int numPorts) {
+PerPortArrays AllocatePerPortArrays(int num_ports) {
     PerPortArrays arrays;
-    arrays.NumPorts = numPorts;
-    if (numPorts <= 0) {
+    arrays.NumPorts = num_ports;
+    if (num_ports <= 0) {
         return arrays;  // no ports: nothing to allocate
     }
     arrays.PortBufferIndex =
-        AllocateRow<int32_t>(numPorts,
+        AllocateRow<int32_t>(num_ports,
                              "Memory allocation error for array PortBufferIndex in "
                              "CDataAcquisitionThread::CDataAcquisitionThread().\n");
-    arrays.GotData = AllocateRow<int32_t>(numPorts,
+    arrays.GotData = AllocateRow<int32_t>(num_ports,
                                           "Memory allocation error for array GotData in "
                                           "CDataAcquisitionThread::CDataAcquisitionThread().\n");
     arrays.GotOverflow =
-        AllocateRow<int32_t>(numPorts,
+        AllocateRow<int32_t>(num_ports,
                              "Memory allocation error for array GotOverflow in "
                              "CDataAcquisitionThread::CDataAcquisitionThread().\n");
     arrays.CurrentBufferSize =
-        AllocateRow<int32_t>(numPorts,
+        AllocateRow<int32_t>(num_ports,
                              "Memory allocation error for array CurrentBufferSize in "
                              "CDataAcquisitionThread::CDataAcquisitionThread().\n");
-    arrays.PortBuffer = dynamic_array_2d<char>(static_cast<uint32_t>(numPorts), kInitialRow);
+    arrays.PortBuffer = dynamic_array_2d<char>(static_cast<uint32_t>(num_ports), kInitialRow);
     if (arrays.PortBuffer == nullptr) {
         AllocationFailed(
             "Memory allocation error for array PortBuffer "
             "inCDataAcquisitionThread::CDataAcquisitionThread().\n");
     }
     arrays.StartTime =
-        AllocateRow<platform::SystemTime>(numPorts,
+        AllocateRow<platform::SystemTime>(num_ports,
                                           "Memory allocation error for array StartTime "
                                           "inCDataAcquisitionThread::CDataAcquisitionThread().\n");
     arrays.StopTime =
-        AllocateRow<platform::SystemTime>(numPorts,
+        AllocateRow<platform::SystemTime>(num_ports,
                                           "Memory allocation error for array StopTime "
                                           "inCDataAcquisitionThread::CDataAcquisitionThread().\n");
-    for (int i = 0; i < numPorts; ++i) {
+    for (int i = 0; i < num_ports; ++i) {
         arrays.CurrentBufferSize[i] = kBufferGrowthStep;
     }
     return arrays;
@@ -117,19 +117,19 @@ int32_t GrownBufferSize(int32_t size) {
     return static_cast<int32_t>(std::min<int64_t>(grown, kMaxBufferSize));
 }
 
-bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* logDirectory,
+bool GrowPortBuffer(PerPortArrays& arrays, int i, int port_number, const char* log_directory,
                     int32_t limit) {
     const int32_t new_size = std::min(GrownBufferSize(arrays.CurrentBufferSize[i]), limit);
     void* grown = new_size > arrays.CurrentBufferSize[i]
                       ? Reallocate(arrays.PortBuffer[i], static_cast<size_t>(new_size) + 1)
                       : nullptr;
     if (grown == nullptr) {
-        WriteLogMessagef(logDirectory, logmsg::k17ReallocError, i);
+        WriteLogMessagef(log_directory, logmsg::k17ReallocError, i);
         return false;
     }
     arrays.PortBuffer[i] = static_cast<char*>(grown);
     arrays.CurrentBufferSize[i] = new_size;
-    WriteLogMessagef(logDirectory, logmsg::k18Reallocation, portNumber,
+    WriteLogMessagef(log_directory, logmsg::k18Reallocation, port_number,
                      static_cast<long>(new_size));
     return true;
 }

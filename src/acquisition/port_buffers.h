@@ -46,7 +46,7 @@ struct PerPortArrays {
 
 // Allocates the seven arrays in order with the array allocator. On a failure
 // shows the array's message to the operator and ends the process (status -1).
-PerPortArrays AllocatePerPortArrays(int numPorts);
+PerPortArrays AllocatePerPortArrays(int num_ports);
 void FreePerPortArrays(PerPortArrays& arrays);
 
 // The size a buffer of `size` bytes grows to: about half as much again, in
@@ -60,7 +60,7 @@ int32_t GrownBufferSize(int32_t size);
 // size. Returns false when memory could not be had: log entry 17, the buffer
 // and its size stay as they were.
 // The buffer grows to `limit` bytes at the most.
-bool GrowPortBuffer(PerPortArrays& arrays, int i, int portNumber, const char* logDirectory,
+bool GrowPortBuffer(PerPortArrays& arrays, int i, int port_number, const char* log_directory,
                     int32_t limit = INT32_MAX);
 
 // Test seam: the reallocation behind every growth (std::realloc by default).

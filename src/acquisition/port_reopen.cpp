@@ -9,22 +9,22 @@ bool OpenFailureIsRetried(int status) {
            status == PORT_ERR_GENERAL;
 }
 
-void ReopenSchedule::Lost(int64_t nowMs) {
+void ReopenSchedule::Lost(int64_t now_ms) {
     waiting_ = true;
-    lost_at_ms_ = nowMs;
+    lost_at_ms_ = now_ms;
     interval_ms_ = kFirstTryMs;
-    next_try_ms_ = nowMs + interval_ms_;
+    next_try_ms_ = now_ms + interval_ms_;
     ++losses_;
 }
 
-void ReopenSchedule::Failed(int64_t nowMs) {
+void ReopenSchedule::Failed(int64_t now_ms) {
     interval_ms_ = std::min(interval_ms_ * 2, kLongestIntervalMs);
-    next_try_ms_ = nowMs + interval_ms_;
+    next_try_ms_ = now_ms + interval_ms_;
 }
 
-int64_t ReopenSchedule::Reopened(int64_t nowMs) {
+int64_t ReopenSchedule::Reopened(int64_t now_ms) {
     waiting_ = false;
-    return std::max<int64_t>(0, (nowMs - lost_at_ms_) / 1000);
+    return std::max<int64_t>(0, (now_ms - lost_at_ms_) / 1000);
 }
 
 int64_t ReopenSchedule::TakeUnloggedLosses() {

@@ -20,14 +20,14 @@ public:
     // Losses a period logs one by one; the rest are summed up at its end.
     static constexpr int kLoggedLossesPerPeriod = 10;
 
-    // The device went away (or was not there) at `nowMs`.
-    void Lost(int64_t nowMs);
-    // Whether a try is due at `nowMs`.
-    bool Due(int64_t nowMs) const { return waiting_ && nowMs >= next_try_ms_; }
+    // The device went away (or was not there) at `now_ms`.
+    void Lost(int64_t now_ms);
+    // Whether a try is due at `now_ms`.
+    bool Due(int64_t now_ms) const { return waiting_ && now_ms >= next_try_ms_; }
     // A try that failed: the next one comes later.
-    void Failed(int64_t nowMs);
+    void Failed(int64_t now_ms);
     // The port is open again; returns how long it was gone, in seconds.
-    int64_t Reopened(int64_t nowMs);
+    int64_t Reopened(int64_t now_ms);
     bool waiting() const { return waiting_; }
     int64_t next_try_ms() const { return next_try_ms_; }
 

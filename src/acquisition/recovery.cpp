@@ -76,7 +76,7 @@ bool Listed(const std::vector<Span>& spans, const Span& span) {
 // part until it is put back). A file it left part-written is put back as it
 // was before it, durably (a file it was creating is removed, so that the next
 // write makes it anew); when that fails, the undo is owed in `unfinished`.
-bool Settle(const char* directory, const WriteIntent& intent, bool lastOfItsFile,
+bool Settle(const char* directory, const WriteIntent& intent, bool last_of_its_file,
             platform::UnfinishedAppends& unfinished) {
     const std::string path = platform::JoinPath(directory, intent.file_name);
     const int64_t found = platform::FileLength(path.c_str());
@@ -96,7 +96,7 @@ bool Settle(const char* directory, const WriteIntent& intent, bool lastOfItsFile
         return true;
     }
     const bool part_written = intent.creates_file || length > intent.length_before;
-    if (lastOfItsFile && length >= intent.length_before && length <= full && part_written) {
+    if (last_of_its_file && length >= intent.length_before && length <= full && part_written) {
         unfinished.Owe(path, intent.creates_file, intent.length_before);
         unfinished.PutBack(path);
     }
@@ -145,16 +145,16 @@ platform::SystemTime TimeOf(int64_t ms) {
 // Adds a text record to the pieces: to the last one while the hour is the
 // same, else as the start of a new one. Only what the markers and the log
 // need of its text is kept.
-void AddToPieces(std::vector<RecoveredText>& pieces, int64_t& pieceHour, const Record& record) {
+void AddToPieces(std::vector<RecoveredText>& pieces, int64_t& piece_hour, const Record& record) {
     const int64_t hour = HourOf(record.time_ms);
-    if (pieces.empty() || hour != pieceHour) {
+    if (pieces.empty() || hour != piece_hour) {
         RecoveredText piece{};
         piece.hour = platform::BreakDownUtc(hour * 3600);
         piece.first_received = TimeOf(record.time_ms);
         piece.span.begin = record.offset;
         piece.first_byte = record.payload.front();
         pieces.push_back(piece);
-        pieceHour = hour;
+        piece_hour = hour;
     }
     RecoveredText& piece = pieces.back();
     piece.length += static_cast<int64_t>(record.payload.size());
@@ -199,8 +199,8 @@ bool MakeDataFileDurable(const std::string& path) {
 }
 
 Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& header,
-                        uint64_t recordsBegin, const char* directory) {
-    ControlRecords control = ReadControlRecords(file, header, recordsBegin);
+                        uint64_t records_begin, const char* directory) {
+    ControlRecords control = ReadControlRecords(file, header, records_begin);
     Leftovers leftovers;
     const std::map<std::string, size_t> last = LastIntentOfEachFile(control.intents);
     const std::vector<bool> taken_back = TakenBackByLaterWrites(control.intents);
@@ -222,7 +222,7 @@ Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& head
     }
     leftovers.written.Settle();
     journal::Reader reader(file);
-    reader.Seek(header.epoch, recordsBegin);
+    reader.Seek(header.epoch, records_begin);
     Record record;
     int64_t piece_hour = 0;
     while (reader.position() < control.end && reader.Next(record)) {

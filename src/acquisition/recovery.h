@@ -50,6 +50,6 @@ struct Leftovers {
 bool MakeDataFileDurable(const std::string& path);
 
 // Reads the journal `file` (whose header is `header`, its records beginning
-// at `recordsBegin`) and settles it against the data files in `directory`.
+// at `records_begin`) and settles it against the data files in `directory`.
 Leftovers ReadLeftovers(platform::DurableFile& file, const journal::Header& header,
-                        uint64_t recordsBegin, const char* directory);
+                        uint64_t records_begin, const char* directory);

@@ -70,13 +70,13 @@ std::vector<std::string> PortNames(const std::string& list) {
 
 }  // namespace
 
-std::vector<std::string> SilentPorts(const std::string& portsOpen, const std::string& received) {
+std::vector<std::string> SilentPorts(const std::string& ports_open, const std::string& received) {
     std::vector<std::string> silent;
     if (received.find("First") != std::string::npos) {
         return silent;
     }
     const std::vector<std::string> delivered = PortNames(received);
-    for (const std::string& port : PortNames(portsOpen)) {
+    for (const std::string& port : PortNames(ports_open)) {
         if (std::find(delivered.begin(), delivered.end(), port) == delivered.end()) {
             silent.push_back(port);
         }
@@ -91,14 +91,14 @@ std::map<int, std::string> g_port_failures;  // by port number
 
 }  // namespace
 
-void SetPortFailure(int portNumber, const std::string& text) {
+void SetPortFailure(int port_number, const std::string& text) {
     const std::lock_guard lock(g_port_failures_mutex);
-    g_port_failures[portNumber] = text;
+    g_port_failures[port_number] = text;
 }
 
-void ClearPortFailure(int portNumber) {
+void ClearPortFailure(int port_number) {
     const std::lock_guard lock(g_port_failures_mutex);
-    g_port_failures.erase(portNumber);
+    g_port_failures.erase(port_number);
 }
 
 void ClearPortFailures() {

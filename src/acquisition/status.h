@@ -66,18 +66,18 @@ std::string& StatusText(StatusIndex index);
 // start). Read it only while holding StatusLock.
 Rgb LastDrawnColour(StatusIndex index);
 
-// The ports of `portsOpen` (as the page shows them: "COM1,COM3") that
+// The ports of `ports_open` (as the page shows them: "COM1,COM3") that
 // `received` lacks: open ports that delivered nothing since the last status
 // update. None before the first update ("First ..."), none while no port is
 // open.
-std::vector<std::string> SilentPorts(const std::string& portsOpen, const std::string& received);
+std::vector<std::string> SilentPorts(const std::string& ports_open, const std::string& received);
 
 // Why ports could not be opened, as entry 42 tells it ("COM1 (/dev/ttyUSB7)
 // cannot be used: No such file or directory"), for the places an operator
 // looks besides the log: the service's status text and the status file.
 // Set by a failed open; cleared by an open that works and by a new start.
-void SetPortFailure(int portNumber, const std::string& text);
-void ClearPortFailure(int portNumber);
+void SetPortFailure(int port_number, const std::string& text);
+void ClearPortFailure(int port_number);
 void ClearPortFailures();
 // The failures in port order.
 std::vector<std::string> PortFailures();

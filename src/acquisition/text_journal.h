@@ -24,12 +24,12 @@ public:
     };
     // Ends the port's current period in the journal, durably.
     virtual Period EndPeriod() = 0;
-    // Records, durably, that `bytes` are about to be appended to `fileName`
-    // (in the output directory, now `lengthBefore` long) for the text of
+    // Records, durably, that `bytes` are about to be appended to `file_name`
+    // (in the output directory, now `length_before` long) for the text of
     // `span`. False: the write must not happen (a journal that cannot record
     // it may instead give itself up and let the write go ahead).
-    virtual bool RecordIntent(const journal::Span& span, const std::string& fileName,
-                              uint64_t lengthBefore, bool createsFile,
+    virtual bool RecordIntent(const journal::Span& span, const std::string& file_name,
+                              uint64_t length_before, bool creates_file,
                               platform::AppendSource& bytes) = 0;
     // The write whose intent was just recorded for `span` failed; its data
     // file may have been put back as it was.
@@ -47,13 +47,13 @@ public:
     // True when the text of `span` stays in a journal given up that could be
     // neither emptied nor removed: the next start finds it there.
     virtual bool KeepsForNextStart(const journal::Span& span) const = 0;
-    // A period's text: the first `fromJournal` bytes of the received text of
-    // `span`, read back, then `thenInMemory` (its latest part, which the
+    // A period's text: the first `from_journal` bytes of the received text of
+    // `span`, read back, then `then_in_memory` (its latest part, which the
     // journal may lack), in pieces of at most 64 KiB. It reads the journal as
     // it stands, so it lives only as long as a write.
     virtual std::unique_ptr<platform::AppendSource> ReadText(const journal::Span& span,
-                                                             uint64_t fromJournal,
-                                                             std::string_view thenInMemory) = 0;
+                                                             uint64_t from_journal,
+                                                             std::string_view then_in_memory) = 0;
 };
 
 // Text that an earlier run left in a port's journal, of one UTC hour of

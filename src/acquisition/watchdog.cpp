@@ -77,8 +77,8 @@ void StopWatchDogTimer(int base) {
     }
 }
 
-void ResetWatchDogTimerAccess(const char* logDirectory) {
+void ResetWatchDogTimerAccess(const char* log_directory) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_access = Access::kUnknown;
-    g_log_directory = logDirectory != nullptr ? logDirectory : "";
+    g_log_directory = log_directory != nullptr ? log_directory : "";
 }

@@ -13,6 +13,6 @@ void KickWatchDogTimer(int base, int count);
 void StopWatchDogTimer(int base);
 
 // Forgets whether port access was obtained, so the next kick asks again. The
-// acquisition thread calls it as it starts; `logDirectory` receives the one
+// acquisition thread calls it as it starts; `log_directory` receives the one
 // log entry (code 29) of a run in which the ports cannot be written.
-void ResetWatchDogTimerAccess(const char* logDirectory);
+void ResetWatchDogTimerAccess(const char* log_directory);

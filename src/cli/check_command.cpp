@@ -119,7 +119,7 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
     return status;
 }
 
-void AddCheckCommand(CLI::App& app, int& exitStatus) {
+void AddCheckCommand(CLI::App& app, int& exit_status) {
     auto options = std::make_shared<CheckOptions>();
     CLI::App* check = app.add_subcommand(
         "check", "Read and check a configuration file as the logger does at start-up");
@@ -128,5 +128,5 @@ void AddCheckCommand(CLI::App& app, int& exitStatus) {
     check->add_flag("--strict", options->strict, "Fail (status 65) when a valid file has warnings");
     check->add_option("FILE", options->file, "The configuration file")->capture_default_str();
     check->callback(
-        [options, &exitStatus] { exitStatus = RunCheck(*options, std::cout, std::cerr); });
+        [options, &exit_status] { exit_status = RunCheck(*options, std::cout, std::cerr); });
 }

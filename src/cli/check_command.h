@@ -34,5 +34,5 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err);
 // Writes a valid record as one JSON object with a line end after it.
 void WriteConfigJson(const ComConfig& config, std::ostream& out);
 
-// Adds the "check" subcommand; running it sets `exitStatus`.
-void AddCheckCommand(CLI::App& app, int& exitStatus);
+// Adds the "check" subcommand; running it sets `exit_status`.
+void AddCheckCommand(CLI::App& app, int& exit_status);

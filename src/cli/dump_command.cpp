@@ -82,9 +82,9 @@ int ComNumberOf(const std::string& text) {
     return std::atoi(text.c_str() + start);
 }
 
-int PositionOf(const ComConfig& config, int comNumber) {
+int PositionOf(const ComConfig& config, int com_number) {
     for (int p = 0; p < config.NumPorts; ++p) {
-        if (config.PortNumber[p] == comNumber) {
+        if (config.PortNumber[p] == com_number) {
             return p;
         }
     }
@@ -95,7 +95,7 @@ int ExitStatusOf(int status) {
     return status < 0 ? -status : status;
 }
 
-std::string DeviceOf(const ComConfig& config, int position, int comNumber) {
+std::string DeviceOf(const ComConfig& config, int position, int com_number) {
 #ifndef _WIN32  // Windows names its devices itself
     if (config.Device[position][0] != '\0') {
         return config.Device[position];
@@ -104,7 +104,7 @@ std::string DeviceOf(const ComConfig& config, int position, int comNumber) {
     (void)config;
     (void)position;
 #endif
-    return platform::DefaultCommDevice(comNumber);
+    return platform::DefaultCommDevice(com_number);
 }
 
 // Sends all of `bytes` through the 25-byte transmit queue, waiting while it is
@@ -161,12 +161,12 @@ int Exchange(const DumpOptions& options, PortRecord* port, int terminator, std::
     return 0;
 }
 
-int DumpPort(const DumpOptions& options, const ComConfig& config, int position, int comNumber,
+int DumpPort(const DumpOptions& options, const ComConfig& config, int position, int com_number,
              int terminator, std::ostream& out, std::ostream& err) {
-    platform::SetCommDevicePath(comNumber, config.Device[position]);
+    platform::SetCommDevicePath(com_number, config.Device[position]);
     PortSetQueueSizes(kRxQueueSize, kTxQueueSize);
     PortRecord* port =
-        PortOpenMSWin32(comNumber - 1, config.Baud[position], config.Parity[position],
+        PortOpenMSWin32(com_number - 1, config.Baud[position], config.Parity[position],
                         config.DataBits[position], config.StopBits[position]);
     const int status = port->Status;
     // A line the driver refused still leaves the device open and worth a look.
@@ -174,7 +174,7 @@ int DumpPort(const DumpOptions& options, const ComConfig& config, int position, 
                       status == PORT_ERR_BAD_PARITY || status == PORT_ERR_BAD_STOP_BITS;
     int exitStatus = 0;
     if (open) {
-        out << "COM" << comNumber << " (" << DeviceOf(config, position, comNumber) << "), "
+        out << "COM" << com_number << " (" << DeviceOf(config, position, com_number) << "), "
             << config.Baud[position] << " baud, " << config.Parity[position]
             << config.DataBits[position] << config.StopBits[position] << ":\n";
         t_dumpOut = &out;
@@ -182,15 +182,15 @@ int DumpPort(const DumpOptions& options, const ComConfig& config, int position, 
         t_dumpOut = nullptr;
     }
     if (status != PORT_OK) {
-        err << "quorvane-cli dump: COM" << comNumber << " ("
-            << DeviceOf(config, position, comNumber) << "): " << StatusText(status) << " (status "
+        err << "quorvane-cli dump: COM" << com_number << " ("
+            << DeviceOf(config, position, com_number) << "): " << StatusText(status) << " (status "
             << status << ")\n";
         exitStatus = ExitStatusOf(status);
     } else {
         exitStatus = Exchange(options, port, terminator, out, err);
     }
     port->Close(port);
-    platform::SetCommDevicePath(comNumber, nullptr);
+    platform::SetCommDevicePath(com_number, nullptr);
     out.flush();
     return exitStatus;
 }
@@ -326,7 +326,7 @@ int RunDump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
     return exitStatus;
 }
 
-void AddDumpCommand(CLI::App& app, int& exitStatus) {
+void AddDumpCommand(CLI::App& app, int& exit_status) {
     auto options = std::make_shared<DumpOptions>();
     auto readLine = std::make_shared<std::vector<std::string>>();
     CLI::App* dump = app.add_subcommand(
@@ -339,7 +339,7 @@ void AddDumpCommand(CLI::App& app, int& exitStatus) {
                      "Then read one line: TERMINATOR (-2..255, CR, LF or CRLF) and TIMEOUT_MS")
         ->expected(2)
         ->type_name("TERMINATOR TIMEOUT_MS");
-    dump->callback([options, readLine, &exitStatus] {
+    dump->callback([options, readLine, &exit_status] {
         if (!readLine->empty()) {
             options->readLine = true;
             options->terminator = (*readLine)[0];
@@ -348,11 +348,11 @@ void AddDumpCommand(CLI::App& app, int& exitStatus) {
             if (*end != '\0' || (*readLine)[1].empty() || timeout < -1 || timeout > 86400000) {
                 std::cerr << "quorvane-cli dump: --read-line: TIMEOUT_MS is milliseconds, or -1 "
                              "to wait without limit\n";
-                exitStatus = kDumpExitUsage;
+                exit_status = kDumpExitUsage;
                 return;
             }
             options->timeoutMs = static_cast<int>(timeout);
         }
-        exitStatus = RunDump(*options, std::cout, std::cerr);
+        exit_status = RunDump(*options, std::cout, std::cerr);
     });
 }

@@ -40,5 +40,5 @@ bool ParseTerminator(const std::string& text, int& terminator);
 // Shows received bytes in one line: printable ASCII as it is, the rest escaped.
 std::string EscapeBytes(const std::string& bytes);
 
-// Adds the "dump" subcommand; running it sets `exitStatus`.
-void AddDumpCommand(CLI::App& app, int& exitStatus);
+// Adds the "dump" subcommand; running it sets `exit_status`.
+void AddDumpCommand(CLI::App& app, int& exit_status);

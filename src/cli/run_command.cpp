@@ -162,7 +162,7 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
     return 0;
 }
 
-void AddRunCommand(CLI::App& app, int& exitStatus) {
+void AddRunCommand(CLI::App& app, int& exit_status) {
     CLI::App* run = app.add_subcommand(
         "run", "Run the logger without a window in the current directory (reads Quorvane.ini)");
     auto seconds = std::make_shared<double>(-1.0);
@@ -171,11 +171,11 @@ void AddRunCommand(CLI::App& app, int& exitStatus) {
         ->type_name("SECONDS")
         ->check(CLI::Validator(
             [](std::string& text) { return CheckSeconds(text, kLongestRunSeconds); }, "SECONDS"));
-    run->callback([&exitStatus, seconds] {
+    run->callback([&exit_status, seconds] {
         std::optional<std::chrono::milliseconds> duration;
         if (*seconds >= 0) {
             duration = std::chrono::milliseconds(static_cast<int64_t>(*seconds * 1000.0));
         }
-        exitStatus = RunHeadless(duration, stdout);
+        exit_status = RunHeadless(duration, stdout);
     });
 }

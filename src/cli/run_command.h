@@ -23,8 +23,8 @@ inline constexpr int kExitConfigurationRefused = 255;
 // EX_IOERR, after a line on standard error with the count.
 inline constexpr int kExitTextLost = 74;
 
-// Adds the subcommand; its result goes to `exitStatus`.
-void AddRunCommand(CLI::App& app, int& exitStatus);
+// Adds the subcommand; its result goes to `exit_status`.
+void AddRunCommand(CLI::App& app, int& exit_status);
 
 // The run itself, in the current directory. `duration`: stop after this long
 // (no value: only on a stop request). Status lines go to `out`.

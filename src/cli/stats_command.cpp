@@ -286,7 +286,7 @@ int RunStatsCommand(const StatsCommandOptions& options, std::ostream& out, std::
     return status;
 }
 
-void AddStatsCommand(CLI::App& app, int& exitStatus) {
+void AddStatsCommand(CLI::App& app, int& exit_status) {
     auto options = std::make_shared<StatsCommandOptions>();
     CLI::App* stats = app.add_subcommand(
         "stats",
@@ -305,5 +305,5 @@ void AddStatsCommand(CLI::App& app, int& exitStatus) {
                      "first and last markers)")
         ->required();
     stats->callback(
-        [options, &exitStatus] { exitStatus = RunStatsCommand(*options, std::cout, std::cerr); });
+        [options, &exit_status] { exit_status = RunStatsCommand(*options, std::cout, std::cerr); });
 }

@@ -24,8 +24,8 @@ struct StatsCommandOptions {
 };
 
 // Adds the subcommand "stats" to `app`; when it runs, its exit status is
-// stored in `exitStatus`.
-void AddStatsCommand(CLI::App& app, int& exitStatus);
+// stored in `exit_status`.
+void AddStatsCommand(CLI::App& app, int& exit_status);
 
 // The whole command: reads the INI file, then RunStatsForPort. Returns the
 // exit status: 0, or 1 when the INI file, the port or a file was unusable.

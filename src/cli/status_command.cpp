@@ -142,7 +142,7 @@ int RunStatus(const StatusOptions& options, std::ostream& out, std::ostream& err
     return exit_status;
 }
 
-void AddStatusCommand(CLI::App& app, int& exitStatus) {
+void AddStatusCommand(CLI::App& app, int& exit_status) {
     auto options = std::make_shared<StatusOptions>();
     auto directory = std::make_shared<std::string>();
     CLI::App* status = app.add_subcommand(
@@ -151,10 +151,10 @@ void AddStatusCommand(CLI::App& app, int& exitStatus) {
     status->add_option("DIR", *directory,
                        "The output directory, or a directory with the Quorvane.ini that names it "
                        "(default: the current directory)");
-    status->callback([options, directory, &exitStatus] {
+    status->callback([options, directory, &exit_status] {
         if (!directory->empty()) {
             options->directory = *directory;
         }
-        exitStatus = RunStatus(*options, std::cout, std::cerr);
+        exit_status = RunStatus(*options, std::cout, std::cerr);
     });
 }

@@ -37,4 +37,4 @@ std::string StatusDirectoryOf(const std::optional<std::string>& given);
 // The page to `out`, the reasons for other outcomes to `err`; the exit status.
 int RunStatus(const StatusOptions& options, std::ostream& out, std::ostream& err);
 
-void AddStatusCommand(CLI::App& app, int& exitStatus);
+void AddStatusCommand(CLI::App& app, int& exit_status);

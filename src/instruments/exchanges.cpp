@@ -34,12 +34,12 @@ const InstrumentExchange* FindExchangeByKeyword(const char* keyword) {
     return nullptr;
 }
 
-bool RunsOnTheHour(int32_t acquisitionCode) {
-    const InstrumentExchange* exchange = FindExchange(acquisitionCode);
+bool RunsOnTheHour(int32_t acquisition_code) {
+    const InstrumentExchange* exchange = FindExchange(acquisition_code);
     return exchange != nullptr && exchange->on_the_hour && exchange->run != nullptr;
 }
 
-bool WritesFileHeader(int32_t acquisitionCode) {
-    const InstrumentExchange* exchange = FindExchange(acquisitionCode);
+bool WritesFileHeader(int32_t acquisition_code) {
+    const InstrumentExchange* exchange = FindExchange(acquisition_code);
     return exchange != nullptr && exchange->writes_header;
 }

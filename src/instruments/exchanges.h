@@ -22,8 +22,8 @@ inline constexpr int kExchangeHeaderSize = 1000;
 
 // Runs an exchange on an open port: `header` (kExchangeHeaderSize) receives the
 // text for the heads of the port's data files, `time` when the exchange
-// ended. `directory` is where the log is; `comNumber` names the port in it.
-using ExchangeRoutine = void (*)(PortRecord* port, const char* directory, int comNumber,
+// ended. `directory` is where the log is; `com_number` names the port in it.
+using ExchangeRoutine = void (*)(PortRecord* port, const char* directory, int com_number,
                                  char* header, platform::SystemTime* time);
 
 struct InstrumentExchange {
@@ -42,5 +42,5 @@ const InstrumentExchange* FindExchangeByKeyword(const char* keyword);
 
 // Whether the acquisition function of a port asks for an exchange on the
 // hour that heads its files (the row's flags, for the callers that only ask).
-bool RunsOnTheHour(int32_t acquisitionCode);
-bool WritesFileHeader(int32_t acquisitionCode);
+bool RunsOnTheHour(int32_t acquisition_code);
+bool WritesFileHeader(int32_t acquisition_code);

@@ -60,7 +60,7 @@ int OphirQuery(PortRecord* port, char* reply, uint32_t size, char command, int e
     return fields == expected ? 1 : 0;
 }
 
-void GetOphirConstants(PortRecord* port, const char* directory, int comNumber, char* header,
+void GetOphirConstants(PortRecord* port, const char* directory, int com_number, char* header,
                        platform::SystemTime* time) {
     auto message = ZeroedBuffer(kBufferSize);
     auto humidity = ZeroedBuffer(kBufferSize);
@@ -82,7 +82,7 @@ void GetOphirConstants(PortRecord* port, const char* directory, int comNumber, c
         std::memcpy(header, engineering.get(), first);
         std::strcpy(header + first, humidity.get());
     } else {
-        std::snprintf(message.get(), kBufferSize, logmsg::k27OphirError, comNumber);
+        std::snprintf(message.get(), kBufferSize, logmsg::k27OphirError, com_number);
         WriteLogMessage(directory, message.get());
     }
     message.reset();

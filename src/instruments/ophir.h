@@ -12,7 +12,7 @@
 // hold 1000 characters); on failure it keeps what it held and entry 27 is
 // logged. `time` receives the UTC time at the end in both cases; after an
 // allocation failure (entry 25) neither is touched.
-void GetOphirConstants(PortRecord* port, const char* directory, int comNumber, char* header,
+void GetOphirConstants(PortRecord* port, const char* directory, int com_number, char* header,
                        platform::SystemTime* time);
 
 // Sends `command` and reads one CR-terminated reply into `reply` until it has

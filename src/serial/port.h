@@ -47,7 +47,7 @@ struct PortRecord {
     int (*ProbeByte)(PortRecord* port);
     int (*WriteByte)(PortRecord* port, int value);
     int (*Close)(PortRecord* port);
-    int (*ConfigureLine)(PortRecord* port, int32_t baud, char parity, int dataBits, int stopBits);
+    int (*ConfigureLine)(PortRecord* port, int32_t baud, char parity, int data_bits, int stop_bits);
     int (*SetXonXoff)(PortRecord* port, int on);
     int (*SetRtsCts)(PortRecord* port, int on);
     int (*SetDtrDsr)(PortRecord* port, int on);
@@ -72,7 +72,7 @@ struct PortRecord {
 // Opens COM<portIndex+1> and configures its line. Never returns null: the
 // outcome is the record's Status (0: open and configured). Every returned
 // record, whatever its Status, must be closed with its Close operation.
-PortRecord* PortOpenMSWin32(int portIndex, int32_t baud, char parity, int dataBits, int stopBits);
+PortRecord* PortOpenMSWin32(int port_index, int32_t baud, char parity, int data_bits, int stop_bits);
 
 // True for a line rate the port open takes: any rate up to 57600 (one the
 // device cannot run at fails when the line is set), the standard rates above
@@ -84,7 +84,7 @@ bool LineRateAccepted(int32_t baud);
 int32_t DcbBaudRateOf(int32_t baud);
 
 // Queue sizes that later opens request (initially 1050 and 1050).
-void PortSetQueueSizes(uint32_t rxSize, uint32_t txSize);
+void PortSetQueueSizes(uint32_t rx_size, uint32_t tx_size);
 
 // Closes every port still open; registered to run at process exit.
 void PortCloseAll();
@@ -95,7 +95,7 @@ int MapSystemError();
 // Reads one line into `buffer` (NUL-terminated, Count = characters stored).
 // terminator 0..255 ends the line on that byte; -1 or -2 on CR LF.
 // timeoutMs -1 waits without limit. Returns the port's Status, -8 on time-out.
-int PortReadString(PortRecord* port, char* buffer, uint32_t size, int terminator, int timeoutMs);
+int PortReadString(PortRecord* port, char* buffer, uint32_t size, int terminator, int timeout_ms);
 
 // Reads and discards everything received so far. 0 or a negative code.
 int PortDrainInput(PortRecord* port);
@@ -126,16 +126,16 @@ int PumpMessages(PortRecord* port);
 
 // Waits until one of the open ports among `ports` holds at least `level`
 // bytes in its receive queue (or has lost its device), until PortWakeWaiters
-// is called after `wakeMark` was taken (PortWakeMark), or until `timeoutMs`
+// is called after `wake_mark` was taken (PortWakeMark), or until `timeout_ms`
 // has passed. Null entries and ports that are not open are passed over.
 // Returns the number of ports found ready (0 otherwise).
-int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs, uint32_t level = 1,
-                     uint64_t wakeMark = PortWakeMark());
+int PortWaitForInput(PortRecord* const* ports, int count, int timeout_ms, uint32_t level = 1,
+                     uint64_t wake_mark = PortWakeMark());
 
 // Overflow of a port's receive queue since the last call: 1 when the system
-// reported CE_RXOVER or CE_OVERRUN, with `lostBytes` the number of bytes lost
+// reported CE_RXOVER or CE_OVERRUN, with `lost_bytes` the number of bytes lost
 // where the system tells (-1 where it does not); 0 otherwise.
-int PortTakeOverflow(PortRecord* port, int64_t* lostBytes);
+int PortTakeOverflow(PortRecord* port, int64_t* lost_bytes);
 
 // How long, in milliseconds, the port's device was made to wait since the
 // last call because its receive queue was full (0 where the driver drops

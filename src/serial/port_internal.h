@@ -27,7 +27,7 @@ uint32_t TxQueueSizeForOpen();
 // (slots 1-3, 11-17), and the line settings, status and dump (6-10, 18-22).
 void InstallWin32IoOperations(PortRecord* port);
 void InstallWin32LineOperations(PortRecord* port);
-int Win32ConfigureLine(PortRecord* port, int32_t baud, char parity, int dataBits, int stopBits);
+int Win32ConfigureLine(PortRecord* port, int32_t baud, char parity, int data_bits, int stop_bits);
 // True when the record has the Win32 driver on an open device.
 bool HasOpenDevice(const PortRecord* port);
 // ClearCommError on the port, its error bits OR-ed into LineErrors.

@@ -136,9 +136,9 @@ uint32_t TxQueueSizeForOpen() {
 
 }  // namespace serial_internal
 
-void PortSetQueueSizes(uint32_t rxSize, uint32_t txSize) {
-    g_rxQueueSize = rxSize;
-    g_txQueueSize = txSize;
+void PortSetQueueSizes(uint32_t rx_size, uint32_t tx_size) {
+    g_rxQueueSize = rx_size;
+    g_txQueueSize = tx_size;
 }
 
 void PortCloseAll() {

@@ -66,8 +66,8 @@ private:
 
 }  // namespace
 
-int PortReadString(PortRecord* port, char* buffer, uint32_t size, int terminator, int timeoutMs) {
-    const uint32_t deadline = platform::TickCount() + static_cast<uint32_t>(timeoutMs);
+int PortReadString(PortRecord* port, char* buffer, uint32_t size, int terminator, int timeout_ms) {
+    const uint32_t deadline = platform::TickCount() + static_cast<uint32_t>(timeout_ms);
     if (size < 2 || terminator > 255 || terminator < -2) {
         port->Status = PORT_ERR_BAD_ARGUMENT;
         return PORT_ERR_BAD_ARGUMENT;
@@ -81,7 +81,7 @@ int PortReadString(PortRecord* port, char* buffer, uint32_t size, int terminator
             break;
         }
         if (c == PORT_ERR_NO_DATA) {
-            if (timeoutMs != -1 && Reached(platform::TickCount(), deadline)) {
+            if (timeout_ms != -1 && Reached(platform::TickCount(), deadline)) {
                 // A CR held back is part of the line unless CR LF ends lines.
                 if (previous == kCarriageReturn && terminator >= 0 &&
                     !line.Store(kCarriageReturn)) {
@@ -162,8 +162,8 @@ int PumpMessages(PortRecord* port) {
     return 0;
 }
 
-int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs, uint32_t level,
-                     uint64_t wakeMark) {
+int PortWaitForInput(PortRecord* const* ports, int count, int timeout_ms, uint32_t level,
+                     uint64_t wake_mark) {
     std::vector<PortRecord*> open;
     std::vector<HANDLE> handles;
     for (int i = 0; i < count; ++i) {
@@ -175,7 +175,7 @@ int PortWaitForInput(PortRecord* const* ports, int count, int timeoutMs, uint32_
     std::vector<DWORD> errors(open.size(), 0);
     const int ready =
         platform::WaitForCommInput(handles.data(), errors.data(), static_cast<int>(handles.size()),
-                                   timeoutMs, level, wakeMark);
+                                   timeout_ms, level, wake_mark);
     for (size_t i = 0; i < open.size(); ++i) {
         serial_internal::NoteLineErrors(open[i]->DriverData, errors[i]);
     }
@@ -190,8 +190,8 @@ void PortWakeWaiters() {
     platform::WakeCommWaiters();
 }
 
-int PortTakeOverflow(PortRecord* port, int64_t* lostBytes) {
-    *lostBytes = 0;
+int PortTakeOverflow(PortRecord* port, int64_t* lost_bytes) {
+    *lost_bytes = 0;
     if (!serial_internal::HasOpenDevice(port)) {
         return 0;
     }
@@ -200,7 +200,7 @@ int PortTakeOverflow(PortRecord* port, int64_t* lostBytes) {
     const bool overflowed = data->OverflowErrors != 0;
     data->OverflowErrors = 0;
     if (overflowed) {
-        *lostBytes = platform::TakeCommLostBytes(data->Handle);
+        *lost_bytes = platform::TakeCommLostBytes(data->Handle);
     }
     return overflowed ? 1 : 0;
 }

@@ -58,8 +58,8 @@ protected:
     void Configure(const std::vector<TestPort>& ports) {
         config_ = testing_support::MakeTestConfig(dir_.path(), 15, ports);
     }
-    static FlushContext Context(int64_t fileNameTime, bool first, bool end) {
-        return FlushContext{platform::BreakDownUtc(fileNameTime), first, end};
+    static FlushContext Context(int64_t file_name_time, bool first, bool end) {
+        return FlushContext{platform::BreakDownUtc(file_name_time), first, end};
     }
     static PortPeriodText Period(int position, const std::string& text, SystemTime start,
                                  SystemTime stop, const char* header = "") {
@@ -372,12 +372,12 @@ TEST_F(DataFiles, PartOfAFailedWriteLeftAtAStopIsCutOffByTheNextStartWhileTheFil
     Configure({Port(1, "Thermo")});
     const std::string written = "Thermo\n03/01/24 10:00:00:000 StartTime\none\n";
     const std::string note = JournalFolderPath(dir_.path().c_str()) + "/" + kUnfinishedWritesNote;
-    const auto stop_with_a_part_left = [&](bool noteFails) {
+    const auto stop_with_a_part_left = [&](bool note_fails) {
         DataFileWriter writer(config_);
         writer.WritePort(Context(At(10, 0, 0), true, false),
                          Period(0, "one\n", Time(10, 0, 0, 0), Time(10, 15, 0, 0)));
         FailingUndos disk;
-        disk.note_fails = noteFails;
+        disk.note_fails = note_fails;
         writer.WritePort(Context(At(10, 15, 0), false, false),
                          Period(0, "two\n", Time(10, 15, 0, 0), Time(10, 30, 0, 0)));
         writer.KeepUnwrittenAtStop();

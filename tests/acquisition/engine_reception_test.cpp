@@ -246,20 +246,20 @@ struct CheckpointScope {
 };
 
 // True while bytes wait on the line for the receive thread to read them.
-bool WaitingOnTheLine(int terminalFd) {
+bool WaitingOnTheLine(int terminal_fd) {
     int waiting = 0;
-    return ::ioctl(terminalFd, FIONREAD, &waiting) == 0 && waiting > 0;
+    return ::ioctl(terminal_fd, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
 // As the long period's data file is about to be written (its read-back comes
 // next), the quick instrument sends a burst, and the flush goes on only once
 // the receive thread has taken all of it from the line into the queue.
-void SendAsTheLongPeriodIsReadBack(const char* point, int portNumber, int64_t) {
+void SendAsTheLongPeriodIsReadBack(const char* point, int port_number, int64_t) {
     const std::string name = point;
-    if (name != "appended" || portNumber == 2) {
-        g_trace.points.push_back("COM" + std::to_string(portNumber) + " " + name);
+    if (name != "appended" || port_number == 2) {
+        g_trace.points.push_back("COM" + std::to_string(port_number) + " " + name);
     }
-    if (portNumber == 1 && name == "intent-recorded" && !g_trace.sent) {
+    if (port_number == 1 && name == "intent-recorded" && !g_trace.sent) {
         g_trace.sent = true;
         EXPECT_TRUE(g_trace.quick->Write(g_trace.burst));
         const auto deadline = std::chrono::steady_clock::now() + kSafetyDeadline;

@@ -51,7 +51,7 @@ std::vector<std::string> Only18(const std::vector<std::string>& messages) {
 // The in-period polls read every whole block, so the final drain needs room
 // for the whole blocks, one more block and the terminating zero; the buffer
 // grows by half again (GrownBufferSize) until it has that, and never shrinks.
-std::vector<std::string> GrowthEntries(int portNumber, const std::vector<size_t>& periods) {
+std::vector<std::string> GrowthEntries(int port_number, const std::vector<size_t>& periods) {
     std::vector<std::string> entries;
     int32_t size = 512;
     for (size_t bytes : periods) {
@@ -61,7 +61,7 @@ std::vector<std::string> GrowthEntries(int portNumber, const std::vector<size_t>
         const auto needed = static_cast<int32_t>(512 * (bytes / 512) + 513);
         while (size < needed) {
             size = GrownBufferSize(size);
-            entries.push_back("18  Dynamic memory reallocation: COM" + std::to_string(portNumber) +
+            entries.push_back("18  Dynamic memory reallocation: COM" + std::to_string(port_number) +
                               " total size: " + std::to_string(size));
         }
     }

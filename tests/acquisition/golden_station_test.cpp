@@ -157,9 +157,9 @@ protected:
         return ReadQuorInitializationFile(path.c_str());
     }
 
-    int PositionOf(const ComConfig& config, int portNumber) const {
+    int PositionOf(const ComConfig& config, int port_number) const {
         for (int p = 0; p < config.NumPorts; ++p) {
-            if (config.PortNumber[p] == portNumber) {
+            if (config.PortNumber[p] == port_number) {
                 return p;
             }
         }

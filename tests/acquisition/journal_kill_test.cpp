@@ -38,8 +38,8 @@ int64_t T(int hour, int minute, int second = 0) {
 // socket on its standard input and output.
 class LoggerProcess {
 public:
-    LoggerProcess(const std::string& directory, const std::string& device, int64_t epochMs,
-                  const std::string& dieAt = "") {
+    LoggerProcess(const std::string& directory, const std::string& device, int64_t epoch_ms,
+                  const std::string& die_at = "") {
         int ends[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
             return;
@@ -49,10 +49,10 @@ public:
         posix_spawn_file_actions_adddup2(&actions, ends[1], 0);
         posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
         std::vector<std::string> args = {QUORVANE_KILL_CHILD, directory, device,
-                                         std::to_string(epochMs)};
-        if (!dieAt.empty()) {
+                                         std::to_string(epoch_ms)};
+        if (!die_at.empty()) {
             args.push_back("die-at");
-            args.push_back(dieAt);
+            args.push_back(die_at);
         }
         std::vector<char*> argv;
         for (std::string& arg : args) {
@@ -158,14 +158,14 @@ std::string Block(const std::string& start, const std::string& text, const std::
 class KillTest : public ::testing::Test {
 protected:
     KillTest() { EXPECT_TRUE(pty_.ok()); }
-    std::unique_ptr<LoggerProcess> StartLogger(int64_t epochMs, const std::string& dieAt = "") {
-        auto logger = std::make_unique<LoggerProcess>(dir_.path(), pty_.path(), epochMs, dieAt);
+    std::unique_ptr<LoggerProcess> StartLogger(int64_t epoch_ms, const std::string& die_at = "") {
+        auto logger = std::make_unique<LoggerProcess>(dir_.path(), pty_.path(), epoch_ms, die_at);
         EXPECT_TRUE(logger->ok());
         return logger;
     }
-    // Sends text at `epochMs` and waits until the logger has it in its journal.
-    void Send(LoggerProcess& logger, int64_t epochMs, const std::string& text) {
-        ASSERT_EQ(logger.Ask("time " + std::to_string(epochMs)), "ok");
+    // Sends text at `epoch_ms` and waits until the logger has it in its journal.
+    void Send(LoggerProcess& logger, int64_t epoch_ms, const std::string& text) {
+        ASSERT_EQ(logger.Ask("time " + std::to_string(epoch_ms)), "ok");
         ASSERT_TRUE(pty_.Write(text));
         journaled_ += static_cast<int64_t>(text.size());
         ASSERT_EQ(logger.Ask("wait-journaled " + std::to_string(journaled_)), "ok");
@@ -182,8 +182,8 @@ protected:
         logger.Wait();
         journaled_ = 0;  // a new process counts from 0
     }
-    void StopAt(LoggerProcess& logger, int64_t epochMs) {
-        ASSERT_EQ(logger.Ask("time " + std::to_string(epochMs)), "ok");
+    void StopAt(LoggerProcess& logger, int64_t epoch_ms) {
+        ASSERT_EQ(logger.Ask("time " + std::to_string(epoch_ms)), "ok");
         ASSERT_EQ(logger.Ask("stop"), "stopped");
         EXPECT_TRUE(EndedCleanly(logger.Wait()));
         journaled_ = 0;

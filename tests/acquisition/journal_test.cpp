@@ -108,9 +108,9 @@ public:
     // The period's end: every port's period closed in its journal, the
     // journals that could not be opened tried again, every port's text to
     // its file.
-    void EndPeriod(int64_t fileNameTime, bool first, bool endMarker, int hour, int minute) {
+    void EndPeriod(int64_t file_name_time, bool first, bool end_marker, int hour, int minute) {
         clock_.Set(2024, 3, 1, hour, minute);
-        const FlushContext context{platform::BreakDownUtc(fileNameTime), first, endMarker};
+        const FlushContext context{platform::BreakDownUtc(file_name_time), first, end_marker};
         for (int p = 0; p < config_.NumPorts; ++p) {
             writer_.EndPeriod(p);
         }
@@ -119,7 +119,7 @@ public:
             std::string& text = buffers_[static_cast<size_t>(p)];
             writer_.WritePort(context,
                               {p, text.c_str(), static_cast<int32_t>(text.size()),
-                               platform::ToSystemTime(fileNameTime), platform::UtcNow(), ""});
+                               platform::ToSystemTime(file_name_time), platform::UtcNow(), ""});
             text.clear();
         }
     }

@@ -64,16 +64,16 @@ private:
         }
     }
 
-    bool Finished(std::chrono::steady_clock::time_point& giveUp) const {
+    bool Finished(std::chrono::steady_clock::time_point& give_up) const {
         if (!stop_) {
             return false;
         }
         const auto now = std::chrono::steady_clock::now();
-        if (giveUp == std::chrono::steady_clock::time_point{}) {
-            giveUp = now + std::chrono::seconds(5);
+        if (give_up == std::chrono::steady_clock::time_point{}) {
+            give_up = now + std::chrono::seconds(5);
         }
         const char last = last_;
-        return last == '\0' || (!commands_.empty() && commands_.back() == last) || now >= giveUp;
+        return last == '\0' || (!commands_.empty() && commands_.back() == last) || now >= give_up;
     }
 
     SerialPeer& line_;

@@ -35,12 +35,12 @@ bool IsStamp(const std::string& text, size_t at) {
     return true;
 }
 
-std::string DataFileName(int64_t ms, int portNumber) {
+std::string DataFileName(int64_t ms, int port_number) {
     const int64_t seconds = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
     const std::tm t = platform::BreakDownUtc(seconds);
     char name[32];
     std::snprintf(name, sizeof name, "%02d%03d%02d.P%02d", (t.tm_year + 1900) % 100, t.tm_yday + 1,
-                  t.tm_hour, portNumber);
+                  t.tm_hour, port_number);
     return name;
 }
 
@@ -79,10 +79,10 @@ struct ParsedDataFile {
 // StartTime marker and closed by an EndTime marker or by the next block. A
 // device's text never holds a line end, so every line end beside a marker is
 // the marker's.
-// `crashCaught`: a crash caught the engine writing this file, so that a
+// `crash_caught`: a crash caught the engine writing this file, so that a
 // block may hold its start marker alone (the append's first piece).
 ParsedDataFile ParseDataFile(const std::string& content, const std::string& instrument,
-                             bool crashCaught) {
+                             bool crash_caught) {
     ParsedDataFile parsed;
     if (content.empty()) {
         parsed.problems.push_back("is empty");
@@ -100,9 +100,9 @@ ParsedDataFile ParseDataFile(const std::string& content, const std::string& inst
     // hour without a start marker of its own (the first flush of a run
     // marks only the ports that had text in it).
     enum class Place { kBeforeBlocks, kInBlock, kAfterEnd } place = Place::kBeforeBlocks;
-    auto close_run = [&](size_t end, bool endMarker) {
+    auto close_run = [&](size_t end, bool end_marker) {
         std::string run = content.substr(at, end - at);
-        if (endMarker) {
+        if (end_marker) {
             if (run.empty() || run.back() != '\n') {
                 parsed.problems.push_back("has an EndTime marker without its line end at byte " +
                                           std::to_string(end));
@@ -114,7 +114,7 @@ ParsedDataFile ParseDataFile(const std::string& content, const std::string& inst
             parsed.problems.push_back("has text before its first start marker: " +
                                       Around(content, at));
         }
-        if (run.empty() && (endMarker || (place == Place::kInBlock && !crashCaught))) {
+        if (run.empty() && (end_marker || (place == Place::kInBlock && !crash_caught))) {
             parsed.problems.push_back("has a block with its markers and no text, at byte " +
                                       std::to_string(at));
         }
@@ -194,14 +194,14 @@ int64_t NumberAfter(const std::string& text, size_t at) {
     return value;
 }
 
-// `crashCaught`: a crash caught the engine appending to this log; the
+// `crash_caught`: a crash caught the engine appending to this log; the
 // entry it tore is one it had not written, and no later entry follows it
 // unless another append came (which cuts it off first).
-void ReadLog(const std::string& path, bool crashCaught, LogSummary& summary) {
+void ReadLog(const std::string& path, bool crash_caught, LogSummary& summary) {
     const std::string name = fs::path(path).filename().string();
     std::string content = testing_support::ReadFile(path);
     if (!content.empty() && content.back() != '\n') {
-        if (crashCaught) {
+        if (crash_caught) {
             const size_t end = content.rfind('\n');
             content.resize(end == std::string::npos ? 0 : end + 1);
         } else {

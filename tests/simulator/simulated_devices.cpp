@@ -52,12 +52,12 @@ bool SimulatedDevice::Send(std::string_view bytes) {
     return pty_ != nullptr && sim::WriteAll(pty_->master_fd(), bytes);
 }
 
-bool SimulatedDevice::WaitWritable(int timeoutMs) {
+bool SimulatedDevice::WaitWritable(int timeout_ms) {
     if (pty_ == nullptr) {
         return false;
     }
     pollfd p{pty_->master_fd(), POLLOUT, 0};
-    return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLOUT) != 0;
+    return ::poll(&p, 1, timeout_ms) > 0 && (p.revents & POLLOUT) != 0;
 }
 
 int SimulatedDevice::Unread() const {
@@ -77,11 +77,11 @@ int SimulatedDevice::Unread() const {
 }
 
 SilentHygrometer::SilentHygrometer(SimulatedDevice& device, platform::FakeClock& clock,
-                                   std::function<void()> onCommand, std::function<void()> onQuiet)
+                                   std::function<void()> on_command, std::function<void()> on_quiet)
     : device_(device),
       clock_(clock),
-      on_command_(std::move(onCommand)),
-      on_quiet_(std::move(onQuiet)) {
+      on_command_(std::move(on_command)),
+      on_quiet_(std::move(on_quiet)) {
     thread_ = std::thread([this] { Listen(); });
 }
 

@@ -39,8 +39,8 @@ public:
     size_t Offer(std::string_view bytes);
     // Sends every byte, waiting while the line is full. False on an error.
     bool Send(std::string_view bytes);
-    // Waits until the line takes bytes again, at most `timeoutMs`.
-    bool WaitWritable(int timeoutMs);
+    // Waits until the line takes bytes again, at most `timeout_ms`.
+    bool WaitWritable(int timeout_ms);
     // Bytes on the line that the logger has not taken from it yet. Once 0,
     // every byte sent is in the logger's receive queue or counted as lost
     // there (its receive thread takes them from the line and queues them
@@ -54,7 +54,7 @@ private:
     std::unique_ptr<sim::PtyPair> pty_;
 };
 
-// Answers nothing. For each query it hears ('5', '0') it calls `onCommand`
+// Answers nothing. For each query it hears ('5', '0') it calls `on_command`
 // (on its own thread); once that has returned, and until the exchange's last
 // command ('a'), every reading of the tick counter moves the fake clock on,
 // so the query's time-out runs out after a few of its polls, as many on any
@@ -63,10 +63,10 @@ class SilentHygrometer {
 public:
     static constexpr int64_t kTickStepMs = 2500;
 
-    // `onQuiet` is called once an exchange has ended (the clock runs on its
+    // `on_quiet` is called once an exchange has ended (the clock runs on its
     // own again).
     SilentHygrometer(SimulatedDevice& device, platform::FakeClock& clock,
-                     std::function<void()> onCommand, std::function<void()> onQuiet);
+                     std::function<void()> on_command, std::function<void()> on_quiet);
     ~SilentHygrometer();
     SilentHygrometer(const SilentHygrometer&) = delete;
     SilentHygrometer& operator=(const SilentHygrometer&) = delete;

@@ -107,7 +107,7 @@ uint32_t FileKindOf(const std::string& path) {
     return kOtherFile;
 }
 
-SimulatedDisk::SimulatedDisk(uint32_t powerCutKinds) : power_cut_kinds_(powerCutKinds) {}
+SimulatedDisk::SimulatedDisk(uint32_t power_cut_kinds) : power_cut_kinds_(power_cut_kinds) {}
 
 SimulatedDisk::~SimulatedDisk() = default;
 
@@ -341,12 +341,12 @@ void SimulatedDisk::After(const FileAccess& access) {
     }
 }
 
-std::string SimulatedDisk::Recover(bool unsyncedSurvives) {
+std::string SimulatedDisk::Recover(bool unsynced_survives) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string report;
     if (plan_.power_cut) {
         report = PowerCut();
-    } else if (!unsyncedSurvives) {
+    } else if (!unsynced_survives) {
         for (auto& [name, inode] : names_) {
             inode->durable = inode->current;
             inode->pending.clear();

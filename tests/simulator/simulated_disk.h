@@ -28,9 +28,9 @@ uint32_t FileKindOf(const std::string& path);
 
 class SimulatedDisk final : public platform::FileFaults {
 public:
-    // `powerCutKinds`: the FileKinds a power cut may undo writes of; the
+    // `power_cut_kinds`: the FileKinds a power cut may undo writes of; the
     // others keep everything written, as after a crash of the process alone.
-    explicit SimulatedDisk(uint32_t powerCutKinds);
+    explicit SimulatedDisk(uint32_t power_cut_kinds);
     ~SimulatedDisk() override;
     SimulatedDisk(const SimulatedDisk&) = delete;
     SimulatedDisk& operator=(const SimulatedDisk&) = delete;
@@ -46,9 +46,9 @@ public:
     // After the dead process is gone: the disk as the crash leaves it (a
     // power cut when the plan says so), then a disk that works again. What
     // a crash of the process alone left unsynced stays so (a later power
-    // cut may lose it) only with `unsyncedSurvives`; else the system writes
+    // cut may lose it) only with `unsynced_survives`; else the system writes
     // it back before the next life. Returns what the power cut did.
-    std::string Recover(bool unsyncedSurvives);
+    std::string Recover(bool unsynced_survives);
 
     // The files (by name) at whose operation a process died: a crash may
     // leave such a file made and still empty.

@@ -137,9 +137,9 @@ bool SerialPeer::WaitReadable(int timeoutMs) {
 
 #else
 
-bool SerialPeer::WaitReadable(int timeoutMs) {
+bool SerialPeer::WaitReadable(int timeout_ms) {
     pollfd fd{master_, POLLIN, 0};
-    return ::poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN) != 0;
+    return ::poll(&fd, 1, timeout_ms) > 0 && (fd.revents & POLLIN) != 0;
 }
 
 SerialPeer::SerialPeer(int /*pair*/) {

@@ -38,8 +38,8 @@ public:
     std::string ReadAvailable();
     // Waits until `length` bytes arrived or 10 s passed; returns what arrived.
     std::string ReadExactly(size_t length);
-    // Waits up to `timeoutMs` for something to arrive; true when it did.
-    bool WaitReadable(int timeoutMs);
+    // Waits up to `timeout_ms` for something to arrive; true when it did.
+    bool WaitReadable(int timeout_ms);
 
 #ifdef _WIN32
     // The COM number the library opens in pair `pair`, without opening its

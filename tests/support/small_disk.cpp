@@ -24,8 +24,8 @@ void SmallDisk::Free() {}
 
 #else
 
-SmallDisk::SmallDisk(std::string mountPoint, size_t bytes)
-    : mount_point_(std::move(mountPoint)), filler_(mount_point_ + "/filler") {
+SmallDisk::SmallDisk(std::string mount_point, size_t bytes)
+    : mount_point_(std::move(mount_point)), filler_(mount_point_ + "/filler") {
     std::error_code ec;
     std::filesystem::create_directories(mount_point_, ec);
     const std::string options = "size=" + std::to_string(bytes) + ",mode=0777";

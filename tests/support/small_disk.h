@@ -10,8 +10,8 @@ namespace testing_support {
 
 class SmallDisk {
 public:
-    // Mounts a file system of `bytes` on `mountPoint` (created when missing).
-    SmallDisk(std::string mountPoint, size_t bytes);
+    // Mounts a file system of `bytes` on `mount_point` (created when missing).
+    SmallDisk(std::string mount_point, size_t bytes);
     ~SmallDisk();
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;

@@ -42,11 +42,11 @@ ComConfig NewTestConfig(const std::string& directory) {
     return c;
 }
 
-ComConfig MakeTestConfig(const std::string& directory, int periodMinutes,
-                         const std::vector<TestPort>& ports, int watchdogAddress) {
+ComConfig MakeTestConfig(const std::string& directory, int period_minutes,
+                         const std::vector<TestPort>& ports, int watchdog_address) {
     ComConfig c = NewTestConfig(directory);
-    c.WatchDogTimerAddress = watchdogAddress;
-    c.DiskWriteAndStatsFrequencyInMinutes = periodMinutes;
+    c.WatchDogTimerAddress = watchdog_address;
+    c.DiskWriteAndStatsFrequencyInMinutes = period_minutes;
     c.NumPorts = static_cast<int32_t>(ports.size());
     for (size_t i = 0; i < ports.size(); ++i) {
         const TestPort& p = ports[i];

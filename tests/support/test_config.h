@@ -36,9 +36,9 @@ struct TestPort {
         acquisition = function;
         return *this;
     }
-    TestPort& WithStats(char recordEnd) {
+    TestPort& WithStats(char record_end) {
         stats = true;
-        terminator = recordEnd;
+        terminator = record_end;
         return *this;
     }
     TestPort& WithBaud(int value) {
@@ -59,8 +59,8 @@ inline TestPort Port(int number, std::string instrument = "Test instrument") {
 ComConfig NewTestConfig(const std::string& directory);
 
 // A record with the given ports (see TestPort for what each sets).
-ComConfig MakeTestConfig(const std::string& directory, int periodMinutes,
-                         const std::vector<TestPort>& ports, int watchdogAddress = 0);
+ComConfig MakeTestConfig(const std::string& directory, int period_minutes,
+                         const std::vector<TestPort>& ports, int watchdog_address = 0);
 
 // Installs a test configuration as the program-wide `com` and releases it at
 // the end of the scope.

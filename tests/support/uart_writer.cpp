@@ -19,8 +19,8 @@ constexpr double kLongestLateness = 0.05;
 
 }  // namespace
 
-UartWriter::UartWriter(int fd, std::string data, double bytesPerSecond, bool keepAccepted)
-    : fd_(fd), data_(std::move(data)), rate_(bytesPerSecond), keep_accepted_(keepAccepted) {
+UartWriter::UartWriter(int fd, std::string data, double bytes_per_second, bool keep_accepted)
+    : fd_(fd), data_(std::move(data)), rate_(bytes_per_second), keep_accepted_(keep_accepted) {
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
 }
 

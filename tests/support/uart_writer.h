@@ -18,10 +18,10 @@ namespace testing_support {
 
 class UartWriter {
 public:
-    // Offers `data` on `fd` (a pty master) at `bytesPerSecond`, from Start()
-    // until all of it has been offered. Without `keepAccepted` the bytes the
+    // Offers `data` on `fd` (a pty master) at `bytes_per_second`, from Start()
+    // until all of it has been offered. Without `keep_accepted` the bytes the
     // line took are only counted (a benchmark that measures memory).
-    UartWriter(int fd, std::string data, double bytesPerSecond, bool keepAccepted = true);
+    UartWriter(int fd, std::string data, double bytes_per_second, bool keep_accepted = true);
     ~UartWriter();
     UartWriter(const UartWriter&) = delete;
     UartWriter& operator=(const UartWriter&) = delete;

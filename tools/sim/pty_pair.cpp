@@ -38,8 +38,8 @@ bool PtyPair::Write(std::string_view bytes) {
     return WriteAll(master_, bytes);
 }
 
-std::string PtyPair::Read(int timeoutMs) {
-    return ReadSome(master_, timeoutMs);
+std::string PtyPair::Read(int timeout_ms) {
+    return ReadSome(master_, timeout_ms);
 }
 
 DeviceWriter::DeviceWriter(const std::string& path) {
@@ -78,9 +78,9 @@ bool WriteAll(int fd, std::string_view bytes, const volatile std::sig_atomic_t* 
     return true;
 }
 
-std::string ReadSome(int fd, int timeoutMs) {
+std::string ReadSome(int fd, int timeout_ms) {
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0 || (p.revents & POLLIN) == 0) {
+    if (::poll(&p, 1, timeout_ms) <= 0 || (p.revents & POLLIN) == 0) {
         return {};
     }
     char chunk[4096];

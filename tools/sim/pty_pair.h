@@ -28,8 +28,8 @@ public:
     // Writes every byte (waiting while the terminal's queue is full).
     bool Write(std::string_view bytes);
     // Reads what has arrived from the terminal side, waiting up to
-    // `timeoutMs` for the first byte (-1: without limit). Empty on time-out.
-    std::string Read(int timeoutMs);
+    // `timeout_ms` for the first byte (-1: without limit). Empty on time-out.
+    std::string Read(int timeout_ms);
 
 private:
     int master_ = -1;
@@ -55,7 +55,7 @@ private:
 // when `stop` (if given) becomes non-zero before everything is written: a
 // queue that nobody reads stays full, and a signal must still end the writer.
 bool WriteAll(int fd, std::string_view bytes, const volatile std::sig_atomic_t* stop = nullptr);
-// Reads what is there, waiting up to `timeoutMs` for the first byte.
-std::string ReadSome(int fd, int timeoutMs);
+// Reads what is there, waiting up to `timeout_ms` for the first byte.
+std::string ReadSome(int fd, int timeout_ms);
 
 }  // namespace sim

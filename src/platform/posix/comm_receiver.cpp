@@ -35,7 +35,7 @@ private:
     // device had nothing more (or has gone).
     bool ReadInto(CommDevice& device);
     // The queue is full: a device with more to give waits.
-    void HoldBack(CommDevice& device, uint32_t events, bool readNow);
+    void HoldBack(CommDevice& device, uint32_t events, bool read_now);
     void MarkGone(CommDevice& device, const char* reason);
 
     // Held by the thread while it serves the devices of one wake-up, so that
@@ -250,7 +250,7 @@ bool Receiver::ReadInto(CommDevice& device) {
     return false;
 }
 
-void Receiver::HoldBack(CommDevice& device, uint32_t events, bool readNow) {
+void Receiver::HoldBack(CommDevice& device, uint32_t events, bool read_now) {
     int waiting = 1;  // unknown counts as more to give
     ::ioctl(device.fd, FIONREAD, &waiting);
     if (waiting > 0) {
@@ -258,7 +258,7 @@ void Receiver::HoldBack(CommDevice& device, uint32_t events, bool readNow) {
     } else if ((events & (EPOLLHUP | EPOLLERR)) != 0) {
         // Nothing more will come; what the queue holds stays readable.
         MarkGone(device, (events & EPOLLERR) != 0 ? "device error" : "hung up");
-    } else if (!readNow) {
+    } else if (!read_now) {
         // Reported readable with nothing to read and no room: rather than be
         // woken for it again and again, the thread waits for room.
         device.PauseReading();

@@ -6,8 +6,8 @@ namespace {
 // Above any speed a serial adapter offers: such a value is a caller's mistake.
 constexpr uint32_t kMaxLineSpeed = 16000000;
 
-tcflag_t SizeFlag(BYTE byteSize) {
-    switch (byteSize) {
+tcflag_t SizeFlag(BYTE byte_size) {
+    switch (byte_size) {
         case 5:
             return CS5;
         case 6:
@@ -50,11 +50,11 @@ DWORD ApplyParity(BYTE parity, bool check, termios& t) {
 
 // 1.5 stop bits exist only with 5 data bits, 2 only with 6 to 8 (the UART
 // sends 1.5 where 2 is asked with 5 data bits).
-DWORD ApplyStopBits(BYTE stopBits, BYTE byteSize, termios& t) {
-    const bool five = byteSize == 5;
-    if (stopBits == ONESTOPBIT) {
+DWORD ApplyStopBits(BYTE stop_bits, BYTE byte_size, termios& t) {
+    const bool five = byte_size == 5;
+    if (stop_bits == ONESTOPBIT) {
         t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-    } else if ((stopBits == ONE5STOPBITS && five) || (stopBits == TWOSTOPBITS && !five)) {
+    } else if ((stop_bits == ONE5STOPBITS && five) || (stop_bits == TWOSTOPBITS && !five)) {
         t.c_cflag |= CSTOPB;
     } else {
         return ERROR_INVALID_PARAMETER;
@@ -72,14 +72,14 @@ void SetFlag(tcflag_t& flags, tcflag_t bit, bool on) {
 
 }  // namespace
 
-uint32_t LineSpeedOf(DWORD baudRate) {
-    switch (baudRate) {
+uint32_t LineSpeedOf(DWORD baud_rate) {
+    switch (baud_rate) {
         case 130816:
             return 128000;
         case 261888:
             return 256000;
         default:
-            return baudRate;
+            return baud_rate;
     }
 }
 

@@ -12,7 +12,7 @@ namespace platform::posix {
 
 // The line speed a DCB BaudRate asks for. 130816 and 261888 (0x1FF00 and
 // 0x3FF00) are the values the serial library writes for 128000 and 256000.
-uint32_t LineSpeedOf(DWORD baudRate);
+uint32_t LineSpeedOf(DWORD baud_rate);
 
 // Edits `t` so the device runs raw with the settings of `dcb` (the speed is
 // set separately, see SetLineSpeed). Returns ERROR_SUCCESS, or the Win32 error
