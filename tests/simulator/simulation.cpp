@@ -245,8 +245,12 @@ Simulation::Simulation(const Schedule& schedule)
                 : kDataFile | kJournalFile | kOtherFile),
       desk_(probe_),
       random_(schedule.seed ^ 0xA5A5A5A5u) {
-    root_ = WorkDirectory() + "/quorvane-sim-" + std::to_string(::getpid()) + "-" +
-            std::to_string(g_run_counter.fetch_add(1));
+    // A directory kept by an earlier process of the same number is not this
+    // run's: it gets a name of its own.
+    do {
+        root_ = WorkDirectory() + "/quorvane-sim-" + std::to_string(::getpid()) + "-" +
+                std::to_string(g_run_counter.fetch_add(1));
+    } while (fs::exists(root_));
     output_ = root_ + "/out";
 }
 
