@@ -460,8 +460,8 @@ std::string ArchivedText(const std::string& directory, int port) {
 // A loss run: `streams` ports written like UARTs at `rate` bytes/s for
 // `seconds` of real time, on ports set to `baud`; `hygrometers` more ports,
 // whose instruments never answer, ask for their constants on the hour.
-int LossRun(const char* name, int streams, int baud, double rate, double seconds, int period_minutes,
-            int hygrometers, int64_t start_epoch_ms) {
+int LossRun(const char* name, int streams, int baud, double rate, double seconds,
+            int period_minutes, int hygrometers, int64_t start_epoch_ms) {
     testing_support::TempDir dir;
     RealRateClock clock(start_epoch_ms);
     platform::SetClock(&clock);

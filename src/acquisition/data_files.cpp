@@ -411,7 +411,8 @@ void DataFileWriter::WritePort(const FlushContext& context, const PortPeriodText
 }
 
 void DataFileWriter::WritePeriod(const FlushContext& context, const PortPeriodText& period,
-                                 const LongPeriod& long_period, const TextJournal::Period& journaled,
+                                 const LongPeriod& long_period,
+                                 const TextJournal::Period& journaled,
                                  const std::set<std::string>& blocked) {
     const int p = period.position;
     DataBlock block = MakeBlock(context, period, long_period);

@@ -155,7 +155,8 @@ public:
     // (null for a period in memory, or one whose text in the journal was
     // lost: the buffer is then all there is); and the end of its text in the
     // journal, once the statistics have read it.
-    std::unique_ptr<platform::AppendSource> LongPeriodText(int position, std::string_view in_memory);
+    std::unique_ptr<platform::AppendSource> LongPeriodText(int position,
+                                                           std::string_view in_memory);
     void ForgetLongPeriods();
 
     // As acquisition ends: text still unwritten stays in the port's journal

@@ -242,7 +242,8 @@ bool PortJournal::Cut() {
     return true;
 }
 
-bool PortJournal::AppendRecord(journal::RecordKind kind, int64_t time_ms, std::string_view payload) {
+bool PortJournal::AppendRecord(journal::RecordKind kind, int64_t time_ms,
+                               std::string_view payload) {
     if (!file_.IsOpen()) {
         return false;
     }

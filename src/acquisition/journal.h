@@ -71,8 +71,9 @@ public:
     bool Empty() const { return pending_.empty() && !text_since_period_; }
 
     Period EndPeriod() override;
-    bool RecordIntent(const journal::Span& span, const std::string& file_name, uint64_t length_before,
-                      bool creates_file, platform::AppendSource& bytes) override;
+    bool RecordIntent(const journal::Span& span, const std::string& file_name,
+                      uint64_t length_before, bool creates_file,
+                      platform::AppendSource& bytes) override;
     void WriteFailed(const journal::Span& span) override;
     void Forget(const journal::Span& span) override;
     bool HoldsCurrentPeriod() const override { return file_.IsOpen() && missing_ == 0; }

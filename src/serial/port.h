@@ -72,7 +72,8 @@ struct PortRecord {
 // Opens COM<portIndex+1> and configures its line. Never returns null: the
 // outcome is the record's Status (0: open and configured). Every returned
 // record, whatever its Status, must be closed with its Close operation.
-PortRecord* PortOpenMSWin32(int port_index, int32_t baud, char parity, int data_bits, int stop_bits);
+PortRecord* PortOpenMSWin32(int port_index, int32_t baud, char parity, int data_bits,
+                            int stop_bits);
 
 // True for a line rate the port open takes: any rate up to 57600 (one the
 // device cannot run at fails when the line is set), the standard rates above
