@@ -372,17 +372,19 @@ TEST_F(DataFiles, PartOfAFailedWriteLeftAtAStopIsCutOffByTheNextStartWhileTheFil
     Configure({Port(1, "Thermo")});
     const std::string written = "Thermo\n03/01/24 10:00:00:000 StartTime\none\n";
     const std::string note = JournalFolderPath(dir_.path().c_str()) + "/" + kUnfinishedWritesNote;
-    const auto stop_with_a_part_left = [&](bool note_fails) {
+    // A run in the hour `hour` that stops while part of its second write is
+    // left in the hour's file.
+    const auto stop_with_a_part_left = [&](int hour, bool note_fails) {
         DataFileWriter writer(config_);
-        writer.WritePort(Context(At(10, 0, 0), true, false),
-                         Period(0, "one\n", Time(10, 0, 0, 0), Time(10, 15, 0, 0)));
+        writer.WritePort(Context(At(hour, 0, 0), true, false),
+                         Period(0, "one\n", Time(hour, 0, 0, 0), Time(hour, 15, 0, 0)));
         FailingUndos disk;
         disk.note_fails = note_fails;
-        writer.WritePort(Context(At(10, 15, 0), false, false),
-                         Period(0, "two\n", Time(10, 15, 0, 0), Time(10, 30, 0, 0)));
+        writer.WritePort(Context(At(hour, 15, 0), false, false),
+                         Period(0, "two\n", Time(hour, 15, 0, 0), Time(hour, 30, 0, 0)));
         writer.KeepUnwrittenAtStop();
     };
-    stop_with_a_part_left(false);
+    stop_with_a_part_left(10, false);
     ASSERT_EQ(File("2406110.P01"), InTextMode(written) + "two");
     const std::string noted = ReadFile(note);
     ASSERT_FALSE(noted.empty());
@@ -402,12 +404,11 @@ TEST_F(DataFiles, PartOfAFailedWriteLeftAtAStopIsCutOffByTheNextStartWhileTheFil
     EXPECT_TRUE(SettleUnfinishedWrites(dir_.path().c_str()).empty());
     EXPECT_EQ(File("2406110.P01"), InTextMode(written) + "x");
 
-    std::filesystem::remove_all(dir_.path());
-    std::filesystem::create_directories(dir_.path());
-    stop_with_a_part_left(true);
-    const std::string path = dir_.File("2406110.P01");
+    stop_with_a_part_left(11, true);
+    const std::string path = dir_.File("2406111.P01");
+    const std::string written_at_11 = "Thermo\n03/01/24 11:00:00:000 StartTime\none\n";
     EXPECT_NE(Log().find("44  " + path + " holds 3 bytes of a failed write at byte " +
-                         std::to_string(InTextMode(written).size()) +
+                         std::to_string(InTextMode(written_at_11).size()) +
                          " that could not be taken out: remove them by hand."),
               std::string::npos)
         << Log();
