@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "cli/cli11.h"
-#include "cli/json_writer.h"
+#include "json/json_writer.h"
 #include "cli/lint.h"
 #include "config/ini_reader.h"
 
 namespace {
 
-void WriteIntegers(cli::JsonWriter& json, const int32_t* values, int32_t count) {
+void WriteIntegers(json_text::JsonWriter& json, const int32_t* values, int32_t count) {
     json.BeginArray();
     for (int32_t i = 0; i < count; ++i) {
         json.Int(values[i]);
@@ -21,7 +21,7 @@ void WriteIntegers(cli::JsonWriter& json, const int32_t* values, int32_t count) 
     json.EndArray();
 }
 
-void WritePort(cli::JsonWriter& json, const ComConfig& c, int p) {
+void WritePort(json_text::JsonWriter& json, const ComConfig& c, int p) {
     const int32_t entries = c.NumTokenIndices[p];
     json.BeginObject();
     json.Key("PortNumber");
@@ -74,7 +74,7 @@ void WritePort(cli::JsonWriter& json, const ComConfig& c, int p) {
 }  // namespace
 
 void WriteConfigJson(const ComConfig& config, std::ostream& out) {
-    cli::JsonWriter json(out);
+    json_text::JsonWriter json(out);
     json.BeginObject();
     json.Key("WatchDogTimerAddress");
     json.Int(config.WatchDogTimerAddress);

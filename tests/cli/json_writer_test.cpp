@@ -1,4 +1,4 @@
-#include "cli/json_writer.h"
+#include "json/json_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 namespace {
 
-using cli::JsonStringLiteral;
+using json_text::JsonStringLiteral;
 
 TEST(JsonStringLiteral, KeepsValidUtf8AndEscapesWhatJsonRequires) {
     EXPECT_EQ(JsonStringLiteral("plain"), R"("plain")");
@@ -49,7 +49,7 @@ TEST(JsonStringLiteral, EscapesEveryByteThatIsNotValidUtf8) {
 
 TEST(JsonWriter, WritesNestedObjectsAndArraysThatParseBack) {
     std::ostringstream out;
-    cli::JsonWriter json(out);
+    json_text::JsonWriter json(out);
     json.BeginObject();
     json.Key("n");
     json.Int(-7);

@@ -1,5 +1,6 @@
-// A small streaming JSON writer for the command line's reports. Objects are
-// written one member per line; arrays of plain values stay on one line.
+// A small streaming JSON writer for the command line's reports and the
+// published messages. Objects are written one member per line; arrays of
+// plain values stay on one line.
 //
 // Text from configuration files is not necessarily UTF-8. String() keeps every
 // byte: valid UTF-8 is written as it is, and every byte that is not part of a
@@ -13,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace cli {
+namespace json_text {
 
 class JsonWriter {
 public:
@@ -50,4 +51,4 @@ private:
 // `bytes` as a JSON string literal, quotes included (see JsonWriter::String).
 std::string JsonStringLiteral(std::string_view bytes);
 
-}  // namespace cli
+}  // namespace json_text

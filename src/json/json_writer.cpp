@@ -1,9 +1,9 @@
-#include "cli/json_writer.h"
+#include "json/json_writer.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-namespace cli {
+namespace json_text {
 namespace {
 
 // Length of the valid UTF-8 sequence at the start of `bytes`; 0 when its first
@@ -179,4 +179,4 @@ void JsonWriter::Null() {
     out_ << "null";
 }
 
-}  // namespace cli
+}  // namespace json_text
