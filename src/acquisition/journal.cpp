@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #include "log/log_codes.h"
@@ -19,6 +22,49 @@ std::atomic<bool> g_enabled{true};
 std::atomic<int64_t> g_writes{0};
 std::atomic<int64_t> g_syncs{0};
 std::atomic<JournalCheckpoint> g_checkpoint{nullptr};
+
+// The feeds by journal path. Taken for a moment by the acquisition thread at
+// every append and cut, and by a follower now and then: never for long.
+struct Feed {
+    JournalFeed counts;
+    bool followed = false;
+    std::deque<FeedText> recent;  // the latest text, while followed
+    uint64_t recent_begin = 0;    // the position of its first byte
+    size_t recent_bytes = 0;
+};
+std::mutex g_feeds_mutex;
+std::map<std::string, Feed>& Feeds() {
+    static std::map<std::string, Feed> feeds;
+    return feeds;
+}
+
+void FeedAppended(const std::string& path, const char* bytes, size_t count, int64_t received_ms) {
+    const std::lock_guard<std::mutex> lock(g_feeds_mutex);
+    Feed& feed = Feeds()[path];
+    feed.counts.text_total += count;
+    if (!feed.followed) {
+        return;
+    }
+    feed.recent.push_back({received_ms, std::string(bytes, count)});
+    feed.recent_bytes += count;
+    while (feed.recent_bytes > kFeedRecentBytes) {
+        feed.recent_bytes -= feed.recent.front().bytes.size();
+        feed.recent_begin += feed.recent.front().bytes.size();
+        feed.recent.pop_front();
+    }
+}
+
+void FeedRefused(const std::string& path, size_t count) {
+    const std::lock_guard<std::mutex> lock(g_feeds_mutex);
+    Feeds()[path].counts.refused_total += count;
+}
+
+void FeedEpoch(const std::string& path, uint32_t epoch) {
+    const std::lock_guard<std::mutex> lock(g_feeds_mutex);
+    JournalFeed& feed = Feeds()[path].counts;
+    feed.epoch = epoch;
+    feed.text_before_epoch = feed.text_total;
+}
 
 void Checkpoint(const char* point, int port_number, int64_t value = 0) {
     if (JournalCheckpoint checkpoint = g_checkpoint.load()) {
@@ -128,6 +174,42 @@ void SetReceivedTextJournalEnabled(bool enabled) {
     g_enabled.store(enabled);
 }
 
+JournalFeed ReadJournalFeed(const std::string& path) {
+    const std::lock_guard<std::mutex> lock(g_feeds_mutex);
+    const auto found = Feeds().find(path);
+    return found == Feeds().end() ? JournalFeed{} : found->second.counts;
+}
+
+void FollowJournalFeed(const std::string& path, bool follow) {
+    const std::lock_guard<std::mutex> lock(g_feeds_mutex);
+    Feed& feed = Feeds()[path];
+    feed.followed = follow;
+    feed.recent.clear();
+    feed.recent_bytes = 0;
+    feed.recent_begin = feed.counts.text_total;
+}
+
+bool ReadJournalFeedText(const std::string& path, uint64_t from, uint64_t to,
+                         std::vector<FeedText>& out) {
+    const std::lock_guard<std::mutex> lock(g_feeds_mutex);
+    const auto found = Feeds().find(path);
+    if (found == Feeds().end() || from < found->second.recent_begin ||
+        to > found->second.counts.text_total) {
+        return from == to;
+    }
+    uint64_t at = found->second.recent_begin;
+    for (const FeedText& piece : found->second.recent) {
+        const uint64_t end = at + piece.bytes.size();
+        if (end > from && at < to) {
+            const uint64_t begin = std::max(at, from);
+            const uint64_t stop = std::min(end, to);
+            out.push_back({piece.received_ms, piece.bytes.substr(begin - at, stop - begin)});
+        }
+        at = end;
+    }
+    return true;
+}
+
 JournalActivity ReadJournalActivity() {
     return {g_writes.load(), g_syncs.load()};
 }
@@ -217,13 +299,17 @@ bool PortJournal::OpenEmpty() {
     return StartAnew();
 }
 
+// A file made anew continues this run's epochs: a reader that follows the
+// file beside the writer never meets an epoch it has seen before.
 bool PortJournal::StartAnew() {
-    epoch_ = 0;
     return Cut();
 }
 
 bool PortJournal::Cut() {
     ++epoch_;
+    // Known to the feed before the file shows it, so that a follower that
+    // finds the new epoch in the file finds it in the feed as well.
+    FeedEpoch(path_, epoch_);
     const std::string header = journal::EncodeHeader({epoch_, port_number_, instrument_});
     if (!file_.WriteAt(0, header.data(), header.size()) || !file_.Truncate(header.size()) ||
         !Sync()) {
@@ -279,11 +365,13 @@ void PortJournal::Append(const char* bytes, size_t count, int64_t received_ms) {
     while (count > 0) {
         const size_t piece = count < journal::kMaxTextRecord ? count : journal::kMaxTextRecord;
         if (AppendRecord(journal::RecordKind::kText, received_ms, std::string_view(bytes, piece))) {
+            FeedAppended(path_, bytes, piece, received_ms);
             text_since_period_ = true;
             period_journaled_ += piece;
             journaled_ += static_cast<int64_t>(piece);
         } else {
             missing_ += piece;
+            FeedRefused(path_, piece);
         }
         bytes += piece;
         count -= piece;

@@ -201,6 +201,31 @@ private:
     std::function<void()> pacer_;
 };
 
+// What the journal of one port has taken in this process, for a reader that
+// follows the file beside the writer (the publisher). The writer may cut the
+// file before the reader has read all of it: the reader then takes the rest
+// from the feed's copy of the latest text, which the feed keeps while a
+// reader follows it (kFeedRecentBytes at most). Positions count the text the
+// journal took, from the first byte this process gave it.
+struct JournalFeed {
+    uint32_t epoch = 0;              // the file's epoch; 0 while nothing is known
+    uint64_t text_before_epoch = 0;  // text the journal took before that epoch began
+    uint64_t text_total = 0;         // text the journal took so far
+    uint64_t refused_total = 0;      // text the disk refused (the file never held it)
+};
+inline constexpr size_t kFeedRecentBytes = size_t{4} << 20;
+JournalFeed ReadJournalFeed(const std::string& path);
+// Whether a reader follows the journal `path` (the feed keeps its latest text).
+void FollowJournalFeed(const std::string& path, bool follow);
+// The text from position `from` to `to`, with its receive times, in pieces;
+// false when the feed no longer holds all of it.
+struct FeedText {
+    int64_t received_ms = 0;
+    std::string bytes;
+};
+bool ReadJournalFeedText(const std::string& path, uint64_t from, uint64_t to,
+                         std::vector<FeedText>& out);
+
 // Off only to measure what the journal costs (benchmarks); on by default.
 void SetReceivedTextJournalEnabled(bool enabled);
 

@@ -111,7 +111,7 @@ struct Record {
 // at a time), from the header or from any record's offset.
 class Reader {
 public:
-    explicit Reader(platform::DurableFile& file) : file_(file) {}
+    explicit Reader(platform::ReadableAt& file) : file_(file) {}
     // Reads the header; false when the file holds none that checks.
     bool ReadHeader(Header& header);
     // Continues at `offset` (a record's beginning) under `epoch`.
@@ -126,7 +126,7 @@ private:
     bool Fill(uint64_t offset, size_t size);
     const char* At(uint64_t offset) const { return buffer_.data() + (offset - buffer_offset_); }
 
-    platform::DurableFile& file_;
+    platform::ReadableAt& file_;
     uint32_t epoch_ = 0;
     uint64_t position_ = 0;
     std::vector<char> buffer_;

@@ -9,6 +9,7 @@
 #include "cli/run_command.h"
 #include "cli/stats_command.h"
 #include "cli/status_command.h"
+#include "cli/tail_command.h"
 #include "platform/console.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     AddDumpCommand(app, exitStatus);
     AddStatsCommand(app, exitStatus);
     AddStatusCommand(app, exitStatus);
+    AddTailCommand(app, exitStatus);
     if (const auto status = ParseCommandLine(app, "quorvane-cli", argc, argv, std::cerr)) {
         return *status;
     }

@@ -20,6 +20,10 @@ DurableFile::~DurableFile() {
     Close();
 }
 
+SharedReadFile::~SharedReadFile() {
+    Close();
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -94,6 +98,39 @@ void DurableFile::Close() {
     }
 }
 
+bool SharedReadFile::Open(const std::string& path) {
+    Close();
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    handle_ = handle;
+    return true;
+}
+
+bool SharedReadFile::IsOpen() const {
+    return handle_ != nullptr;
+}
+
+int64_t SharedReadFile::ReadAt(uint64_t offset, void* data, size_t size) {
+    OVERLAPPED where = At(offset);
+    DWORD got = 0;
+    const DWORD chunk = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
+    if (!ReadFile(static_cast<HANDLE>(handle_), data, chunk, &got, &where)) {
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    return got;
+}
+
+void SharedReadFile::Close() {
+    if (handle_ != nullptr) {
+        CloseHandle(static_cast<HANDLE>(handle_));
+        handle_ = nullptr;
+    }
+}
+
 #else
 
 bool DurableFile::OpenRaw(const std::string& path) {
@@ -154,6 +191,34 @@ bool DurableFile::SyncRaw() {
 }
 
 void DurableFile::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+
+bool SharedReadFile::Open(const std::string& path) {
+    Close();
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd_ >= 0;
+}
+
+bool SharedReadFile::IsOpen() const {
+    return fd_ >= 0;
+}
+
+int64_t SharedReadFile::ReadAt(uint64_t offset, void* data, size_t size) {
+    for (;;) {
+        const ssize_t got = ::pread(fd_, data, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        return got;
+    }
+}
+
+void SharedReadFile::Close() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
