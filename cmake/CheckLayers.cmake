@@ -7,16 +7,18 @@
 cmake_minimum_required(VERSION 3.25)
 set(layers
     "version:"
+    "json:"
     "platform:"
     "log:platform version"
     "serial:platform"
     "instruments:log platform serial version"
     "config:instruments log platform serial version"
     "acquisition:config instruments log platform serial version"
-    "station:acquisition config instruments log platform serial version"
-    "app:station acquisition config instruments log platform serial version"
-    "cli:station acquisition config instruments log platform serial version"
-    "gui:app station acquisition config instruments log platform serial version")
+    "publish:acquisition config instruments json log platform serial version"
+    "station:publish acquisition config instruments json log platform serial version"
+    "app:station publish acquisition config instruments json log platform serial version"
+    "cli:station publish acquisition config instruments json log platform serial version"
+    "gui:app station publish acquisition config instruments json log platform serial version")
 
 set(failures "")
 foreach(layer ${layers})

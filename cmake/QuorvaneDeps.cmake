@@ -12,3 +12,17 @@ foreach(dir nlohmann CLI)
 endforeach()
 add_library(quorvane_third_party INTERFACE)
 target_include_directories(quorvane_third_party SYSTEM INTERFACE ${QUORVANE_HEADER_LINKS})
+
+# libmosquitto for publishing, where pkg-config finds it (native Linux builds;
+# Debian has no build of it for the Windows cross compilers).
+set(QUORVANE_HAVE_MQTT OFF)
+if(NOT WIN32)
+    find_package(PkgConfig QUIET)
+    if(PkgConfig_FOUND)
+        pkg_check_modules(MOSQUITTO QUIET IMPORTED_TARGET libmosquitto)
+        if(MOSQUITTO_FOUND)
+            set(QUORVANE_HAVE_MQTT ON)
+        endif()
+    endif()
+endif()
+message(STATUS "Publishing to MQTT brokers: ${QUORVANE_HAVE_MQTT}")

@@ -14,8 +14,33 @@
 
 namespace {
 
-void WritePortRows(std::string& block, const ComConfig& config, int port, const char* text,
-                   int32_t length, platform::AppendSource* source) {
+std::mutex g_observer_mutex;
+std::shared_ptr<StatisticsRowObserver> g_observer;
+
+std::shared_ptr<StatisticsRowObserver> RowObserver() {
+    const std::lock_guard<std::mutex> lock(g_observer_mutex);
+    return g_observer;
+}
+
+void TellRows(const ComConfig& config, int port, const StatisticsPeriod& period,
+              const std::vector<StatisticsRow>& rows) {
+    const std::shared_ptr<StatisticsRowObserver> observer = RowObserver();
+    if (observer == nullptr) {
+        return;
+    }
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+        const StatisticsRow& row = rows[j];
+        observer->OnStatisticsRow({config.PortNumber[port], config.InstrumentType[port],
+                                   config.TokenLabelsForStatistics[port][j], period.period_start,
+                                   period.period_end, row.samples, row.mean, row.deviation,
+                                   row.missing, row.non_printable, row.non_parsable,
+                                   row.non_digit});
+    }
+}
+
+void WritePortRows(std::string& block, const ComConfig& config, int port,
+                   const StatisticsPeriod& period, const char* text, int32_t length,
+                   platform::AppendSource* source) {
     // The records the analysis rejects go to the day's log with the port's COM
     // number, at most ten of each code, and a count of the rest.
     const char* directory = config.OutputDriveAndPath;
@@ -40,6 +65,7 @@ void WritePortRows(std::string& block, const ComConfig& config, int port, const 
             config.InstrumentType[port], config.TokenLabelsForStatistics[port][j], rows[j]);
         block += line;
     }
+    TellRows(config, port, period, rows);
 }
 
 // Statistics blocks whose file could not be written, in the order they were
@@ -102,6 +128,11 @@ void Keep(std::string path, std::string block) {
 
 }  // namespace
 
+void SetStatisticsRowObserver(std::shared_ptr<StatisticsRowObserver> observer) {
+    const std::lock_guard<std::mutex> lock(g_observer_mutex);
+    g_observer = std::move(observer);
+}
+
 size_t KeptStatisticsBlocks() {
     std::lock_guard<std::mutex> lock(g_kept_mutex);
     return g_kept.size();
@@ -124,7 +155,7 @@ int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPerio
     std::string block = FormatStatisticsHeader(period.period_start, period.period_end);
     for (int port = 0; port < config.NumPorts && port < MAX_COM_PORTS; ++port) {
         if (config.DoStats[port] != 0) {
-            WritePortRows(block, config, port, buffers[port], lengths[port],
+            WritePortRows(block, config, port, period, buffers[port], lengths[port],
                           sources != nullptr ? sources[port] : nullptr);
         }
     }

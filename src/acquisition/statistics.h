@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 
 #include "config/com_config.h"
 #include "platform/files.h"
@@ -30,6 +31,30 @@ struct StatisticsPeriod {
 int CalculateDiagnosticStatistics(const ComConfig& config, const StatisticsPeriod& period,
                                   const char* const* buffers, const int32_t* lengths,
                                   platform::AppendSource* const* sources = nullptr);
+
+// Told of every statistics row as it is made, on the thread that runs the
+// statistics: the port, its period and the row's numbers. One observer at a
+// time (null: none).
+struct StatisticsRowReport {
+    int port_number = 0;
+    const char* instrument = "";
+    const char* label = "";
+    int64_t period_start = 0;  // calendar seconds
+    int64_t period_end = 0;
+    long samples = 0;
+    double mean = 0.0;
+    double deviation = 0.0;
+    long missing = 0;
+    long non_printable = 0;
+    long non_parsable = 0;
+    long non_digit = 0;
+};
+class StatisticsRowObserver {
+public:
+    virtual ~StatisticsRowObserver() = default;
+    virtual void OnStatisticsRow(const StatisticsRowReport& row) = 0;
+};
+void SetStatisticsRowObserver(std::shared_ptr<StatisticsRowObserver> observer);
 
 // Statistics blocks kept because their file could not be written.
 size_t KeptStatisticsBlocks();

@@ -53,7 +53,7 @@ bool CQuorvaneDoc::OnNewDocument() {
     if (com.ErrorCode == 0) {
         // Nothing is logged into a directory that another logger writes to.
         std::string message;
-        const StationClaim claim = station_.Claim(com.OutputDriveAndPath, message);
+        const StationClaim claim = station_.Claim(com, message);
         if (claim != StationClaim::kClaimed) {
             front_end_.ShowMessageBox(message);
             platform::ExitProcess(ExitStatusOf(claim));

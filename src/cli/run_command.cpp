@@ -117,7 +117,7 @@ int RunHeadless(std::optional<std::chrono::milliseconds> duration, std::FILE* ou
     // Nothing is logged into a directory that another logger writes to.
     StationSession station;
     std::string message;
-    if (const StationClaim claim = station.Claim(com.OutputDriveAndPath, message);
+    if (const StationClaim claim = station.Claim(com, message);
         claim != StationClaim::kClaimed) {
         std::fprintf(stderr, "quorvane-cli run: %s", message.c_str());
         platform::NotifyServiceManager("STATUS=" + FirstLine(message));

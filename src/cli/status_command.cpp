@@ -52,7 +52,8 @@ std::string UtcText(int64_t seconds) {
 }
 
 bool AnyProblem(const StationStatus& status) {
-    return std::any_of(status.lines.begin(), status.lines.end(),
+    return status.publishing_problem ||
+           std::any_of(status.lines.begin(), status.lines.end(),
                        [](const StationStatus::Line& line) { return line.state == "problem"; });
 }
 
@@ -69,6 +70,11 @@ void PrintPage(const StationStatus& status, std::ostream& out) {
     // Why the ports of the error line did not open, in the log's words.
     for (const std::string& failure : status.port_failures) {
         out << "  " << failure << '\n';
+    }
+    if (!status.publishing.empty()) {
+        std::string label = "Publishing:";
+        label.resize(kLabelColumns, ' ');
+        out << label << status.publishing << (status.publishing_problem ? "  (!)" : "") << '\n';
     }
 }
 

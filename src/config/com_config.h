@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "instruments/exchanges.h"  // the INIT_* codes of the two function fields
 
@@ -42,6 +43,12 @@ struct ComConfig {
     // Optional device path of each port (key Device); empty when not given.
     // Used on POSIX in place of the COM port name; ignored on Windows.
     char** Device = nullptr;  // [9][500]
+    // Optional keys of [QUORVANE] beside the specified ones: where the
+    // station's text, status, statistics and log are published
+    // (mqtt://HOST[:PORT]/PREFIX or mqtts://...), and the file with the
+    // credentials for that broker. Empty when not given.
+    std::string PublishTo;
+    std::string PublishCredentialsFile;
 };
 
 // The program's configuration, filled on the user-interface thread before any

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "config/dynamic_array.h"
@@ -59,17 +61,23 @@ constexpr const char* kPortKeyNames[kPortKeyCount] = {
     "Device",
 };
 
-// Keys of the [QUORVANE] section, all required, in matching and reporting order.
+// Keys of the [QUORVANE] section, in matching and reporting order. The first
+// kRequiredGlobalKeys are required; the publishing keys are optional.
 enum GlobalKey {
     kOutputDriveAndPath,
     kWatchDogTimerAddressInHex,
     kDiskWriteAndStatsFrequencyInMinutes,
+    kPublishTo,
+    kPublishCredentialsFile,
     kGlobalKeyCount
 };
+constexpr int kRequiredGlobalKeys = kPublishTo;
 constexpr const char* kGlobalKeyNames[kGlobalKeyCount] = {
     "OutputDriveAndPath",
     "WatchDogTimerAddressInHex",
     "DiskWriteAndStatsFrequencyInMinutes",
+    "PublishTo",
+    "PublishCredentialsFile",
 };
 
 }  // namespace
@@ -236,6 +244,17 @@ double ReadDouble(const char* text) {
 // Copies a value into a 500-character field of the record.
 void CopyText(char* field, const char* value) {
     std::snprintf(field, CONFIG_STRING_LEN, "%s", value);
+}
+
+// A value of an added key without the blanks around it.
+std::string TrimmedText(const char* value) {
+    std::string_view text(value);
+    const size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string_view::npos) {
+        return {};
+    }
+    const size_t end = text.find_last_not_of(" \t\r");
+    return std::string(text.substr(begin, end - begin + 1));
 }
 
 // Calls `visit` with each blank-separated entry of `value` (runs of blanks are
@@ -751,6 +770,12 @@ private:
                 return 0;
             case kDiskWriteAndStatsFrequencyInMinutes:
                 return StorePeriod(value);
+            case kPublishTo:
+                com_.PublishTo = TrimmedText(value);
+                return 0;
+            case kPublishCredentialsFile:
+                com_.PublishCredentialsFile = TrimmedText(value);
+                return 0;
             case kGlobalKeyCount:
                 break;
         }
@@ -793,7 +818,7 @@ private:
 
     // ---- At the end of the file: missing keys and list counts, globals first, then port by port.
     int FinalChecks() {
-        for (int k = 0; k < kGlobalKeyCount; ++k) {
+        for (int k = 0; k < kRequiredGlobalKeys; ++k) {
             if (w_.SystemBookKeeping[k] == 0) {
                 return Fail(INI_ERR_MISSING_KEY, "Missing %s definition for [Quorvane] in %s.\n",
                             kGlobalKeyNames[k], path_);

@@ -98,5 +98,15 @@ inline constexpr char k43KeptInRescue[] =
 // (the disk refused all three): the file, how many bytes, where they begin.
 inline constexpr char k44FailedWriteLeft[] =
     "44  %s holds %ld bytes of a failed write at byte %ld that could not be taken out: remove them by hand.";
+// Publishing (PublishTo): text of a port that was not published, and why (the
+// journal no longer held it, or the stop came before the broker took it and
+// the outbox could not be written); the data files hold it all the same.
+inline constexpr char k45NotPublished[] = "45  %s of COM%d could not be published: %s.";
+// The broker cannot be reached or refused the connection (in its words), the
+// credentials file cannot be used, or this build cannot publish: told once
+// per reason, until publishing works again.
+inline constexpr char k46PublishingFails[] = "46  Publishing to %s fails: %s.";
+// Publishing works: at the first connection, and after entry 46.
+inline constexpr char k47PublishingWorks[] = "47  Publishing to %s works.";
 
 }  // namespace logmsg

@@ -592,14 +592,26 @@ std::string KeptLogEntriesPath(const char* directory) {
     return platform::JoinPath(platform::JoinPath(directory, kJournalFolderName), kKeptFileName);
 }
 
-int WriteLogMessage(const char* directory, const char* message) {
-    // Two readings: the calendar clock names the file, the millisecond clock
-    // stamps the entry (at midnight they may name different days).
-    const std::string file = FileName(platform::BreakDownUtc(platform::Now()));
-    const platform::SystemTime stamp = platform::UtcNow();
-    std::string line = EntryLine(stamp, message);
-    const std::string path = platform::JoinPath(directory, file);
+namespace {
 
+std::mutex g_observer_mutex;
+std::shared_ptr<LogEntryObserver> g_observer;
+
+void TellObserver(const char* directory, const platform::SystemTime& stamp, const char* message) {
+    std::shared_ptr<LogEntryObserver> observer;
+    {
+        const std::lock_guard<std::mutex> lock(g_observer_mutex);
+        observer = g_observer;
+    }
+    if (observer != nullptr) {
+        observer->OnLogEntry(directory, stamp, message);
+    }
+}
+
+// Writes the entry, or keeps it; 1 when written.
+int WriteOrKeep(const char* directory, const platform::SystemTime& stamp, const std::string& file,
+                std::string line) {
+    const std::string path = platform::JoinPath(directory, file);
     std::lock_guard<std::mutex> lock(g_log_mutex);
     ++g_entries_made;
     KeptEntries& kept = g_kept[directory];
@@ -622,6 +634,23 @@ int WriteLogMessage(const char* directory, const char* message) {
         ReportWriteProblem("cannot write the log " + path);
     }
     return 0;
+}
+
+}  // namespace
+
+void SetLogEntryObserver(std::shared_ptr<LogEntryObserver> observer) {
+    const std::lock_guard<std::mutex> lock(g_observer_mutex);
+    g_observer = std::move(observer);
+}
+
+int WriteLogMessage(const char* directory, const char* message) {
+    // Two readings: the calendar clock names the file, the millisecond clock
+    // stamps the entry (at midnight they may name different days).
+    const std::string file = FileName(platform::BreakDownUtc(platform::Now()));
+    const platform::SystemTime stamp = platform::UtcNow();
+    const int written = WriteOrKeep(directory, stamp, file, EntryLine(stamp, message));
+    TellObserver(directory, stamp, message);
+    return written;
 }
 
 bool LogWritesFailing(const char* directory) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "platform/clock.h"
@@ -52,6 +53,17 @@ bool KeepLogEntriesAtStop(const char* directory);
 
 // The file in the journal folder that keeps log entries across a restart.
 std::string KeptLogEntriesPath(const char* directory);
+
+// Told of every entry this process makes, written or kept, on the thread that
+// made it and after the log has let go of it: its time stamp and the message
+// as given. One observer at a time (null: none).
+class LogEntryObserver {
+public:
+    virtual ~LogEntryObserver() = default;
+    virtual void OnLogEntry(const char* directory, const platform::SystemTime& stamp,
+                            const char* message) = 0;
+};
+void SetLogEntryObserver(std::shared_ptr<LogEntryObserver> observer);
 
 // printf-style convenience: formats the message, then WriteLogMessage.
 int WriteLogMessagef(const char* directory, const char* format, ...)

@@ -75,7 +75,37 @@ StationClaim StationSession::Claim(const std::string& directory, std::string& me
     return StationClaim::kClaimed;
 }
 
+StationClaim StationSession::Claim(const ComConfig& config, std::string& message) {
+    const StationClaim claim = Claim(config.OutputDriveAndPath, message);
+    if (claim != StationClaim::kClaimed) {
+        return claim;
+    }
+    if (publisher_ != nullptr) {
+        mirror_->SetTextObserver(nullptr);
+        publisher_->Stop();
+        publisher_.reset();
+    }
+    if (config.PublishTo.empty()) {
+        mirror_->SetPublishing({}, false);
+        return claim;
+    }
+    publisher_ = std::make_unique<publish::Publisher>(publish::PublisherSettingsOf(config));
+    StationStatusMirror* mirror = mirror_.get();
+    publisher_->SetHealthObserver([mirror](const publish::PublishingHealth& health) {
+        mirror->SetPublishing(health.text, !health.problem.empty());
+    });
+    publisher_->Start();
+    publish::Publisher* publisher = publisher_.get();
+    mirror_->SetTextObserver([publisher](const std::string& text) { publisher->TakeStatus(text); });
+    return claim;
+}
+
 void StationSession::Close() {
+    if (publisher_ != nullptr) {
+        mirror_->SetTextObserver(nullptr);
+        publisher_->Stop();
+        publisher_.reset();
+    }
     if (mirror_ != nullptr) {
         mirror_->Stop();
         mirror_.reset();

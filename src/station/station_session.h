@@ -9,6 +9,7 @@
 
 #include "config/com_config.h"
 #include "platform/file_lock.h"
+#include "publish/publisher.h"
 #include "station/station_status.h"
 
 // The lock file's name in the output directory. It holds the process
@@ -37,7 +38,12 @@ public:
     // only the status file starts again from the page. On kBusy and kUnusable
     // `message` tells the operator why, and the session keeps what it held.
     StationClaim Claim(const std::string& directory, std::string& message);
-    // Stops the status file and releases the lock.
+    // Claims the configuration's output directory, and publishes the station
+    // where its PublishTo asks (started before acquisition can start, so
+    // that what an earlier run left in the journals is published too).
+    StationClaim Claim(const ComConfig& config, std::string& message);
+    // Stops publishing (delivering what it can for a moment) and the status
+    // file, and releases the lock.
     void Close();
     bool IsOpen() const { return lock_ != nullptr; }
     const std::string& Directory() const { return directory_; }
@@ -46,6 +52,7 @@ private:
     std::string directory_;
     std::unique_ptr<platform::FileLock> lock_;
     std::unique_ptr<StationStatusMirror> mirror_;
+    std::unique_ptr<publish::Publisher> publisher_;
 };
 
 // The exit status that goes with a claim that failed.

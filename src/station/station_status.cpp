@@ -93,7 +93,7 @@ std::string StatusFileText(const StatusPageCopy& page, int64_t changed, int64_t 
                          {"colour", ColourText(page.colours[at])},
                          {"state", StatusStateOf(page.colours[at])}});
     }
-    const json file = {{"program", "Quorvane"},
+    json file = {{"program", "Quorvane"},
                        {"version", kProgramVersion},
                        {"commit", BuildCommit()},
                        {"process", process},
@@ -104,6 +104,10 @@ std::string StatusFileText(const StatusPageCopy& page, int64_t changed, int64_t 
                        {"silent", SilentPorts(page.texts[kStatusPortsOpen],
                                               page.texts[kStatusReceivedData])},
                        {"port_failures", page.port_failures}};
+    if (!page.publishing.empty()) {
+        file["publishing"] = {{"text", page.publishing},
+                              {"state", page.publishing_problem ? "problem" : "ok"}};
+    }
     // Texts are the engine's own ASCII; a stray byte is replaced, never thrown on.
     return file.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -167,15 +171,37 @@ void StationStatusMirror::OnStatusDrawn(const std::vector<StatusDraw>& block) {
     Publish();
 }
 
+void StationStatusMirror::SetPublishing(const std::string& text, bool problem) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    publishing_ = text;
+    publishing_problem_ = problem;
+    Publish();
+}
+
+void StationStatusMirror::SetTextObserver(std::function<void(const std::string&)> observer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_observer_ = std::move(observer);
+    if (text_observer_ && published_) {
+        text_observer_(StatusFileText(published_page_, platform::Now(), platform::OwnProcessId(),
+                                      directory_));
+    }
+}
+
 void StationStatusMirror::Publish() {
+    page_.publishing = publishing_;
+    page_.publishing_problem = publishing_problem_;
     if (published_ && page_ == published_page_) {
         return;
     }
     // A file that cannot be written now is written at the next change.
-    if (platform::ReplaceFileContent(
-            path_, StatusFileText(page_, platform::Now(), platform::OwnProcessId(), directory_))) {
+    const std::string text =
+        StatusFileText(page_, platform::Now(), platform::OwnProcessId(), directory_);
+    if (platform::ReplaceFileContent(path_, text)) {
         published_page_ = page_;
         published_ = true;
+    }
+    if (text_observer_) {
+        text_observer_(text);
     }
     const std::string line = ServiceStatusLine(page_);
     if (line != service_line_) {
@@ -218,6 +244,15 @@ bool ParseStatusFile(const std::string& text, StationStatus& status) {
                 status.port_failures.push_back(failure.get<std::string>());
             }
         }
+    }
+    status.publishing.clear();
+    status.publishing_problem = false;
+    if (const json* publishing = Member(file, "publishing");
+        publishing != nullptr && publishing->is_object()) {
+        std::string state;
+        ReadString(*publishing, "text", status.publishing);
+        ReadString(*publishing, "state", state);
+        status.publishing_problem = state == "problem";
     }
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ struct StatusPageCopy {
     std::array<std::string, kStatusCount> texts;
     std::array<Rgb, kStatusCount> colours;
     std::vector<std::string> port_failures;  // why ports did not open (see PortFailures)
+    // Where the station publishes and how that goes ("... works", "...
+    // fails: why"); empty when it does not publish.
+    std::string publishing;
+    bool publishing_problem = false;
     friend bool operator==(const StatusPageCopy&, const StatusPageCopy&) = default;
 };
 
@@ -58,6 +63,12 @@ public:
 
     const std::string& FilePath() const { return path_; }
 
+    // How publishing goes, for the page's file (see StatusPageCopy).
+    void SetPublishing(const std::string& text, bool problem);
+    // Called with the file's text at every change of the page, under the
+    // mirror's lock (the observer must not call back into the mirror).
+    void SetTextObserver(std::function<void(const std::string&)> observer);
+
     void OnStatusDrawn(const std::vector<StatusDraw>& block) override;
 
 private:
@@ -72,6 +83,9 @@ private:
     StatusPageCopy published_page_;
     std::string service_line_;
     bool started_ = false;
+    std::string publishing_;
+    bool publishing_problem_ = false;
+    std::function<void(const std::string&)> text_observer_;
 };
 
 // A status file as read back.
@@ -86,6 +100,8 @@ struct StationStatus {
     std::string version;
     std::vector<Line> lines;
     std::vector<std::string> port_failures;
+    std::string publishing;  // empty: the station does not publish
+    bool publishing_problem = false;
 };
 // Reads a status file's text. False when it is not one.
 bool ParseStatusFile(const std::string& text, StationStatus& status);

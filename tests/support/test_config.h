@@ -41,6 +41,10 @@ struct TestPort {
         terminator = record_end;
         return *this;
     }
+    TestPort& WithTerminator(char record_end) {
+        terminator = record_end;
+        return *this;
+    }
     TestPort& WithBaud(int value) {
         baud = value;
         return *this;
