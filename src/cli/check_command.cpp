@@ -84,6 +84,15 @@ void WriteConfigJson(const ComConfig& config, std::ostream& out) {
     json.Int(config.NumPorts);
     json.Key("OutputDriveAndPath");
     json.String(config.OutputDriveAndPath);
+    for (const auto& [key, value] : {std::pair{"PublishTo", &config.PublishTo},
+                                     {"PublishCredentialsFile", &config.PublishCredentialsFile}}) {
+        json.Key(key);
+        if (value->empty()) {
+            json.Null();
+        } else {
+            json.String(*value);
+        }
+    }
     json.Key("ports");
     json.BeginArray(/*multiline=*/true);
     for (int p = 0; p < config.NumPorts; ++p) {

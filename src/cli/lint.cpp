@@ -8,10 +8,13 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <variant>
 
 #include "config/ini_reader.h"
 #include "platform/comm.h"
 #include "platform/files.h"
+#include "publish/publish_target.h"
 #include "serial/port.h"
 
 namespace {
@@ -352,6 +355,18 @@ private:
             CheckNoDot(line, value);
         } else if (key == "WatchDogTimerAddressInHex") {
             CheckWatchDogAddress(line, value);
+        } else if (key == "PublishTo") {
+            const auto target = publish::ReadPublishTarget(value);
+            if (const auto* why = std::get_if<std::string>(&target)) {
+                Warn(line, "PublishTo " + Quoted(value) + " cannot be used: " + *why +
+                               "; the logger logs without publishing");
+            }
+        } else if (key == "PublishCredentialsFile") {
+            const auto credentials = publish::ReadPublishCredentials(Trimmed(value));
+            if (const auto* why = std::get_if<std::string>(&credentials)) {
+                Warn(line, "PublishCredentialsFile: " + *why +
+                               " (as the user who checks: the service's user may differ)");
+            }
         } else {
             const DecimalReading reading = ReadDecimal(value);
             if (!reading.found) {

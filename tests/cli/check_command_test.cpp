@@ -164,7 +164,9 @@ TEST_F(CheckCommand, JsonOfANinePortFileHoldsEveryFieldOfTheRecord) {
     ComConfig c = ReadQuorInitializationFile(ini_.c_str());
     ASSERT_EQ(c.ErrorCode, 0);
 
-    EXPECT_EQ(doc.size(), 5u);
+    EXPECT_EQ(doc.size(), 7u);
+    EXPECT_TRUE(doc["PublishTo"].is_null());  // not given
+    EXPECT_TRUE(doc["PublishCredentialsFile"].is_null());
     EXPECT_EQ(doc["WatchDogTimerAddress"], 0x2A0);
     EXPECT_EQ(doc["DiskWriteAndStatsFrequencyInMinutes"], 20);
     EXPECT_EQ(doc["NumPorts"], 9);

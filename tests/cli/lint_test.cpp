@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -269,6 +271,36 @@ TEST_F(Lint, ADeviceThatDoesNotExistIsNamed) {
     }
 }
 #endif
+
+// The publishing keys are optional and read by the logger alone: check shows
+// them, and lint says why an address or a credentials file cannot be used.
+TEST_F(Lint, ThePublishingKeysAreCheckedAndShown) {
+    int status = -1;
+    const std::string credentials = dir_.File("credentials");
+    WriteFile(credentials, "User=north\nPasword=x\n");
+    std::filesystem::permissions(credentials, std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::owner_write);
+    const std::string keys = "DiskWriteAndStatsFrequencyInMinutes=15\nPublishTo= mqtt://host:0/site\n"
+                             "PublishCredentialsFile=" + credentials;
+    EXPECT_EQ(Check(Station(dir_.path(), "DiskWriteAndStatsFrequencyInMinutes=15", keys), status),
+              (std::vector<LintWarning>{
+                  {6, "PublishTo ' mqtt://host:0/site' cannot be used: the port \"0\" is not a "
+                      "number from 1 to 65535; the logger logs without publishing"},
+                  {7, "PublishCredentialsFile: " + credentials +
+                          ":2: unknown key \"Pasword\" (User, Password, Certificate, Key, "
+                          "CaFile) (as the user who checks: the service's user may differ)"}}));
+    EXPECT_EQ(status, 0);  // the logger starts all the same
+
+    WriteFile(credentials, "User=north\nPassword=x\n");
+    const std::string good = "DiskWriteAndStatsFrequencyInMinutes=15\nPublishTo=mqtts://host/site\n"
+                             "PublishCredentialsFile=" + credentials;
+    EXPECT_EQ(Check(Station(dir_.path(), "DiskWriteAndStatsFrequencyInMinutes=15", good), status),
+              std::vector<LintWarning>{});
+    ComConfig config = ReadQuorInitializationFile(ini_.c_str());
+    EXPECT_EQ(config.PublishTo, "mqtts://host/site");
+    EXPECT_EQ(config.PublishCredentialsFile, credentials);
+    FreeComConfig(config);
+}
 
 TEST_F(Lint, ALineLongerThanTheReadersPiecesIsNamed) {
     int status = -1;
