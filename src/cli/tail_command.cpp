@@ -118,9 +118,13 @@ bool ReadTailArguments(const std::vector<std::string>& arguments, TailOptions& o
             continue;
         }
         std::error_code ec;
-        if (options.directory || !std::filesystem::is_directory(argument, ec)) {
-            error = "\"" + argument + "\" is neither COMn nor a directory" +
-                    (options.directory ? " (a directory is given already)" : "");
+        if (!std::filesystem::is_directory(argument, ec)) {
+            error = "\"" + argument + "\" is neither COMn nor a directory";
+            return false;
+        }
+        if (options.directory) {
+            error = "\"" + argument + "\": one directory only (" + *options.directory +
+                    " is given)";
             return false;
         }
         options.directory = argument;

@@ -108,8 +108,7 @@ TEST(TailCommand, TakesADirectoryAndPortsInAnyOrder) {
     EXPECT_EQ(error, "\"COMX\" is neither COMn nor a directory");
     TailOptions two;
     EXPECT_FALSE(ReadTailArguments({dir.path(), dir.path()}, two, error));
-    EXPECT_EQ(error, "\"" + dir.path() + "\" is neither COMn nor a directory (a directory is "
-                     "given already)");
+    EXPECT_EQ(error, "\"" + dir.path() + "\": one directory only (" + dir.path() + " is given)");
 }
 
 }  // namespace
