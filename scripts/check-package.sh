@@ -90,10 +90,13 @@ check_deb() {
     grep -q "Operating Instructions" "$root/$help" || fail "/$help has no title"
     for program in quorvane quorvane-cli quorvane-sim; do
         local line
-        line=$("$root/usr/bin/$program" --version)
+        line=$("$root/usr/bin/$program" --version | head -n 1)
         echo "$line"
         [[ "$line" == "$program 1.3 (commit "*")" ]] || fail "$program --version"
     done
+    # The package is built with the MQTT library, and says so.
+    "$root/usr/bin/quorvane-cli" --version | grep -qx "Publishing to MQTT brokers: libmosquitto .*" ||
+        fail "quorvane-cli --version does not name the MQTT library"
 
     echo "-- man pages"
     for page in "$root"/usr/share/man/man?/*; do

@@ -6,9 +6,12 @@ set -euo pipefail
 
 native=(build-essential cmake ninja-build git pkg-config
         libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev
-        qt6-base-dev libx11-dev fonts-dejavu-core pandoc)
+        qt6-base-dev libx11-dev fonts-dejavu-core pandoc libmosquitto-dev)
 cross=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64)
-tools=(xvfb xauth twm xfonts-base socat tio datamash gawk bc time imagemagick)
+# mosquitto: the broker of the publishing tests (and its clients for trying it
+# out); openssl makes the certificates of the TLS test.
+tools=(xvfb xauth twm xfonts-base socat tio datamash gawk bc time imagemagick
+       mosquitto mosquitto-clients openssl)
 # The package check: cpack's dependency list (dpkg-shlibdeps, file), the
 # unit's verification (systemd-analyze) and the man pages (groff).
 packaging=(dpkg-dev file systemd groff-base lintian)

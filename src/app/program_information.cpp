@@ -1,5 +1,6 @@
 #include "app/program_information.h"
 
+#include "publish/publisher.h"
 #include "version/build_info.h"
 
 const char kWindowProgramHelp[] =
@@ -27,7 +28,7 @@ std::optional<int> AnswerInformationArgument(const std::vector<std::string>& arg
     if (first == "--help" || first == "-h" || first == "/?") {
         out << kWindowProgramHelp;
     } else if (first == "--version") {
-        out << VersionLine("quorvane") << '\n';
+        out << VersionLine("quorvane") << '\n' << publish::PublishingSupportLine() << '\n';
     } else {
         return std::nullopt;
     }

@@ -37,8 +37,8 @@ int UsageError(const std::string& program, const std::string& what, std::ostream
 
 }  // namespace
 
-void AddVersionFlag(CLI::App& app, const std::string& program) {
-    app.set_version_flag("--version", VersionLine(program),
+void AddVersionFlag(CLI::App& app, const std::string& program, const std::string& more) {
+    app.set_version_flag("--version", VersionLine(program) + (more.empty() ? "" : "\n" + more),
                          "Show the version and the build's commit");
 }
 

@@ -15,8 +15,9 @@ class App;
 
 inline constexpr int kExitUsage = 64;
 
-// Adds --version to `app`, printing VersionLine(program).
-void AddVersionFlag(CLI::App& app, const std::string& program);
+// Adds --version to `app`, printing VersionLine(program) and the lines of
+// `more` after it (what the build can do).
+void AddVersionFlag(CLI::App& app, const std::string& program, const std::string& more = "");
 
 // Parses `arguments` (without the program name) into `app`, whose callbacks
 // run as they are parsed. Nothing when parsing succeeded; otherwise the exit

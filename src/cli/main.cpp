@@ -11,12 +11,13 @@
 #include "cli/status_command.h"
 #include "cli/tail_command.h"
 #include "platform/console.h"
+#include "publish/publisher.h"
 
 int main(int argc, char** argv) {
     platform::UseBinaryStandardOutput();
     CLI::App app{"Quorvane companion command line", "quorvane-cli"};
     app.require_subcommand(1);
-    AddVersionFlag(app, "quorvane-cli");
+    AddVersionFlag(app, "quorvane-cli", publish::PublishingSupportLine());
     int exitStatus = 0;
     AddCheckCommand(app, exitStatus);
     AddRunCommand(app, exitStatus);

@@ -257,6 +257,10 @@ private:
 
 }  // namespace
 
+std::string PublishingSupportLine() {
+    return "Publishing to MQTT brokers: " + MqttLink::LibraryText();
+}
+
 PublisherSettings PublisherSettingsOf(const ComConfig& config) {
     PublisherSettings settings;
     settings.directory = config.OutputDriveAndPath != nullptr ? config.OutputDriveAndPath : "";

@@ -45,6 +45,10 @@ struct PublisherSettings {
     size_t memory_limit = size_t{16} << 20;
 };
 
+// What --version says of publishing: "Publishing to MQTT brokers:
+// libmosquitto 2.0.11", or that this build cannot publish.
+std::string PublishingSupportLine();
+
 // The settings the configuration asks for; `publish_to` empty when it asks
 // for none.
 PublisherSettings PublisherSettingsOf(const ComConfig& config);

@@ -9,6 +9,7 @@
 #include "app/resources.h"
 #include "config/com_config.h"
 #include "platform/file_lock.h"
+#include "publish/publisher.h"
 #include "shell_fixture.h"
 #include "station/station_session.h"
 #include "support/child_test.h"
@@ -258,7 +259,8 @@ TEST_F(Startup, TheWindowKeepsTheStatusFileOfItsOutputDirectory) {
 TEST(InformationArguments, HelpAndVersionAnswerAndEveryOtherArgumentGoesOn) {
     std::ostringstream out;
     EXPECT_EQ(AnswerInformationArgument({"--version"}, out), 0);
-    EXPECT_EQ(out.str(), "quorvane 1.3 (commit " + std::string(BuildCommit()) + ")\n");
+    EXPECT_EQ(out.str(), "quorvane 1.3 (commit " + std::string(BuildCommit()) + ")\n" +
+                             publish::PublishingSupportLine() + "\n");
     for (const char* help : {"--help", "-h", "/?"}) {
         out.str("");
         EXPECT_EQ(AnswerInformationArgument({help, "/AUTO"}, out), 0);
