@@ -362,7 +362,14 @@ void Publisher::Inner::PrepareStart() {
             port->saved = *saved;
             port->cutter = RecordCutter(published.terminator, saved->next_seq);
             port->follower.StartAt(saved->place);
-            port->outbox_read = port->outbox_done = saved->outbox_done;
+            // An outbox shorter than what was taken of it was removed once all
+            // of it had been taken (the state did not follow before a crash).
+            const int64_t outbox = platform::FileLength(port->outbox_path.c_str());
+            const uint64_t done =
+                outbox >= 0 && static_cast<uint64_t>(outbox) >= saved->outbox_done
+                    ? saved->outbox_done
+                    : 0;
+            port->outbox_read = port->outbox_done = done;
         } else {
             // Never published: what the journal holds has not been either.
             port->follower.StartAtBeginning();
@@ -666,9 +673,11 @@ void Publisher::Inner::ForgetOutboxIfDone(PortPublisher& port) {
     if (!port.from_outbox.empty() || port.outbox_done == 0) {
         return;
     }
+    // Everything it held has been taken: it goes (emptied where it cannot).
     const int64_t length = platform::FileLength(port.outbox_path.c_str());
     if (length >= 0 && static_cast<uint64_t>(length) == port.outbox_done &&
-        platform::TruncateFile(port.outbox_path.c_str(), 0)) {
+        (platform::RemoveFile(port.outbox_path.c_str()) ||
+         platform::TruncateFile(port.outbox_path.c_str(), 0))) {
         port.outbox_done = port.outbox_read = 0;
         port.state_changed = true;
     }
