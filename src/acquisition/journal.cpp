@@ -33,24 +33,32 @@ struct Feed {
     size_t recent_bytes = 0;
 };
 std::mutex g_feeds_mutex;
+std::function<void()> g_feed_waker;  // under g_feeds_mutex
 std::map<std::string, Feed>& Feeds() {
     static std::map<std::string, Feed> feeds;
     return feeds;
 }
 
 void FeedAppended(const std::string& path, const char* bytes, size_t count, int64_t received_ms) {
-    const std::lock_guard<std::mutex> lock(g_feeds_mutex);
-    Feed& feed = Feeds()[path];
-    feed.counts.text_total += count;
-    if (!feed.followed) {
-        return;
+    std::function<void()> waker;
+    {
+        const std::lock_guard<std::mutex> lock(g_feeds_mutex);
+        Feed& feed = Feeds()[path];
+        feed.counts.text_total += count;
+        if (!feed.followed) {
+            return;
+        }
+        feed.recent.push_back({received_ms, std::string(bytes, count)});
+        feed.recent_bytes += count;
+        while (feed.recent_bytes > kFeedRecentBytes) {
+            feed.recent_bytes -= feed.recent.front().bytes.size();
+            feed.recent_begin += feed.recent.front().bytes.size();
+            feed.recent.pop_front();
+        }
+        waker = g_feed_waker;
     }
-    feed.recent.push_back({received_ms, std::string(bytes, count)});
-    feed.recent_bytes += count;
-    while (feed.recent_bytes > kFeedRecentBytes) {
-        feed.recent_bytes -= feed.recent.front().bytes.size();
-        feed.recent_begin += feed.recent.front().bytes.size();
-        feed.recent.pop_front();
+    if (waker) {
+        waker();
     }
 }
 
@@ -187,6 +195,11 @@ void FollowJournalFeed(const std::string& path, bool follow) {
     feed.recent.clear();
     feed.recent_bytes = 0;
     feed.recent_begin = feed.counts.text_total;
+}
+
+void SetJournalFeedWaker(std::function<void()> waker) {
+    const std::lock_guard<std::mutex> lock(g_feeds_mutex);
+    g_feed_waker = std::move(waker);
 }
 
 bool ReadJournalFeedText(const std::string& path, uint64_t from, uint64_t to,

@@ -217,6 +217,9 @@ inline constexpr size_t kFeedRecentBytes = size_t{4} << 20;
 JournalFeed ReadJournalFeed(const std::string& path);
 // Whether a reader follows the journal `path` (the feed keeps its latest text).
 void FollowJournalFeed(const std::string& path, bool follow);
+// Called, with no lock held, after text is appended to a followed journal, so
+// that its reader need not look for it again and again (null: none).
+void SetJournalFeedWaker(std::function<void()> waker);
 // The text from position `from` to `to`, with its receive times, in pieces;
 // false when the feed no longer holds all of it.
 struct FeedText {

@@ -39,7 +39,10 @@ constexpr size_t kLookBytes = size_t{4} << 20;  // read from one journal at a ti
 constexpr size_t kWindow = 256;                 // messages handed over, not yet taken
 constexpr size_t kOutboxLoad = 256;             // outbox lines read into memory at a time
 constexpr size_t kMostSideMessages = 10000;     // log entries and statistics rows waiting
-constexpr milliseconds kIdleWait{20};
+constexpr milliseconds kIdleWait{100};
+// A journal that grows is looked at this often: the records of several
+// appends go together, and a wait for the broker's answers lasts this long.
+constexpr milliseconds kLookInterval{10};
 constexpr milliseconds kSaveInterval{1000};
 constexpr milliseconds kUnchangedLook{1000};  // a journal whose feed shows nothing new
 constexpr milliseconds kFirstPause{1000};
@@ -114,8 +117,9 @@ struct PortPublisher {
     RecordCutter cutter;
     // Oldest first: what the outbox file holds, then what memory holds.
     std::deque<Waiting> from_outbox;
-    uint64_t outbox_read = 0;  // the next line to read from the file
-    uint64_t outbox_done = 0;  // everything before it has been taken
+    uint64_t outbox_read = 0;    // the next line to read from the file
+    uint64_t outbox_done = 0;    // everything before it has been taken
+    uint64_t outbox_length = 0;  // what the file holds
     std::deque<Waiting> fresh;
     size_t fresh_bytes = 0;
     // The feed's position of the next text (see JournalFeed), and the text
@@ -183,6 +187,15 @@ public:
             StatisticsRowPayload(message));
     }
 
+    // Something new waits in a journal.
+    void Wake() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            woken_ = true;
+        }
+        wake_.notify_all();
+    }
+
     void TakeStatus(const std::string& text) {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -217,7 +230,9 @@ public:
     // Waits up to `timeout` for something new, or for Stop.
     void Wait(milliseconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait_for(lock, timeout, [&] { return stop_ || status_changed_ || !side_.empty(); });
+        wake_.wait_for(lock, timeout,
+                       [&] { return stop_ || woken_ || status_changed_ || !side_.empty(); });
+        woken_ = false;
     }
     void Stop() {
         {
@@ -253,6 +268,7 @@ private:
     std::deque<Message> side_;
     int64_t dropped_ = 0;
     bool stop_ = false;
+    bool woken_ = false;
 };
 
 }  // namespace
@@ -338,6 +354,8 @@ struct Publisher::Inner {
     void SetHealth(bool connected, const std::string& problem);
 
     void Run();
+    void Connected();
+    milliseconds NextLookDue() const;
     void Finish(SteadyClock::time_point deadline);
 };
 
@@ -370,6 +388,7 @@ void Publisher::Inner::PrepareStart() {
                     ? saved->outbox_done
                     : 0;
             port->outbox_read = port->outbox_done = done;
+            port->outbox_length = outbox > 0 ? static_cast<uint64_t>(outbox) : 0;
         } else {
             // Never published: what the journal holds has not been either.
             port->follower.StartAtBeginning();
@@ -395,7 +414,8 @@ bool Publisher::Inner::LookAtJournals(bool every) {
     const SteadyClock::time_point now = SteadyClock::now();
     for (auto& port : ports) {
         const JournalFeed feed = ReadJournalFeed(port->journal_path);
-        if (!every && feed.text_total == port->feed_seen && now - port->looked < kUnchangedLook) {
+        const bool changed = feed.text_total != port->feed_seen;
+        if (!every && (now - port->looked < (changed ? kLookInterval : kUnchangedLook))) {
             continue;
         }
         const size_t before = port->waiting();
@@ -513,6 +533,7 @@ bool Publisher::Inner::Spill(PortPublisher& port) {
     if (platform::AppendToFile(port.outbox_path.c_str(), source, options) != platform::kAppendOk) {
         return false;
     }
+    port.outbox_length += lines.size();
     // What was handed over is sent again from the outbox; the broker may see
     // it twice, with the same numbers.
     for (auto it = in_flight.begin(); it != in_flight.end();) {
@@ -640,7 +661,7 @@ bool Publisher::Inner::Send(const std::string& topic, const std::string& payload
 }
 
 void Publisher::Inner::LoadOutbox(PortPublisher& port) {
-    if (port.from_outbox.size() >= kOutboxLoad / 2) {
+    if (port.from_outbox.size() >= kOutboxLoad / 2 || port.outbox_read >= port.outbox_length) {
         return;
     }
     std::ifstream in(port.outbox_path, std::ios::binary);
@@ -674,11 +695,10 @@ void Publisher::Inner::ForgetOutboxIfDone(PortPublisher& port) {
         return;
     }
     // Everything it held has been taken: it goes (emptied where it cannot).
-    const int64_t length = platform::FileLength(port.outbox_path.c_str());
-    if (length >= 0 && static_cast<uint64_t>(length) == port.outbox_done &&
+    if (port.outbox_length == port.outbox_done &&
         (platform::RemoveFile(port.outbox_path.c_str()) ||
          platform::TruncateFile(port.outbox_path.c_str(), 0))) {
-        port.outbox_done = port.outbox_read = 0;
+        port.outbox_done = port.outbox_read = port.outbox_length = 0;
         port.state_changed = true;
     }
 }
@@ -805,8 +825,7 @@ bool Publisher::Inner::AllTaken() const {
         if (port->waiting() != 0) {
             return false;
         }
-        const int64_t length = platform::FileLength(port->outbox_path.c_str());
-        if (length > 0 && static_cast<uint64_t>(length) > port->outbox_read) {
+        if (port->outbox_length > port->outbox_read) {
             return false;
         }
     }
@@ -816,34 +835,56 @@ bool Publisher::Inner::AllTaken() const {
 void Publisher::Inner::Run() {
     while (!inbox->Stopping()) {
         ConnectIfDue();
-        bool busy = LookAtJournals(false);
-        busy = SendWhatCan() || busy;
+        const bool read = LookAtJournals(false);
+        const bool sent = SendWhatCan();
+        bool taken_any = false;
         if (link->Connected() || connecting) {
+            // While the broker owes answers, they are what is waited for.
+            const bool wait = !read && !sent && (connecting || !in_flight.empty());
             std::vector<int> taken;
-            const std::string reason = link->Service(milliseconds(busy ? 0 : 10), taken);
+            const std::string reason = link->Service(wait ? kLookInterval : milliseconds(0), taken);
             for (const int id : taken) {
                 Taken(id);
             }
+            taken_any = !taken.empty() || wait;
             if (!reason.empty()) {
                 Failed(reason);
             } else if (connecting && link->Connected()) {
-                connecting = false;
-                pause = kFirstPause;
-                if (!ever_worked || !problem_told.empty()) {
-                    Log(logmsg::k47PublishingWorks, target.Url().c_str());
-                }
-                ever_worked = true;
-                problem_told.clear();
-                ConnectionLost();  // everything not yet taken is sent again
-                SetHealth(true, {});
+                Connected();
             }
-            busy = busy || !taken.empty();
         }
         SaveStates(false);
-        if (!busy) {
-            inbox->Wait(link->Connected() || connecting ? milliseconds(1) : kIdleWait);
+        if (!read && !sent && !taken_any) {
+            // Woken by an append to a journal, the status, a log entry or the stop.
+            inbox->Wait(std::min(kIdleWait, NextLookDue()));
         }
     }
+}
+
+void Publisher::Inner::Connected() {
+    connecting = false;
+    pause = kFirstPause;
+    if (!ever_worked || !problem_told.empty()) {
+        Log(logmsg::k47PublishingWorks, target.Url().c_str());
+    }
+    ever_worked = true;
+    problem_told.clear();
+    ConnectionLost();  // everything not yet taken is sent again
+    SetHealth(true, {});
+}
+
+// How long until a journal that has grown may be looked at again.
+milliseconds Publisher::Inner::NextLookDue() const {
+    const SteadyClock::time_point now = SteadyClock::now();
+    milliseconds due = kIdleWait;
+    for (const auto& port : ports) {
+        if (ReadJournalFeed(port->journal_path).text_total != port->feed_seen) {
+            const auto left =
+                std::chrono::duration_cast<milliseconds>(port->looked + kLookInterval - now);
+            due = std::min(due, std::max(left, milliseconds(1)));
+        }
+    }
+    return due;
 }
 
 // At the stop: reads what the journals still hold, ends the text that waits
@@ -920,6 +961,12 @@ void Publisher::Start() {
     inner.PrepareStart();
     SetLogEntryObserver(inner.inbox);
     SetStatisticsRowObserver(inner.inbox);
+    std::weak_ptr<Inbox> woken = inner.inbox;
+    SetJournalFeedWaker([woken] {
+        if (const std::shared_ptr<Inbox> inbox = woken.lock()) {
+            inbox->Wake();
+        }
+    });
     inner.started = true;
     inner.thread = std::thread([&inner] { inner.Run(); });
 }
@@ -934,6 +981,7 @@ void Publisher::Stop(std::chrono::milliseconds grace) {
     inner.Finish(SteadyClock::now() + grace);
     SetLogEntryObserver(nullptr);
     SetStatisticsRowObserver(nullptr);
+    SetJournalFeedWaker(nullptr);
     for (const auto& port : inner.ports) {
         FollowJournalFeed(port->journal_path, false);
     }

@@ -76,7 +76,9 @@ MqttBroker::MqttBroker(std::string directory, BrokerOptions options)
     if (user != nullptr) {
         config << "user " << user->pw_name << "\n";
     }
+    // Nothing a subscriber's session holds while it is away is dropped.
     config << "persistence true\npersistence_location " << directory_ << "/\n"
+           << "max_queued_messages 0\nmax_queued_bytes 0\n"
            << "log_dest file " << directory_ << "/mosquitto.log\n"
            << "listener " << port_ << " 127.0.0.1\n";
     if (!options_.user.empty()) {
