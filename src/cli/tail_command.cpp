@@ -139,6 +139,11 @@ int RunTail(const TailOptions& options, std::ostream& out, std::ostream& err,
         err << "quorvane-cli tail: there is no directory " << directory << "\n";
         return 66;  // EX_NOINPUT
     }
+    if (std::error_code ec;
+        !std::filesystem::is_directory(JournalFolderPath(directory.c_str()), ec)) {
+        err << "quorvane-cli tail: " << directory
+            << " has no journal yet: waiting for a logger to start there\n";
+    }
     PortTails tails(directory, options.ports);
     do {
         if (tails.Look(out)) {

@@ -222,10 +222,6 @@ public:
         }
         side_.clear();
     }
-    int64_t dropped() const {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return dropped_;
-    }
 
     // Waits up to `timeout` for something new, or for Stop.
     void Wait(milliseconds timeout) {
@@ -250,9 +246,10 @@ private:
     void Add(std::string topic, std::string payload) {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
+            // While the broker is away the newest wait; the log and the
+            // statistics files hold the older ones all the same.
             if (side_.size() >= kMostSideMessages) {
                 side_.pop_front();
-                ++dropped_;
             }
             side_.push_back({std::move(topic), std::move(payload)});
         }
@@ -266,7 +263,6 @@ private:
     std::string status_;
     bool status_changed_ = false;
     std::deque<Message> side_;
-    int64_t dropped_ = 0;
     bool stop_ = false;
     bool woken_ = false;
 };
@@ -342,7 +338,7 @@ struct Publisher::Inner {
 
     // ---- The broker.
     void ConnectIfDue();
-    void Failed(const std::string& reason);
+    void Failed(std::string reason);
     bool SendWhatCan();
     bool Send(const std::string& topic, const std::string& payload, bool retain,
               InFlight flight);
@@ -591,7 +587,11 @@ void Publisher::Inner::SetHealth(bool connected, const std::string& problem) {
     }
 }
 
-void Publisher::Inner::Failed(const std::string& reason) {
+void Publisher::Inner::Failed(std::string reason) {
+    // The library's sentences end in a full stop; the entry has its own.
+    while (!reason.empty() && reason.back() == '.') {
+        reason.pop_back();
+    }
     connecting = false;
     ConnectionLost();
     if (reason != problem_told) {

@@ -5,11 +5,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -171,7 +174,17 @@ TEST_F(Publishing, EveryRecordArrivesAcrossAnOutageAndTogetherTheyAreTheDataFile
     sim::PtyPair& thermo = AddPty();
     sim::PtyPair& baro = AddPty();
     SetTime(10, 50);
-    const ComConfig config = TwoPorts(thermo, baro, Url(broker));
+    ComConfig config = TwoPorts(thermo, baro, Url(broker));
+    // Statistics of COM1's temperature and pressure (tokens 2 and 3).
+    config.DoStats[0] = 1;
+    config.NumTokenIndices[0] = 2;
+    for (int j = 0; j < 2; ++j) {
+        config.TokenIndicesForStatistics[0][j] = 2 + j;
+        config.ErrorCheckingTokenIndices[0][j] = 2 + j;
+        config.ErrorValuesPerTokenIndex[0][j] = -9999;
+        std::snprintf(config.TokenLabelsForStatistics[0][j], CONFIG_STRING_LEN, "%s",
+                      j == 0 ? "T" : "P");
+    }
     StationSession session;
     std::string message;
     ASSERT_EQ(session.Claim(config, message), StationClaim::kClaimed) << message;
@@ -228,7 +241,34 @@ TEST_F(Publishing, EveryRecordArrivesAcrossAnOutageAndTogetherTheyAreTheDataFile
     EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const ReceivedMessage& m) {
         return m.topic == "site/one/log" && json::parse(m.payload).at("code").get<int>() == 20;
     }));
+    // The first period's statistics row of the temperature.
+    const auto row = std::find_if(messages.begin(), messages.end(), [](const ReceivedMessage& m) {
+        return m.topic == "site/one/COM1/statistics" &&
+               json::parse(m.payload).at("parameter_name") == "T";
+    });
+    ASSERT_NE(row, messages.end());
+    // The same numbers as the statistics file's row ("Thermo  T  samples mean ...").
+    const json statistics = json::parse(row->payload);
+    const std::string sta = File("2406110.sta");
+    std::istringstream file_row(sta.substr(sta.find("\nThermo") + 1));
+    std::string instrument;
+    std::string label;
+    long samples = 0;
+    double mean = 0;
+    file_row >> instrument >> label >> samples >> mean;
+    EXPECT_EQ(label, "T");
+    EXPECT_GT(samples, 100);
+    EXPECT_EQ(statistics.at("samples_in_statistics"), samples);
+    EXPECT_EQ(statistics.at("mean"), mean);
+    EXPECT_EQ(statistics.at("period_end"), "2024-03-01T11:00:00.000Z");
     session.Close();
+    // A new subscriber gets the page the station left, retained.
+    MqttCollector late(broker.port(), "site/one/status");
+    ASSERT_TRUE(late.WaitFor([](const std::vector<ReceivedMessage>& received) {
+        return !received.empty();
+    })) << Summary(late);
+    EXPECT_TRUE(late.Messages().front().retained);
+    EXPECT_EQ(json::parse(late.Messages().front().payload), json::parse(File("quorvane-status.json")));
     EXPECT_EQ(LogEntriesWithCode(Log(), "45"), std::vector<std::string>{});
     EXPECT_GE(LogEntriesWithCode(Log(), "46").size(), 1u);  // the outage
     EXPECT_GE(LogEntriesWithCode(Log(), "47").size(), 2u);  // before and after it
@@ -281,7 +321,7 @@ TEST_F(Publishing, WrongCredentialsAreLoggedOnceAndAMendedFileIsUsedWithoutARest
     EXPECT_EQ(LogEntriesWithCode(Log(), "46"),
               std::vector<std::string>{"46  Publishing to " + Url(broker) +
                                        " fails: the broker refused the connection: Connection "
-                                       "Refused: not authorised.; tried again, less often each "
+                                       "Refused: not authorised; tried again, less often each "
                                        "time."});
     EXPECT_NE(publisher.Health().problem, "");
     const std::string baro_text = Lines(3, 500);

@@ -218,7 +218,7 @@ MqttCollector::MqttCollector(int port, const std::string& topic_filter, const st
 
 MqttCollector::~MqttCollector() {
     mosquitto_disconnect(state_->client);
-    mosquitto_loop_stop(state_->client, true);
+    mosquitto_loop_stop(state_->client, false);  // its thread ends after the disconnect
     mosquitto_destroy(state_->client);
     delete state_;
 }
