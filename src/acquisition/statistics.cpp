@@ -32,9 +32,7 @@ void TellRows(const ComConfig& config, int port, const StatisticsPeriod& period,
         const StatisticsRow& row = rows[j];
         observer->OnStatisticsRow({config.PortNumber[port], config.InstrumentType[port],
                                    config.TokenLabelsForStatistics[port][j], period.period_start,
-                                   period.period_end, row.samples, row.mean, row.deviation,
-                                   row.missing, row.non_printable, row.non_parsable,
-                                   row.non_digit});
+                                   period.period_end, row});
     }
 }
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <memory>
 
+#include "acquisition/statistics_analysis.h"
 #include "config/com_config.h"
 #include "platform/files.h"
 
@@ -41,13 +42,7 @@ struct StatisticsRowReport {
     const char* label = "";
     int64_t period_start = 0;  // calendar seconds
     int64_t period_end = 0;
-    long samples = 0;
-    double mean = 0.0;
-    double deviation = 0.0;
-    long missing = 0;
-    long non_printable = 0;
-    long non_parsable = 0;
-    long non_digit = 0;
+    StatisticsRow row;
 };
 class StatisticsRowObserver {
 public:

@@ -33,6 +33,16 @@ OVERLAPPED At(uint64_t offset) {
     where.OffsetHigh = static_cast<DWORD>(offset >> 32);
     return where;
 }
+
+int64_t ReadAtHandle(void* handle, uint64_t offset, void* data, size_t size) {
+    OVERLAPPED where = At(offset);
+    DWORD got = 0;
+    const DWORD chunk = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
+    if (!ReadFile(static_cast<HANDLE>(handle), data, chunk, &got, &where)) {
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    return got;
+}
 }  // namespace
 
 bool DurableFile::OpenRaw(const std::string& path) {
@@ -71,13 +81,7 @@ bool DurableFile::WriteRaw(uint64_t offset, const char* bytes, size_t size) {
 }
 
 int64_t DurableFile::ReadAt(uint64_t offset, void* data, size_t size) {
-    OVERLAPPED where = At(offset);
-    DWORD got = 0;
-    const DWORD chunk = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
-    if (!ReadFile(static_cast<HANDLE>(handle_), data, chunk, &got, &where)) {
-        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-    }
-    return got;
+    return ReadAtHandle(handle_, offset, data, size);
 }
 
 bool DurableFile::TruncateRaw(uint64_t size) {
@@ -115,13 +119,7 @@ bool SharedReadFile::IsOpen() const {
 }
 
 int64_t SharedReadFile::ReadAt(uint64_t offset, void* data, size_t size) {
-    OVERLAPPED where = At(offset);
-    DWORD got = 0;
-    const DWORD chunk = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
-    if (!ReadFile(static_cast<HANDLE>(handle_), data, chunk, &got, &where)) {
-        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-    }
-    return got;
+    return ReadAtHandle(handle_, offset, data, size);
 }
 
 void SharedReadFile::Close() {
@@ -172,14 +170,20 @@ bool DurableFile::WriteRaw(uint64_t offset, const char* bytes, size_t size) {
     return true;
 }
 
-int64_t DurableFile::ReadAt(uint64_t offset, void* data, size_t size) {
+namespace {
+int64_t ReadAtFd(int fd, uint64_t offset, void* data, size_t size) {
     for (;;) {
-        const ssize_t got = ::pread(fd_, data, size, static_cast<off_t>(offset));
+        const ssize_t got = ::pread(fd, data, size, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) {
             continue;
         }
         return got;
     }
+}
+}  // namespace
+
+int64_t DurableFile::ReadAt(uint64_t offset, void* data, size_t size) {
+    return ReadAtFd(fd_, offset, data, size);
 }
 
 bool DurableFile::TruncateRaw(uint64_t size) {
@@ -209,13 +213,7 @@ bool SharedReadFile::IsOpen() const {
 }
 
 int64_t SharedReadFile::ReadAt(uint64_t offset, void* data, size_t size) {
-    for (;;) {
-        const ssize_t got = ::pread(fd_, data, size, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        return got;
-    }
+    return ReadAtFd(fd_, offset, data, size);
 }
 
 void SharedReadFile::Close() {

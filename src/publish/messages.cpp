@@ -3,9 +3,11 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 #include <sstream>
 
 #include "json/json_writer.h"
+#include "platform/clock.h"
 
 namespace publish {
 namespace {
@@ -46,13 +48,7 @@ std::string IsoTimeMs(int64_t utc_ms) {
         millis += 1000;
         --seconds;
     }
-    const std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-#ifdef _WIN32
-    gmtime_s(&parts, &time);
-#else
-    gmtime_r(&time, &parts);
-#endif
+    const std::tm parts = platform::BreakDownUtc(seconds);
     char text[96];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
                   parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
@@ -81,34 +77,34 @@ std::string LogEntryPayload(int64_t utc_ms, std::string_view message) {
     return payload;
 }
 
-std::string StatisticsRowPayload(const StatisticsRowMessage& row) {
+std::string StatisticsRowPayload(const StatisticsRowReport& report) {
+    const StatisticsRow& row = report.row;
     std::ostringstream text;
     json_text::JsonWriter json(text);
     json.BeginObject();
     json.Key("port");
-    json.String("COM" + std::to_string(row.port_number));
+    json.String("COM" + std::to_string(report.port_number));
     json.Key("instrument_name");
-    json.String(row.instrument);
+    json.String(report.instrument);
     json.Key("parameter_name");
-    json.String(row.label);
+    json.String(report.label);
     json.Key("period_start");
-    json.String(IsoTimeMs(row.period_start * 1000));
+    json.String(IsoTimeMs(report.period_start * 1000));
     json.Key("period_end");
-    json.String(IsoTimeMs(row.period_end * 1000));
+    json.String(IsoTimeMs(report.period_end * 1000));
     json.Key("samples_in_statistics");
     json.Int(row.samples);
     json.Key("mean");
     json.Double(row.mean);
     json.Key("standard_deviation");
     json.Double(row.deviation);
-    json.Key("missing_samples");
-    json.Int(row.missing);
-    json.Key("non_printable_samples");
-    json.Int(row.non_printable);
-    json.Key("non_parsable_samples");
-    json.Int(row.non_parsable);
-    json.Key("non_digit_samples");
-    json.Int(row.non_digit);
+    for (const auto& [key, count] : {std::pair{"missing_samples", row.missing},
+                                     {"non_printable_samples", row.non_printable},
+                                     {"non_parsable_samples", row.non_parsable},
+                                     {"non_digit_samples", row.non_digit}}) {
+        json.Key(key);
+        json.Int(count);
+    }
     json.EndObject();
     return OneLine(text);
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "acquisition/statistics.h"
+
 namespace publish {
 
 // UTC milliseconds since 1970 as ISO 8601 with milliseconds:
@@ -24,20 +26,6 @@ std::string LogEntryPayload(int64_t utc_ms, std::string_view message);
 // (instrument_name, parameter_name, samples_in_statistics, mean,
 // standard_deviation, missing_samples, non_printable_samples,
 // non_parsable_samples, non_digit_samples), its port and its period.
-struct StatisticsRowMessage {
-    int port_number = 0;
-    std::string instrument;
-    std::string label;
-    int64_t period_start = 0;  // calendar seconds
-    int64_t period_end = 0;
-    long samples = 0;
-    double mean = 0.0;
-    double deviation = 0.0;
-    long missing = 0;
-    long non_printable = 0;
-    long non_parsable = 0;
-    long non_digit = 0;
-};
-std::string StatisticsRowPayload(const StatisticsRowMessage& row);
+std::string StatisticsRowPayload(const StatisticsRowReport& report);
 
 }  // namespace publish

@@ -170,21 +170,8 @@ public:
     }
 
     void OnStatisticsRow(const StatisticsRowReport& row) override {
-        StatisticsRowMessage message;
-        message.port_number = row.port_number;
-        message.instrument = row.instrument;
-        message.label = row.label;
-        message.period_start = row.period_start;
-        message.period_end = row.period_end;
-        message.samples = row.samples;
-        message.mean = row.mean;
-        message.deviation = row.deviation;
-        message.missing = row.missing;
-        message.non_printable = row.non_printable;
-        message.non_parsable = row.non_parsable;
-        message.non_digit = row.non_digit;
         Add(prefix_ + "/COM" + std::to_string(row.port_number) + "/statistics",
-            StatisticsRowPayload(message));
+            StatisticsRowPayload(row));
     }
 
     // Something new waits in a journal.

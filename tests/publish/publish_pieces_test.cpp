@@ -123,15 +123,15 @@ TEST(PublishedMessages, KeepEveryByteAndTheTimeToTheMillisecond) {
     EXPECT_EQ(publish::LogEntryPayload(1709287200000, "20  Disk I/O: Write to /d/2406110.P01."),
               "{\"time\":\"2024-03-01T10:00:00.000Z\",\"code\":20,\"text\":\"20  Disk I/O: "
               "Write to /d/2406110.P01.\"}");
-    publish::StatisticsRowMessage row;
+    StatisticsRowReport row;
     row.port_number = 3;
     row.instrument = "Baro";
     row.label = "Pressure";
     row.period_start = 1709287200;
     row.period_end = 1709288100;
-    row.samples = 900;
-    row.mean = 1013.25;
-    row.deviation = 0.5;
+    row.row.samples = 900;
+    row.row.mean = 1013.25;
+    row.row.deviation = 0.5;
     EXPECT_EQ(publish::StatisticsRowPayload(row),
               "{\"port\":\"COM3\",\"instrument_name\":\"Baro\",\"parameter_name\":\"Pressure\","
               "\"period_start\":\"2024-03-01T10:00:00.000Z\",\"period_end\":"
