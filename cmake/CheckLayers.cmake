@@ -10,6 +10,7 @@ set(layers
     "json:"
     "platform:"
     "log:platform version"
+    "report:log platform version"
     "serial:platform"
     "instruments:log platform serial version"
     "config:instruments log platform serial version"
@@ -17,8 +18,8 @@ set(layers
     "publish:acquisition config instruments json log platform serial version"
     "station:publish acquisition config instruments json log platform serial version"
     "app:station publish acquisition config instruments json log platform serial version"
-    "cli:station publish acquisition config instruments json log platform serial version"
-    "gui:app station publish acquisition config instruments json log platform serial version")
+    "cli:report station publish acquisition config instruments json log platform serial version"
+    "gui:report app station publish acquisition config instruments json log platform serial version")
 
 set(failures "")
 foreach(layer ${layers})

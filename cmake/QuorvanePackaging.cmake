@@ -69,8 +69,9 @@ else()
     # xdg-utils and a terminal already, but not tio, which brings one library
     # with it. A station without a desktop needs none of them, and xdg-utils
     # would bring some 70 packages more (its own Recommends: X tools, Perl
-    # modules), so it is only suggested.
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "tio")
+    # modules), so it is only suggested. quorvane-cli report draws its plots
+    # with gnuplot; without it the report has its tables and numbers only.
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "tio, gnuplot-nox | gnuplot")
     set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xdg-utils, x-terminal-emulator, systemd")
     configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/conffiles.in
         ${PROJECT_BINARY_DIR}/packaging/debian/conffiles @ONLY)

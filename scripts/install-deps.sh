@@ -4,9 +4,10 @@
 #   scripts/install-deps.sh --run    only what the native build and the demo need
 set -euo pipefail
 
+# gnuplot-nox draws the plots of quorvane-cli report.
 native=(build-essential cmake ninja-build git pkg-config
         libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev
-        qt6-base-dev libx11-dev fonts-dejavu-core pandoc libmosquitto-dev)
+        qt6-base-dev libx11-dev fonts-dejavu-core pandoc libmosquitto-dev gnuplot-nox)
 cross=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64)
 # mosquitto: the broker of the publishing tests (and its clients for trying it
 # out); openssl makes the certificates of the TLS test.

@@ -6,6 +6,7 @@
 #include "cli/cli11.h"
 #include "cli/command_line.h"
 #include "cli/dump_command.h"
+#include "cli/report_command.h"
 #include "cli/run_command.h"
 #include "cli/stats_command.h"
 #include "cli/status_command.h"
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     AddStatsCommand(app, exitStatus);
     AddStatusCommand(app, exitStatus);
     AddTailCommand(app, exitStatus);
+    AddReportCommand(app, exitStatus);
     if (const auto status = ParseCommandLine(app, "quorvane-cli", argc, argv, std::cerr)) {
         return *status;
     }
