@@ -200,7 +200,8 @@ std::string ProblemsScript(const StationReport& report, const WorkDirectory& wor
     // Whole entries on the axis: about five tics.
     script += "set yrange [0:" + std::to_string(most) + "]\nset ytics " +
               std::to_string((most + 4) / 5) + "\nset ylabel 'entries'\n";
-    script += "set style fill solid 0.9 border -1\nset boxwidth 0.9\n";
+    script += report.days.size() == 1 ? "set style fill solid 0.9 border -1\nset boxwidth 0.9\n"
+                                      : "set style fill solid 1.0 noborder\nset boxwidth 1.0\n";
     script += "set key outside right top vertical\n";
     std::string plot = "plot";
     // The tallest (all codes) first, so every lower sum is drawn over it.
@@ -240,7 +241,10 @@ std::string StatisticsScript(const StationReport& report, size_t index, const Wo
         }
         if (hour) {
             most_samples = std::max(most_samples, hour->samples);
-            samples += Number(h + 0.5) + " " + std::to_string(hour->samples) + "\n";
+            samples += Number(h) + " " + std::to_string(hour->samples) + "\n";
+            samples += Number(h + 1) + " " + std::to_string(hour->samples) + "\n";
+        } else {
+            samples += "\n";
         }
     }
     const std::string stem = "statistics" + std::to_string(index);
@@ -267,12 +271,14 @@ std::string StatisticsScript(const StationReport& report, size_t index, const Wo
         script += "set label 'no samples' at graph 0.5, graph 0.5 center\nset yrange [0:1]\n";
     }
     script += "plot " + Quoted(work.File(stem + "-samples.dat")) +
-              " using 1:2 axes x1y2 with impulses lw 4 lc rgb '#cccccc' title 'samples'";
+              " using 1:2 axes x1y2 with lines lw 2 lc rgb '#bbbbbb' title 'samples'";
     if (any_mean) {
         script += ", " + data +
                   " using 1:2:3 with filledcurves fc rgb '#9ecae1' fs transparent solid 0.5"
                   " title 'mean ± 1 standard deviation', " +
-                  data + " using 1:4 with linespoints pt 7 ps 0.4 lc rgb '#08519c' title 'mean'";
+                  data + " using 1:4 with " +
+                  (report.days.size() == 1 ? "linespoints pt 7 ps 0.4" : "lines") +
+                  " lc rgb '#08519c' title 'mean'";
     }
     script += "\n";
     return script;

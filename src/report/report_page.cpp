@@ -341,7 +341,7 @@ std::string ReportPage(const StationReport& report, const Plots& plots,
         "body{font-family:sans-serif;margin:2em;max-width:1000px;color:#222}\n"
         "table{border-collapse:collapse;margin:0.5em 0}\n"
         "td,th{border:1px solid #ccc;padding:2px 6px;text-align:right;font-size:90%}\n"
-        "td.meaning{text-align:left}\n td.bad{background:#fde0dd}\n"
+        "td.meaning{text-align:left;min-width:18em}\n td.bad{background:#fde0dd}\n"
         "p.empty,p.missing{font-weight:bold;color:#a50f15}\n img{max-width:100%}\n"
         "</style>\n</head>\n<body>\n<h1>Station report: " +
         Html(DaysName(report)) + "</h1>\n<p>Output directory " + Html(report.directory) +
