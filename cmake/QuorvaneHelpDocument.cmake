@@ -22,6 +22,7 @@ add_custom_command(
         ${QUORVANE_HELP_TEXT}
     DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/operating-instructions.cmake
         ${PROJECT_SOURCE_DIR}/docs/status-page.png ${PROJECT_SOURCE_DIR}/docs/windows-window.png
+        ${PROJECT_SOURCE_DIR}/docs/report-example.png
     COMMENT "Operating instructions ${QUORVANE_HELP_NAME} (pandoc)"
     VERBATIM)
 add_custom_target(quorvane-help ALL DEPENDS ${QUORVANE_HELP_FILE})
