@@ -290,19 +290,12 @@ private:
                 ++unreadable;
                 continue;
             }
-            Day stamped;
-            stamped.year = 2000 + Digits(line, 6, 2);
-            stamped.month = Digits(line, 0, 2);
-            stamped.day = Digits(line, 3, 2);
-            const int64_t days_away = (stamped.Start() - day.Start()) / kSecondsPerDay;
-            if (days_away > kMostDaysAway || days_away < -kMostDaysAway) {
+            const int hour = EntryHourIndex(line, d);
+            if (hour < 0) {
                 ++other_days;
                 continue;
             }
-            int hour = Digits(line, 9, 2);
-            hour = days_away > 0 ? kHoursPerDay - 1 : days_away < 0 ? 0 : hour;
-            CountEntry(d * kHoursPerDay + hour, Digits(line, kStampLength + 2, 2),
-                       line.substr(kStampLength + 2));
+            CountEntry(hour, Digits(line, kStampLength + 2, 2), line.substr(kStampLength + 2));
         }
         if (unreadable > 0) {
             report_.problems.push_back(name + ": " + Plural(unreadable, "line is", "lines are") +
@@ -313,6 +306,32 @@ private:
                                        Plural(other_days, "entry carries", "entries carry") +
                                        " the date of another day; not counted.");
         }
+    }
+
+    // The hour of the report an entry of day `d`'s log counts in: that of its
+    // time stamp. Entries written late may carry an earlier day's time (into
+    // the report's days when that day is one of them), and the last instant
+    // of a day may carry the next day's date: those outside the report's
+    // days count in their file's first or last hour. -1: the entry is dated
+    // further away than that, and belongs to no day of the report.
+    int EntryHourIndex(const std::string& line, int d) const {
+        const Day& day = report_.days[static_cast<size_t>(d)];
+        Day stamped;
+        stamped.year = day.year - day.year % 100 + Digits(line, 6, 2);
+        stamped.month = Digits(line, 0, 2);
+        stamped.day = Digits(line, 3, 2);
+        const int hour = Digits(line, 9, 2);
+        const int64_t days_from_first =
+            (stamped.Start() - report_.days.front().Start()) / kSecondsPerDay;
+        if (days_from_first >= 0 && days_from_first < static_cast<int64_t>(report_.days.size()) &&
+            hour < kHoursPerDay) {
+            return static_cast<int>(days_from_first) * kHoursPerDay + hour;
+        }
+        const int64_t days_away = (stamped.Start() - day.Start()) / kSecondsPerDay;
+        if (days_away > kMostDaysAway || days_away < -kMostDaysAway) {
+            return -1;
+        }
+        return d * kHoursPerDay + (days_away > 0 ? kHoursPerDay - 1 : 0);
     }
 
     void CountEntry(int hour_index, int code, const std::string& message) {
