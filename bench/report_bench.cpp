@@ -41,14 +41,14 @@ struct Random {
 };
 
 std::string Stamp(const report::Day& day, int hour, int minute, int second) {
-    char text[32];
+    char text[96];
     std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d:%02d", day.month, day.day,
                   day.year % 100, hour, minute, second);
     return text;
 }
 
 std::string Clock(int hour, int minute) {
-    char text[16];
+    char text[48];
     std::snprintf(text, sizeof text, "%02d:%02d:00", hour % 24, minute);
     return text;
 }
@@ -71,7 +71,7 @@ void MakeDay(const std::string& dir, const report::Day& day, int day_index, int 
         entry(0, 0, 0, "03  Data acquisition thread started.");
     }
     for (int hour = 0; hour < 24; ++hour) {
-        char stem[16];
+        char stem[64];
         std::snprintf(stem, sizeof stem, "%s%02d", day.FileStem().c_str(), hour);
         std::string statistics;
         for (int period = 0; period < kPeriodsPerHour; ++period) {
@@ -104,7 +104,7 @@ void MakeDay(const std::string& dir, const report::Day& day, int day_index, int 
                               " during the period " + Clock(hour, minute) + " to " +
                               Clock(end_hour, end_minute));
                 } else {
-                    char path[64];
+                    char path[96];
                     std::snprintf(path, sizeof path, "%s.P%02d", stem, port);
                     entry(at_hour % 24, at_minute, 0,
                           "20  Disk I/O: Write to " + dir + "/" + path + ".");
@@ -138,7 +138,7 @@ void MakeDay(const std::string& dir, const report::Day& day, int day_index, int 
             if (Silent(day_index, port, hour) && Silent(day_index, port, (hour + 23) % 24)) {
                 continue;
             }
-            char name[32];
+            char name[96];
             std::snprintf(name, sizeof name, "%s.P%02d", stem, port);
             const std::string path = dir + "/" + name;
             std::ofstream(path, std::ios::binary)

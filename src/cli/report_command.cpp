@@ -19,7 +19,7 @@ constexpr int kMostDays = 366;
 
 std::string MadeBy() {
     const platform::SystemTime now = platform::CurrentClock().UtcNow();
-    char when[40];
+    char when[96];
     std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d UTC", now.wYear, now.wMonth,
                   now.wDay, now.wHour, now.wMinute);
     return VersionLine("quorvane-cli") + " on " + when;

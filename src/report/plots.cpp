@@ -46,7 +46,7 @@ std::vector<AxisTic> TimeAxisTics(const StationReport& report) {
     std::vector<AxisTic> tics;
     if (report.days.size() == 1) {
         for (int hour = 0; hour <= kHoursPerDay; hour += 3) {
-            char label[8];
+            char label[24];
             std::snprintf(label, sizeof label, "%02d h", hour);
             tics.push_back({label, hour});
         }
@@ -206,7 +206,7 @@ std::string ProblemsScript(const StationReport& report, const WorkDirectory& wor
     std::string plot = "plot";
     // The tallest (all codes) first, so every lower sum is drawn over it.
     for (size_t i = codes.size(); i-- > 0;) {
-        char code[8];
+        char code[16];
         std::snprintf(code, sizeof code, "%02d", codes[i]->code);
         plot += std::string(i + 1 == codes.size() ? " " : ", ") +
                 Quoted(work.File("problems.dat")) + " using 1:" + std::to_string(i + 2) +

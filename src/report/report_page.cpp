@@ -31,7 +31,7 @@ std::string G(double value) {
 // "2026-12-08,342,05," for an hour of the report.
 std::string HourFields(const StationReport& report, int hour_index) {
     const Day& day = report.days[static_cast<size_t>(hour_index / kHoursPerDay)];
-    char text[48];
+    char text[96];
     std::snprintf(text, sizeof text, "%s,%d,%02d,", day.IsoName().c_str(), day.day_of_year,
                   hour_index % kHoursPerDay);
     return text;
@@ -169,7 +169,7 @@ std::string CodeTable(const StationReport& report, bool routine) {
     const int columns = by_hour ? kHoursPerDay : static_cast<int>(report.days.size());
     std::string html = "<table class=\"counts\">\n<tr><th>Code</th><th>Meaning</th><th>All</th>";
     for (int c = 0; c < columns; ++c) {
-        char name[16];
+        char name[48];
         if (by_hour) {
             std::snprintf(name, sizeof name, "%02d", c);
         } else {
@@ -185,7 +185,7 @@ std::string CodeTable(const StationReport& report, bool routine) {
             continue;
         }
         any = true;
-        char code[8];
+        char code[16];
         std::snprintf(code, sizeof code, "%02d", counts.code);
         html += "<tr>" + Cell(code) + Cell(Html(counts.meaning), "meaning") +
                 Cell(std::to_string(counts.total));
@@ -282,7 +282,7 @@ std::string ProblemsCsv(const StationReport& report) {
         for (const CodeCounts& counts : report.codes) {
             const int count = counts.per_hour[static_cast<size_t>(h)];
             if (count > 0) {
-                char code[8];
+                char code[16];
                 std::snprintf(code, sizeof code, "%02d", counts.code);
                 csv += HourFields(report, h) + code + "," + std::to_string(count) +
                        (counts.routine ? ",0\n" : ",1\n");

@@ -492,13 +492,13 @@ int64_t Day::Start() const {
 }
 
 std::string Day::IsoName() const {
-    char text[16];
+    char text[48];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
     return text;
 }
 
 std::string Day::FileStem() const {
-    char text[16];
+    char text[48];
     std::snprintf(text, sizeof text, "%02d%03d", year % 100, day_of_year);
     return text;
 }

@@ -91,7 +91,7 @@ std::string ExpectedAvailability() {
                                           : "0,0,0,0,0";
         const std::string com2 = h == 0 || h == 23 ? "0,1,0,0,0" : "0,0,0,0,0";
         const std::string com3 = h == 3 ? "0,0,0,0,1" : h == 4 ? "0,0,0,1,0" : "0,0,0,0,0";
-        char hour[24];
+        char hour[48];
         std::snprintf(hour, sizeof hour, "2026-12-08,342,%02d,", h);
         csv += hour + ("COM1," + com1) + "\n" + hour + "COM2," + com2 + "\n" + hour + "COM3," +
                com3 + "\n";

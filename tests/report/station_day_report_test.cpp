@@ -142,7 +142,7 @@ TEST_F(StationDayReport, TheNumbersAreTheStationsFilesAndThePlotsAreMade) {
         ASSERT_EQ(row.size(), 9u);
         EXPECT_EQ(row[0], "2024-03-01");
         EXPECT_EQ(row[1], "61");
-        char name[16];
+        char name[48];
         std::snprintf(name, sizeof name, "24061%s.P0%s", row[2].c_str(), row[3].c_str() + 3);
         std::error_code ec;
         const auto size = fs::file_size(dir_.File(name), ec);
@@ -190,7 +190,7 @@ TEST_F(StationDayReport, TheNumbersAreTheStationsFilesAndThePlotsAreMade) {
     // Statistics: with one period an hour, each hour's line is the file's row.
     std::map<std::string, std::string> rows;  // "HH instrument label" -> numbers
     for (int hour = 0; hour < 24; ++hour) {
-        char name[16];
+        char name[48];
         std::snprintf(name, sizeof name, "24061%02d.sta", hour);
         std::istringstream file(testing_support::ReadFile(dir_.File(name)));
         std::string line;
@@ -207,7 +207,7 @@ TEST_F(StationDayReport, TheNumbersAreTheStationsFilesAndThePlotsAreMade) {
             while (fields >> number) {
                 numbers += (numbers.empty() ? "" : ",") + number;
             }
-            char key[64];
+            char key[160];
             std::snprintf(key, sizeof key, "%02d %s %s", hour, instrument.c_str(), label.c_str());
             rows[key] = numbers;
         }
