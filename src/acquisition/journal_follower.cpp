@@ -35,6 +35,8 @@ JournalFollower::Look JournalFollower::Next(size_t limit) {
                   started_at_beginning_ ? first_record
                                         : EndOfRecords(reader, header.epoch, first_record),
                   0};
+        look.first = started_at_beginning_;
+        look.cut_place = place_;
     }
     if (header.epoch != place_.epoch) {
         look.cut = true;

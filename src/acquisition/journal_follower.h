@@ -46,6 +46,10 @@ public:
         bool cut = false;
         uint32_t epoch_before_cut = 0;
         Place cut_place;  // the new epoch's beginning
+        // The first look that found the file, when following from its
+        // beginning: the texts begin at `cut_place`, and what earlier epochs
+        // held (before the file was first seen) was never read.
+        bool first = false;
     };
     // Reads what was appended since the last look, up to about `limit` bytes
     // (whole records). Nothing when the file is missing or its header is

@@ -317,6 +317,7 @@ struct Publisher::Inner {
     bool LookAtJournals(bool every);
     void LookAt(PortPublisher& port, bool all);
     void AfterCut(PortPublisher& port, const journal::JournalFollower::Look& look);
+    bool FeedKnowsEpoch(const PortPublisher& port, uint32_t epoch) const;
     void Keep(PortPublisher& port, std::vector<TextRecord>& records);
     bool Spill(PortPublisher& port);
     void TellMissed(PortPublisher& port, uint64_t missed, const char* why);
@@ -414,7 +415,15 @@ void Publisher::Inner::LookAt(PortPublisher& port, bool all) {
     std::vector<TextRecord> records;
     for (;;) {
         const journal::JournalFollower::Look look = port.follower.Next(kLookBytes);
-        if (look.cut) {
+        if (look.first && !FeedKnowsEpoch(port, look.cut_place.epoch)) {
+            // The file was seen first while the logger cut it: its epoch is
+            // already an old one. Looked at again once it shows the new one.
+            port.follower.StartAtBeginning();
+            break;
+        }
+        // A file first seen after cuts is as a cut: what the earlier epochs
+        // held since the start is taken from the feed.
+        if (look.cut || look.first) {
             AfterCut(port, look);
         }
         for (const journal::FollowedText& text : look.texts) {
@@ -429,6 +438,13 @@ void Publisher::Inner::LookAt(PortPublisher& port, bool all) {
     }
     port.cutter.EndIfWaited(NowUtcMs(), records);
     Keep(port, records);
+}
+
+// True when the journal's feed tells of `epoch`, or of none (this process's
+// logger has not made the file: an earlier run left it).
+bool Publisher::Inner::FeedKnowsEpoch(const PortPublisher& port, uint32_t epoch) const {
+    const uint32_t known = ReadJournalFeed(port.journal_path).epoch;
+    return known == 0 || known == epoch;
 }
 
 void Publisher::Inner::AfterCut(PortPublisher& port,

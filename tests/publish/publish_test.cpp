@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -425,6 +427,60 @@ TEST_F(Publishing, ARestartSendsWhatTheBrokerHadNotTakenAndNumbersOn) {
     EXPECT_EQ(records.texts.rbegin()->first,
               static_cast<int64_t>(std::count(thermo_text.begin(), thermo_text.end(), '\r')));
     EXPECT_EQ(ArchivedText(File("2406110.P01")), thermo_text);
+}
+
+// The publisher's thread is held (in its health observer, at its first
+// connection) while a port's text arrives and its period is written and its
+// journal cut: its first look finds the journal in a later epoch. The text
+// the file no longer holds comes from the journal's feed, in order.
+TEST_F(Publishing, AJournalFirstSeenAfterItsCutLosesNothing) {
+    MqttBroker broker(broker_dir_.path(), BrokerOptions{});
+    ASSERT_TRUE(broker.ok());
+    sim::PtyPair& thermo = AddPty();
+    sim::PtyPair& baro = AddPty();
+    SetTime(10, 50);
+    const ComConfig config = TwoPorts(thermo, baro, Url(broker));
+    const std::string before_cut = Lines(3, 900);
+    const std::string after_cut = Lines(3, 300);
+    MqttCollector collector(broker.port(), "site/one/#");
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    bool released = false;
+    publish::Publisher publisher(publish::PublisherSettingsOf(config));
+    publisher.SetHealthObserver([&](const publish::PublishingHealth& health) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (health.connected && !held) {
+            held = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+        }
+    });
+    const auto release = [&] {
+        const std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    };
+    // Let go however the test ends, or the publisher's stop would wait for it.
+    const std::unique_ptr<void, std::function<void(void*)>> guard(&mutex,
+                                                                  [&](void*) { release(); });
+    publisher.Start();
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return held; }));
+    }
+    Start(config);
+    Deliver(baro, 1, before_cut);
+    EndPeriodAt(11, 0);  // written, and the journal cut
+    Deliver(baro, 1, after_cut);
+    release();
+    ASSERT_TRUE(collector.WaitFor([&](const std::vector<ReceivedMessage>& messages) {
+        return RecordsOf(messages, "site/one/COM3/text").Concatenated() == before_cut + after_cut;
+    })) << Summary(collector);
+    Stop();
+    publisher.Stop();
+    EXPECT_TRUE(RecordsOf(collector.Messages(), "site/one/COM3/text").Whole());
+    EXPECT_TRUE(engine_testing::LinesWithCodes(Log(), {"45"}).empty()) << Log();
 }
 
 }  // namespace
