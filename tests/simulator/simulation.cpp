@@ -668,10 +668,9 @@ void Simulation::WaitTaken(int port) {
         PortWakeWaiters();
         return state.device->Unread() == 0;
     });
-    // The line is empty once the receive thread has read it, which can be a
-    // while (on a busy machine) before it hands the bytes to the port's
-    // receive queue: only then can the engine have them. A pty's bytes are
-    // not lost on the way in, so they are waited for, unless the port closed.
+    // An empty line is not yet an engine with every byte: the last of them
+    // may still wait in the port's receive queue for a pass. A pty loses
+    // nothing on the way in, so they are waited for, unless the port closed.
     const uint64_t expected = state.total - state.life_start;
     Wait("COM" + std::to_string(state.plan.number) + "'s text to reach the engine", [&] {
         PortWakeWaiters();
