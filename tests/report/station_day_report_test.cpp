@@ -92,7 +92,12 @@ protected:
                 Send(gappy, kGappy, "H " + std::to_string(40 + hour) + ".25 2\n");
             }
             if (hour == 12) {
-                ptys_.pop_back();  // the wind sensor's cable is pulled
+                // The wind sensor's cable is pulled: its name goes, as a udev
+                // link does, and its terminal hangs up. A link left pointing
+                // at the closed terminal could name another program's new
+                // one (pty numbers are reused), which the logger would open.
+                fs::remove(Link());
+                ptys_.pop_back();
                 ASSERT_TRUE(view_.WaitForDrawn(kStatusPortErrors, "COM4"));
             } else if (hour == 14) {
                 wind = &Plug();
