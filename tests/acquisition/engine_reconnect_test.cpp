@@ -65,8 +65,12 @@ protected:
         std::filesystem::rename(fresh, Link());
         return pty;
     }
-    // Closes the instrument side: the terminal hangs up.
-    void Unplug() { ptys_.pop_back(); }
+    // The name goes and the terminal hangs up. A name left pointing at the
+    // closed terminal could come to name another program's new pty.
+    void Unplug() {
+        std::filesystem::remove(Link());
+        ptys_.pop_back();
+    }
 };
 
 TEST_F(EngineReconnect, ALostDeviceIsShownAndReopenedAndNothingBeforeOrAfterIsLost) {
