@@ -68,6 +68,16 @@ std::string TimeAxis(const StationReport& report) {
     return text + ")\nset grid xtics lc rgb '#dddddd'\nset xlabel 'UTC'\n";
 }
 
+// What every plot's script begins with: the image, its size and title, and
+// the time axis.
+std::string ScriptHead(const StationReport& report, const std::string& image, int height,
+                       const std::string& title) {
+    char terminal[160];
+    std::snprintf(terminal, sizeof terminal, kTerminal, height);
+    return std::string("reset\n") + terminal + "set output " + Quoted(image) + "\n" + "set title " +
+           Quoted(title) + "\n" + TimeAxis(report);
+}
+
 // A directory of its own for the data files, the script and the images.
 class WorkDirectory {
 public:
@@ -131,13 +141,9 @@ std::string AvailabilityScript(const StationReport& report, const WorkDirectory&
         grid += "\n";
     }
     work.Write("availability.dat", grid);
-    char terminal[160];
-    std::snprintf(terminal, sizeof terminal, kTerminal,
-                  120 + 36 * static_cast<int>(report.ports.size()));
-    std::string script = std::string("reset\n") + terminal;
-    script += "set output " + Quoted(work.File("availability.svg")) + "\n";
-    script += "set title 'Bytes archived per port and hour, and what the log tells'\n";
-    script += TimeAxis(report);
+    std::string script = ScriptHead(report, work.File("availability.svg"),
+                                    120 + 36 * static_cast<int>(report.ports.size()),
+                                    "Bytes archived per port and hour, and what the log tells");
     script += "set yrange [-0.5:" + Number(static_cast<double>(report.ports.size()) - 0.5) + "]\n";
     script += "set ytics (";
     for (size_t p = 0; p < report.ports.size(); ++p) {
@@ -191,12 +197,8 @@ std::string ProblemsScript(const StationReport& report, const WorkDirectory& wor
         table += "\n";
     }
     work.Write("problems.dat", table);
-    char terminal[160];
-    std::snprintf(terminal, sizeof terminal, kTerminal, kWideHeight);
-    std::string script = std::string("reset\n") + terminal;
-    script += "set output " + Quoted(work.File("problems.svg")) + "\n";
-    script += "set title 'Log entries that need attention, per hour and code'\n";
-    script += TimeAxis(report);
+    std::string script = ScriptHead(report, work.File("problems.svg"), kWideHeight,
+                                    "Log entries that need attention, per hour and code");
     // Whole entries on the axis: about five tics.
     script += "set yrange [0:" + std::to_string(most) + "]\nset ytics " +
               std::to_string((most + 4) / 5) + "\nset ylabel 'entries'\n";
@@ -250,12 +252,8 @@ std::string StatisticsScript(const StationReport& report, size_t index, const Wo
     const std::string stem = "statistics" + std::to_string(index);
     work.Write(stem + "-means.dat", means);
     work.Write(stem + "-samples.dat", samples);
-    char terminal[160];
-    std::snprintf(terminal, sizeof terminal, kTerminal, kWideHeight);
-    std::string script = std::string("reset\n") + terminal;
-    script += "set output " + Quoted(work.File(stem + ".svg")) + "\n";
-    script += "set title " + Quoted(series.instrument + ": " + series.label) + "\n";
-    script += TimeAxis(report);
+    std::string script = ScriptHead(report, work.File(stem + ".svg"), kWideHeight,
+                                    series.instrument + ": " + series.label);
     script += "set ytics nomirror\nset ylabel 'hourly mean'\n";
     script += std::string("set y2range [0:") + (most_samples > 0 ? "*" : "1") +
               "]\nset y2tics\nset y2label 'samples'\n";
