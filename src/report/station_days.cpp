@@ -253,6 +253,23 @@ private:
         return report_.ports.back();
     }
 
+    // A finding about one file, said as "NAME: what".
+    void Tell(const std::string& name, const std::string& what) {
+        report_.problems.push_back(name + ": " + what);
+    }
+
+    // The file's text; false, and the finding told, when it cannot be read.
+    bool ReadOrTell(const std::filesystem::path& path, const std::string& name,
+                    const char* consequence, std::string& text) {
+        std::string error;
+        text = ReadWholeFile(path, error);
+        if (!error.empty()) {
+            Tell(name, error + "; " + consequence);
+            return false;
+        }
+        return true;
+    }
+
     CodeCounts& Code(int code) {
         auto& counts = codes_[code];
         if (counts.per_hour.empty()) {
@@ -272,10 +289,8 @@ private:
         if (!std::filesystem::exists(path, ec)) {
             return;
         }
-        std::string error;
-        const std::string text = ReadWholeFile(path, error);
-        if (!error.empty()) {
-            report_.problems.push_back(name + ": " + error + "; its entries are not counted.");
+        std::string text;
+        if (!ReadOrTell(path, name, "its entries are not counted.", text)) {
             return;
         }
         report_.found[static_cast<size_t>(d)].log = true;
@@ -298,13 +313,11 @@ private:
             CountEntry(hour, Digits(line, kStampLength + 2, 2), line.substr(kStampLength + 2));
         }
         if (unreadable > 0) {
-            report_.problems.push_back(name + ": " + Plural(unreadable, "line is", "lines are") +
-                                       " not log entries; skipped.");
+            Tell(name, Plural(unreadable, "line is", "lines are") + " not log entries; skipped.");
         }
         if (other_days > 0) {
-            report_.problems.push_back(name + ": " +
-                                       Plural(other_days, "entry carries", "entries carry") +
-                                       " the date of another day; not counted.");
+            Tell(name, Plural(other_days, "entry carries", "entries carry") +
+                           " the date of another day; not counted.");
         }
     }
 
@@ -365,7 +378,7 @@ private:
         const int hour = Digits(name, 5, 2);
         const int number = Digits(name, 9, 2);
         if (hour >= kHoursPerDay || number == 0) {
-            report_.problems.push_back(name + ": not a data file name the logger makes; skipped.");
+            Tell(name, "not a data file name the logger makes; skipped.");
             return;
         }
         std::error_code ec;
@@ -373,9 +386,13 @@ private:
         std::ifstream in(path, std::ios::binary);
         std::string instrument;
         if (ec || !in || !std::getline(in, instrument)) {
-            report_.problems.push_back(name + ": cannot be read" +
-                                       (ec ? " (" + ec.message() + ")" : std::string()) +
-                                       "; its hour shows no bytes.");
+            std::string why = "cannot be read";
+            if (ec) {
+                why += " (";
+                why += ec.message();
+                why += ")";
+            }
+            Tell(name, why + "; its hour shows no bytes.");
             return;
         }
         if (!instrument.empty() && instrument.back() == '\r') {
@@ -385,10 +402,10 @@ private:
         if (port.instrument.empty()) {
             port.instrument = instrument;
         } else if (port.instrument != instrument) {
-            report_.problems.push_back(name + ": names the instrument \"" + instrument +
-                                       "\", the data files before it of COM" +
-                                       std::to_string(number) + " \"" + port.instrument +
-                                       "\" (files of another station?); counted all the same.");
+            Tell(name, "names the instrument \"" + instrument +
+                           "\", the data files before it of COM" + std::to_string(number) + " \"" +
+                           port.instrument +
+                           "\" (files of another station?); counted all the same.");
         }
         port.bytes[static_cast<size_t>(d * kHoursPerDay + hour)] = static_cast<int64_t>(size);
         report_.found[static_cast<size_t>(d)].data_files += 1;
@@ -400,14 +417,11 @@ private:
         const int d = DayIndexOf(name.substr(0, 5));
         const int hour = Digits(name, 5, 2);
         if (hour >= kHoursPerDay) {
-            report_.problems.push_back(name +
-                                       ": not a statistics file name the logger makes; skipped.");
+            Tell(name, "not a statistics file name the logger makes; skipped.");
             return;
         }
-        std::string error;
-        const std::string text = ReadWholeFile(path, error);
-        if (!error.empty()) {
-            report_.problems.push_back(name + ": " + error + "; its rows are not shown.");
+        std::string text;
+        if (!ReadOrTell(path, name, "its rows are not shown.", text)) {
             return;
         }
         report_.found[static_cast<size_t>(d)].statistics_files += 1;
@@ -433,9 +447,7 @@ private:
             }
         }
         if (unreadable > 0) {
-            report_.problems.push_back(name + ": " +
-                                       Plural(unreadable, "row cannot", "rows cannot") +
-                                       " be read; skipped.");
+            Tell(name, Plural(unreadable, "row cannot", "rows cannot") + " be read; skipped.");
         }
     }
 
